@@ -1,0 +1,35 @@
+// Puts one line of error text on the error line: a ready text, or the
+// system's message for an error code.
+#pragma once
+
+#include "CErrorLine.h"
+
+#include <cstdint>
+#include <mutex>
+
+constexpr int32_t kReportText = 0;
+constexpr int32_t kReportSystemError = 1;
+constexpr int32_t kReportInternetError = 2;
+
+class CErrorHandler {
+public:
+    explicit CErrorHandler(CErrorLine* window);
+    virtual ~CErrorHandler() = default;
+    CErrorHandler(const CErrorHandler&) = delete;
+    CErrorHandler& operator=(const CErrorHandler&) = delete;
+
+    // kind 0: value points to a zero-terminated UTF-16 text; kind 1 and 2:
+    // value is an error code, 0 showing nothing. Other kinds are ignored.
+    void Report(int32_t kind, uintptr_t value);
+    void ReportText(const char16_t* text) { Report(kReportText, reinterpret_cast<uintptr_t>(text)); }
+
+private:
+    void ReportCode(uint32_t code);
+
+    CErrorLine* window;
+    char16_t text[160] = {};
+    std::mutex textLock;
+};
+
+// UTF-8 to UTF-16; malformed sequences become U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text);

@@ -1,0 +1,197 @@
+#include "CGateway.h"
+
+#include "CErrorHandler.h"
+#include "capture/CNetwork.h"
+
+#include <cstring>
+#include <new>
+
+CGateway::CGateway(SessionContext* s) : session(s) {
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
+    address.sin_addr.s_addr = inet_addr(session->address);
+
+    SOCKET s0 = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s0 == INVALID_SOCKET) {
+        ReportSocketError();
+        return;
+    }
+    listener = s0;
+    platform::SetReuseAddress(s0);
+    if (bind(s0, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+        ReportSocketError();
+        return;
+    }
+    if (listen(s0, kBacklog) == SOCKET_ERROR) ReportSocketError();
+}
+
+CGateway::~CGateway() {
+    if (Running()) {
+        Terminate();
+        CloseListener();
+        WaitFor(platform::INFINITE);
+    }
+    WaitFor(platform::INFINITE);
+    SOCKET l = listener.exchange(INVALID_SOCKET);
+    if (l != INVALID_SOCKET) closesocket(l);
+}
+
+void CGateway::CloseListener() {
+    // The handle stays open until the destructor: the worker may be about to
+    // call accept on it, and a closed number could meanwhile be given to
+    // another file.
+    platform::Wake(listener);
+    std::lock_guard guard(connectionLock);
+    closing = true;
+    platform::Wake(connection);
+}
+
+void CGateway::CloseVideo() {
+    std::lock_guard guard(lock);
+    if (videoOpen) {
+        video.Close();
+        videoOpen = 0;
+    }
+}
+
+uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
+
+void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
+
+void CGateway::ReportSocketError() {
+    int code = platform::LastSocketError();
+    if (CErrorHandler* handler = session->errorHandler) handler->Report(kReportSystemError, code);
+}
+
+uint32_t CGateway::Execute() {
+    for (;;) {
+        if (StopRequested(1000)) return 0;
+        SOCKET c = accept(listener, nullptr, nullptr);
+        if (c == INVALID_SOCKET) continue;
+        {
+            std::lock_guard guard(connectionLock);
+            connection = c;
+            // A Stop that came while accept was returning: wake this one too.
+            if (closing) platform::Wake(c);
+        }
+        platform::TuneConnection(c, kSendTimeoutMs);
+        ++connectionsServed;
+        Serve();
+        Teardown();
+    }
+}
+
+void CGateway::Serve() {
+    session->connected = 1;
+    session->socket = connection.load();
+    session->sender = new (std::nothrow) CNetwork(session);
+    {
+        std::lock_guard guard(lock);
+        videoOpen = 0;
+    }
+    audioOpen = 0;
+    while (!StopRequested(0)) {
+        if (!ReadPacket()) {
+            ReportSocketError();
+            break;
+        }
+        ++packetsRead;
+        Dispatch();
+    }
+}
+
+void CGateway::Dispatch() {
+    switch (header.Type()) {
+    case kPacketAudio:
+        if (!audioOpen) {
+            WAVEFORMATEX* format = session->playbackFormat;
+            if (format) {
+                format->nSamplesPerSec = header.Value1();
+                format->nChannels = header.Value2();
+                format->nBlockAlign = static_cast<uint16_t>(format->nChannels * 2);
+                format->nAvgBytesPerSec = format->nSamplesPerSec * format->nBlockAlign;
+            }
+            audio.Open(session);
+            audioOpen = 1;
+        }
+        audio.Play(payload.get(), payloadLength);
+        break;
+    case kPacketVideo: {
+        std::lock_guard guard(lock);
+        if (!videoOpen) {
+            session->videoWidth = header.Value1();
+            session->videoHeight = header.Value2();
+            video.Open(session);
+            videoOpen = 1;
+        }
+        video.Draw(payload.get(), payloadLength, header.KeyFrame() ? 1 : 0);
+        break;
+    }
+    default:
+        break; // read whole and dropped
+    }
+}
+
+void CGateway::Teardown() {
+    if (CNetwork* sender = session->sender) {
+        delete sender;
+        session->sender = nullptr;
+    }
+    {
+        std::lock_guard guard(connectionLock);
+        SOCKET c = connection.exchange(INVALID_SOCKET);
+        if (c != INVALID_SOCKET) {
+            shutdown(c, SD_BOTH);
+            closesocket(c);
+        }
+    }
+    session->connected = 0;
+    session->socket = 0;
+    {
+        std::lock_guard guard(lock);
+        if (videoOpen) {
+            video.Close();
+            videoOpen = 0;
+        }
+    }
+    if (audioOpen) {
+        audio.Close();
+        audioOpen = 0;
+    }
+    // A payload buffer grown by a large packet is not kept between field units.
+    payload.reset();
+    payloadCapacity = 0;
+}
+
+bool CGateway::ReceiveAll(void* buffer, uint32_t length) {
+    auto* p = static_cast<char*>(buffer);
+    while (length > 0) {
+        auto got = recv(connection, p, length, 0);
+        if (got == SOCKET_ERROR) {
+            if (WSAGetLastError() == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return false;
+        p += got;
+        length -= static_cast<uint32_t>(got);
+    }
+    return true;
+}
+
+bool CGateway::ReadPacket() {
+    // An orderly close or a bad header sets no socket error; report nothing then.
+    WSASetLastError(0);
+    if (!ReceiveAll(header.bytes, sizeof header.bytes)) return false;
+    if (header.Magic() != kFieldUnitMagic) return false;
+    payloadLength = header.PayloadLength();
+    if (payloadLength > payloadCapacity || !payload) {
+        payload.reset();
+        payloadCapacity = 0;
+        // Not zero-filled: pages of a large buffer are only committed as the
+        // peer really sends data into them.
+        payload.reset(new (std::nothrow) uint8_t[payloadLength ? payloadLength : 1]);
+        if (!payload) return false;
+        payloadCapacity = payloadLength ? payloadLength : 1;
+    }
+    return ReceiveAll(payload.get(), payloadLength);
+}

@@ -1,0 +1,77 @@
+// The studio end of the stream connection: listens on the session's address
+// and port, serves one field unit at a time, reads its packets and hands video
+// and audio to their channels.
+#pragma once
+
+#include "CMonitor.h"
+#include "CThread.h"
+#include "PacketHeader.h"
+#include "SessionContext.h"
+#include "codec/CAudioRenderer.h"
+#include "codec/CVideoRenderer.h"
+#include "platform/SocketCompat.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class CGateway : public CThread {
+public:
+    // Binds and listens at once; failures are reported, never thrown.
+    explicit CGateway(SessionContext* session);
+    // Ends the worker first if it still runs.
+    ~CGateway() override;
+
+    uint32_t Execute() override;
+
+    // Ends a pending accept and the current connection's pending receive, so
+    // that the worker notices a Terminate at once. Called by the GUI thread.
+    void CloseListener();
+    // Closes the video channel so that the next video packet reopens it with
+    // the window and rectangle now in the session.
+    void CloseVideo();
+    uint32_t GetVolume();
+    void SetVolume(uint32_t volume);
+
+    // How long a return audio send may block before the connection is given up.
+    static constexpr int kSendTimeoutMs = 500;
+    // Backlog of waiting field units.
+    static constexpr int kBacklog = 0x7FFFFFFF;
+
+    // For tests and benchmarks.
+    CVideoRenderer::Counters VideoCounters() const { return video.GetCounters(); }
+    CAudioRenderer::Counters AudioCounters() const { return audio.GetCounters(); }
+    uint32_t ConnectionsServed() const { return connectionsServed; }
+    uint32_t PacketsRead() const { return packetsRead; }
+
+private:
+    bool ReadPacket();
+    bool ReceiveAll(void* buffer, uint32_t length);
+    void ReportSocketError();
+    void Serve();
+    void Dispatch();
+    void Teardown();
+
+    SessionContext* session;
+    std::atomic<SOCKET> listener{INVALID_SOCKET};
+    std::atomic<SOCKET> connection{INVALID_SOCKET};
+    sockaddr_in address{};
+    PacketHeader header;
+    uint32_t payloadLength = 0;
+    // Reused from packet to packet; grows to the largest payload of the
+    // connection and is released at its end.
+    std::unique_ptr<uint8_t[]> payload;
+    uint32_t payloadCapacity = 0;
+    CMonitor lock;
+    CVideoRenderer video;
+    CAudioRenderer audio;
+    int32_t videoOpen = 0;
+    int32_t audioOpen = 0;
+
+    // Orders closing the connection (worker) against waking it (GUI thread).
+    std::mutex connectionLock;
+    bool closing = false;
+    std::atomic<uint32_t> connectionsServed{0};
+    std::atomic<uint32_t> packetsRead{0};
+};

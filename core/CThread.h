@@ -1,0 +1,42 @@
+// A thread whose body is Execute, with a manual-reset stop event that the body
+// polls and other threads signal.
+#pragma once
+
+#include "platform/Event.h"
+
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+constexpr uint32_t WAIT_OBJECT_0 = 0;
+constexpr uint32_t WAIT_TIMEOUT = 258;
+
+class CThread {
+public:
+    CThread() = default;
+    // Joins a thread that has ended; a thread still running is waited for,
+    // since destroying the object under it could only crash.
+    virtual ~CThread();
+    CThread(const CThread&) = delete;
+    CThread& operator=(const CThread&) = delete;
+
+    virtual uint32_t Execute() = 0;
+
+    // Runs Execute on a new thread. Priority 0 is normal; others are hints.
+    bool Start(int priority);
+    void Terminate();
+    // WAIT_OBJECT_0 once the thread has ended, WAIT_TIMEOUT otherwise.
+    uint32_t WaitFor(uint32_t timeoutMs);
+    // True when the stop event is signalled, waiting up to timeoutMs for it.
+    bool StopRequested(uint32_t timeoutMs);
+    // True from Start until Execute has returned.
+    bool Running();
+
+protected:
+    uint32_t threadId = 0;
+
+private:
+    std::thread thread;
+    std::unique_ptr<platform::CEvent> stopEvent;
+    platform::CEvent finished;
+};

@@ -1,0 +1,61 @@
+// The one record through which every part of a session finds the operator's
+// choices, the session's shared objects and the state of the connection.
+// Fields that more than one thread touches are atomics of the same width.
+#pragma once
+
+#include "platform/SocketCompat.h"
+#include "platform/VideoWindow.h"
+#include "platform/WaveFormat.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+class CErrorHandler;
+class CAudioIn;
+class CNetwork;
+
+constexpr int kSessionTextUnits = 260;
+
+struct SessionContext {
+    std::atomic<uint32_t> connected{0};
+    int32_t port = 0;
+    char address[kSessionTextUnits] = {};
+    int32_t videoBitRate = 0;
+    int32_t audioBitRate = 0;
+    std::atomic<int32_t> videoWidth{0};
+    std::atomic<int32_t> videoHeight{0};
+    int32_t videoFrameRate = 0;
+    int32_t videoKeyInterval = 0;
+    WAVEFORMATEX* playbackFormat = nullptr;
+    std::atomic<platform::CVideoWindow*> videoWindow{nullptr};
+    std::atomic<int32_t> drawLeft{0};
+    std::atomic<int32_t> drawTop{0};
+    std::atomic<int32_t> drawWidth{0};
+    std::atomic<int32_t> drawHeight{0};
+    std::atomic<uint32_t> fullScreen{0};
+    int32_t outputDevice = 0;
+    std::atomic<CErrorHandler*> errorHandler{nullptr};
+    WAVEFORMATEX* captureFormat = nullptr;
+    int32_t audioSource = 0;
+    char16_t audioSourceName[kSessionTextUnits] = {};
+    std::atomic<CAudioIn*> grabber{nullptr};
+    std::atomic<int32_t> chunkSize{0};
+    std::atomic<CNetwork*> sender{nullptr};
+    std::atomic<SOCKET> socket{0};
+};
+
+static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);
+static_assert(sizeof(std::atomic<int32_t>) == 4 && std::atomic<int32_t>::is_always_lock_free);
+static_assert(std::atomic<void*>::is_always_lock_free);
+
+// Sets every field to zero: null pointers, empty texts.
+void ClearSessionContext(SessionContext& session);
+
+// Copy a text into the fixed-width fields, cut to fit with its terminator.
+void SetSessionAddress(SessionContext& session, std::string_view address);
+void SetSessionAudioSourceName(SessionContext& session, std::u16string_view name);
+
+// The wave format record the console starts with: PCM, 44100 Hz, 2 channels,
+// 16 bits.
+WAVEFORMATEX DefaultWaveFormat();

@@ -1,0 +1,61 @@
+// The small set of socket names the rest of the code is written against, so
+// that nothing outside platform/ depends on the socket flavour of the system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+constexpr int SD_BOTH = SHUT_RDWR;
+
+struct WSADATA {
+    uint16_t wVersion;
+    uint16_t wHighVersion;
+};
+
+inline int closesocket(SOCKET s) { return ::close(s); }
+// The thread's last socket error code.
+inline int WSAGetLastError() { return errno; }
+inline void WSASetLastError(int code) { errno = code; }
+// No library to start or stop here.
+inline int WSAStartup(uint16_t version, WSADATA* data) {
+    if (data) *data = WSADATA{version, version};
+    return 0;
+}
+inline int WSACleanup() { return 0; }
+#endif
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0
+#endif
+
+namespace platform {
+
+// Lets a listener be bound again at once after it was closed.
+bool SetReuseAddress(SOCKET s);
+// Sends go out at once (return audio is latency bound), dead peers are noticed,
+// and a send blocks for at most sendTimeoutMs.
+bool TuneConnection(SOCKET s, int sendTimeoutMs);
+// Sends all of data. False when the peer is gone, the send timed out or failed;
+// then part of the data may have gone out.
+bool SendAll(SOCKET s, const void* data, size_t length);
+// Ends a blocking accept or receive on another thread without closing the
+// handle, which that thread may still be using.
+void Wake(SOCKET s);
+// The error code of the last failed socket call, as WSAGetLastError would give.
+int LastSocketError();
+
+} // namespace platform

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Lumenfeed
+# needs, and nothing when they are all there already. Works as root or via sudo.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # window toolkit, OpenGL video surface, software OpenGL for headless runs
+  qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri fonts-dejavu-core
+  # codecs (the application binds libavcodec/libavutil at run time; the
+  # field unit simulator and the tests link them)
+  libavcodec-dev libavutil-dev libavformat-dev libswresample-dev libswscale-dev
+  # audio out and capture
+  libsdl2-dev
+  # tests: GoogleTest, a private X server and a private sound server
+  libgtest-dev libgmock-dev xvfb xauth pulseaudio pulseaudio-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,69 @@
+#include "core/CErrorHandler.h"
+#include "platform/SocketCompat.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+class RecordingLine : public CErrorLine {
+public:
+    void SetText(const std::u16string& text) override {
+        std::lock_guard guard(mutex);
+        texts.push_back(text);
+    }
+    std::vector<std::u16string> texts;
+    std::mutex mutex;
+};
+
+std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+
+} // namespace
+
+TEST(CErrorHandler, CodesBecomeTheSystemsTextOrNothing) {
+    RecordingLine line;
+    CErrorHandler handler(&line);
+
+    handler.Report(kReportSystemError, 0);
+    EXPECT_TRUE(line.texts.empty()) << "code 0 leaves the line as it was";
+
+    handler.Report(kReportSystemError, ECONNRESET);
+    ASSERT_EQ(line.texts.size(), 1u);
+    EXPECT_EQ(Narrow(line.texts[0]), "Connection reset by peer");
+    EXPECT_NE(line.texts[0].back(), u'\n');
+
+    handler.Report(kReportSystemError, 987654);
+    ASSERT_EQ(line.texts.size(), 2u);
+    EXPECT_EQ(line.texts[1], u"Unknown error.");
+
+    handler.Report(kReportInternetError, EADDRINUSE);
+    ASSERT_EQ(line.texts.size(), 3u);
+    EXPECT_EQ(Narrow(line.texts[2]), "Address already in use");
+    handler.Report(kReportInternetError, 0);
+    EXPECT_EQ(line.texts.size(), 3u);
+}
+
+TEST(CErrorHandler, ReadyTextsPassUnchangedAndUnknownKindsAreIgnored) {
+    RecordingLine line;
+    CErrorHandler handler(&line);
+    handler.ReportText(u"No error.");
+    handler.Report(7, ECONNRESET);
+    handler.Report(-1, ECONNRESET);
+    ASSERT_EQ(line.texts.size(), 1u);
+    EXPECT_EQ(line.texts[0], u"No error.");
+}
+
+TEST(CErrorHandler, WithoutALineNothingHappens) {
+    CErrorHandler handler(nullptr);
+    handler.Report(kReportSystemError, ECONNRESET);
+    handler.ReportText(u"text");
+}
+
+TEST(Utf8ToUtf16, DecodesMultiByteAndReplacesMalformedInput) {
+    EXPECT_EQ(Utf8ToUtf16("Gr\xC3\xBC\xC3\x9F" "e"), u"Gr\u00FC\u00DFe");
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E\xA5"), u"\U0001F3A5");
+    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("cut\xE2\x82"), u"cut\uFFFD\uFFFD");
+}

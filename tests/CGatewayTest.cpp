@@ -1,0 +1,394 @@
+// The stream server driven through real sockets on 127.0.0.1.
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testing_support::FreePort;
+using testing_support::TestClient;
+using testing_support::WaitUntil;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class RecordingLine : public CErrorLine {
+public:
+    void SetText(const std::u16string& text) override {
+        std::lock_guard guard(mutex);
+        texts.push_back(text);
+    }
+    std::vector<std::u16string> Texts() {
+        std::lock_guard guard(mutex);
+        return texts;
+    }
+
+private:
+    std::vector<std::u16string> texts;
+    std::mutex mutex;
+};
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t fill = 0x55) { return std::vector<uint8_t>(n, fill); }
+
+class GatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        playback = DefaultWaveFormat();
+        capture = DefaultWaveFormat();
+        port = FreePort();
+        Fill(port);
+    }
+
+    void TearDown() override {
+        Stop();
+        delete session.errorHandler.load();
+        session.errorHandler = nullptr;
+    }
+
+    void Fill(uint16_t p) {
+        ClearSessionContext(session);
+        session.port = p;
+        SetSessionAddress(session, "127.0.0.1");
+        session.videoWidth = 360;
+        session.videoHeight = 288;
+        session.playbackFormat = &playback;
+        session.captureFormat = &capture;
+        session.outputDevice = -1;
+        session.audioSource = 0;
+        SetSessionAudioSourceName(session, u"(none)");
+        delete session.errorHandler.load();
+        session.errorHandler = new CErrorHandler(&line);
+    }
+
+    void StartServer() {
+        server = std::make_unique<CGateway>(&session);
+        ASSERT_TRUE(server->Start(0));
+    }
+
+    // Stop as the console performs it; returns how long it took.
+    std::chrono::milliseconds Stop() {
+        if (!server) return 0ms;
+        auto start = Clock::now();
+        server->Terminate();
+        server->CloseListener();
+        server->WaitFor(30000);
+        server.reset();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    }
+
+    bool Connected() { return session.connected == 1; }
+
+    SessionContext session;
+    WAVEFORMATEX playback{};
+    WAVEFORMATEX capture{};
+    RecordingLine line;
+    uint16_t port = 0;
+    std::unique_ptr<CGateway> server;
+};
+
+} // namespace
+
+TEST_F(GatewayTest, ConnectionFieldsFollowTheFieldUnit) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    EXPECT_NE(session.socket, 0);
+    EXPECT_NE(session.sender.load(), nullptr) << "a sender exists even with the (none) source";
+    EXPECT_EQ(session.grabber.load(), nullptr);
+    EXPECT_EQ(session.chunkSize, 0);
+
+    client.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    EXPECT_EQ(session.socket, 0);
+    EXPECT_EQ(session.sender.load(), nullptr);
+    EXPECT_TRUE(line.Texts().empty()) << "an orderly close shows nothing";
+}
+
+TEST_F(GatewayTest, PacketsArrivingInPiecesAreAssembled) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    auto payload = Bytes(3000);
+    auto header = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, 3000, 320, 240);
+    std::vector<uint8_t> wire(12 + payload.size());
+    std::copy_n(header.bytes, 12, wire.begin());
+    std::copy(payload.begin(), payload.end(), wire.begin() + 12);
+    // Header one byte at a time, then the payload in uneven pieces.
+    size_t at = 0;
+    for (; at < 12; ++at) {
+        ASSERT_TRUE(client.SendBytes(&wire[at], 1));
+        std::this_thread::sleep_for(2ms);
+    }
+    for (size_t piece : {1, 999, 1000, 1000}) {
+        std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(server->VideoCounters().draws, 0u) << "nothing dispatched before the whole packet";
+        ASSERT_TRUE(client.SendBytes(&wire[at], piece));
+        at += piece;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 1; }));
+    EXPECT_EQ(session.videoWidth, 320);
+    EXPECT_EQ(session.videoHeight, 240);
+    EXPECT_EQ(server->VideoCounters().opens, 1u);
+}
+
+TEST_F(GatewayTest, PacketTypesAreDispatchedByTheirLowSevenBits) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    // Length 0 still opens the channels.
+    ASSERT_TRUE(client.SendPacket(kPacketVideo, false, 176, 144, {}));
+    ASSERT_TRUE(client.SendPacket(0x8A, false, 999, 999, Bytes(10)));  // key frame, same channel
+    ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 44100, 2, {}));
+    ASSERT_TRUE(client.SendPacket(0x94, false, 8000, 1, Bytes(20)));   // audio, bit 7 ignored
+    ASSERT_TRUE(client.SendPacket(0x01, false, 0, 0, Bytes(5000)));    // unknown: read and dropped
+    ASSERT_TRUE(client.SendPacket(kPacketVideo, false, 1, 1, Bytes(7)));
+    ASSERT_TRUE(WaitUntil([&] { return server->PacketsRead() == 6; }));
+
+    auto v = server->VideoCounters();
+    EXPECT_EQ(v.opens, 1u);
+    EXPECT_EQ(v.draws, 3u);
+    EXPECT_EQ(session.videoWidth, 176) << "the opening packet's size holds until the channel closes";
+    EXPECT_EQ(session.videoHeight, 144);
+    auto a = server->AudioCounters();
+    EXPECT_EQ(a.opens, 1u);
+    EXPECT_EQ(a.packets, 2u);
+    EXPECT_EQ(playback.nSamplesPerSec, 44100u) << "later audio headers do not change the format";
+    EXPECT_TRUE(Connected());
+
+    client.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().closes == 1; }));
+    EXPECT_EQ(server->VideoCounters().closes, 1u);
+}
+
+TEST_F(GatewayTest, VideoOnlyConnectionNeverTouchesAudio) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(client.SendPacket(kPacketVideo, true, 320, 240, Bytes(100)));
+    ASSERT_TRUE(WaitUntil([&] { return server->PacketsRead() == 1; }));
+    client.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().closes == 1; }));
+    EXPECT_EQ(server->AudioCounters().opens, 0u);
+    EXPECT_EQ(server->AudioCounters().closes, 0u);
+}
+
+TEST_F(GatewayTest, FirstAudioPacketRewritesThePlaybackFormatForGood) {
+    StartServer();
+    {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port));
+        ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 48000, 1, Bytes(8)));
+        ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().opens == 1; }));
+    }
+    EXPECT_EQ(playback.nSamplesPerSec, 48000u);
+    EXPECT_EQ(playback.nChannels, 1);
+    EXPECT_EQ(playback.nBlockAlign, 2);
+    EXPECT_EQ(playback.nAvgBytesPerSec, 96000u);
+    EXPECT_EQ(playback.wFormatTag, 1);
+    EXPECT_EQ(playback.wBitsPerSample, 16);
+    EXPECT_EQ(capture.nSamplesPerSec, 44100u) << "the capture format is never touched";
+
+    // It stays for the next session, until a later connection sends audio.
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    EXPECT_LT(Stop(), 1000ms);
+    Fill(port);
+    StartServer();
+    EXPECT_EQ(playback.nSamplesPerSec, 48000u);
+    TestClient next;
+    ASSERT_TRUE(next.Connect(port));
+    ASSERT_TRUE(next.SendPacket(kPacketAudio, false, 32000, 2, Bytes(8)));
+    ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().opens == 1; }));
+    EXPECT_EQ(playback.nSamplesPerSec, 32000u);
+    EXPECT_EQ(playback.nBlockAlign, 4);
+    EXPECT_EQ(playback.nAvgBytesPerSec, 128000u);
+}
+
+TEST_F(GatewayTest, BadHeadersEndTheConnectionButNotTheSession) {
+    StartServer();
+    {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port));
+        // The form that return audio packets carry.
+        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 4, 44100, 2);
+        ASSERT_TRUE(client.SendPacket(h, Bytes(4)));
+        EXPECT_TRUE(client.WaitForClose(3s));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port));
+        const char garbage[] = "GET / HTTP/1.1\r\nHost: studio\r\n\r\n";
+        ASSERT_TRUE(client.SendBytes(garbage, sizeof garbage));
+        EXPECT_TRUE(client.WaitForClose(3s));
+    }
+    {
+        // A header that promises 16 MiB, a trickle, then the peer resets.
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port));
+        auto h = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, kMaxPayloadLength, 64, 64);
+        ASSERT_TRUE(client.SendBytes(h.bytes, 12));
+        ASSERT_TRUE(client.SendBytes(Bytes(1000).data(), 1000));
+        ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+        linger hard{1, 0};
+        setsockopt(client.Handle(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        client.Close();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    EXPECT_EQ(server->VideoCounters().draws, 0u);
+    // The reset shows the system's text.
+    auto texts = line.Texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), u"Connection reset by peer");
+
+    // Still serving.
+    TestClient good;
+    ASSERT_TRUE(good.Connect(port));
+    ASSERT_TRUE(good.SendPacket(kPacketVideo, true, 320, 240, Bytes(10)));
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 1; }));
+}
+
+TEST_F(GatewayTest, SecondFieldUnitWaitsForTheFirstAndTheOneSecondPause) {
+    StartServer();
+    TestClient first, second;
+    ASSERT_TRUE(first.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return server->ConnectionsServed() == 1; }));
+    ASSERT_TRUE(second.Connect(port)) << "the second one waits in the listen queue";
+    ASSERT_TRUE(second.SendPacket(kPacketVideo, true, 640, 480, Bytes(10)));
+    ASSERT_TRUE(first.SendPacket(kPacketVideo, true, 320, 240, Bytes(10)));
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 1; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(server->VideoCounters().draws, 1u) << "only the first is served";
+    EXPECT_EQ(session.videoWidth, 320);
+
+    first.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
+    auto ended = Clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 2; }));
+    auto waited = Clock::now() - ended;
+    EXPECT_GE(waited, 900ms);
+    EXPECT_LT(waited, 2000ms);
+    EXPECT_EQ(session.videoWidth, 640);
+}
+
+TEST_F(GatewayTest, CloseVideoMakesTheNextPacketReopenTheChannel) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(client.SendPacket(kPacketVideo, true, 320, 240, Bytes(10)));
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 1; }));
+    session.videoWidth = 360; // what a full-screen switch writes
+    server->CloseVideo();
+    server->CloseVideo(); // a second switch finds it closed already
+    EXPECT_EQ(server->VideoCounters().closes, 1u);
+    ASSERT_TRUE(client.SendPacket(kPacketVideo, false, 1280, 720, Bytes(10)));
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 2; }));
+    EXPECT_EQ(server->VideoCounters().opens, 2u);
+    EXPECT_EQ(session.videoWidth, 1280);
+    EXPECT_EQ(session.videoHeight, 720);
+}
+
+TEST_F(GatewayTest, StopEndsTheWorkerWithinASecondInEveryState) {
+    // Waiting: right after Start, inside the first one-second wait.
+    StartServer();
+    EXPECT_LT(Stop(), 1000ms);
+
+    // Accepting: the wait is over and the worker sits in accept.
+    StartServer();
+    std::this_thread::sleep_for(1300ms);
+    EXPECT_LT(Stop(), 1000ms);
+
+    // Connected, and the field unit sends nothing.
+    StartServer();
+    {
+        TestClient idle;
+        ASSERT_TRUE(idle.Connect(port));
+        ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+        EXPECT_LT(Stop(), 1000ms);
+        EXPECT_TRUE(idle.WaitForClose(1s));
+    }
+    EXPECT_EQ(session.connected, 0u);
+    EXPECT_EQ(session.sender.load(), nullptr);
+
+    // Connected, with a header sent and the payload never coming.
+    StartServer();
+    {
+        TestClient half;
+        ASSERT_TRUE(half.Connect(port));
+        auto h = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, 5000, 64, 64);
+        ASSERT_TRUE(half.SendBytes(h.bytes, 12));
+        ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+        std::this_thread::sleep_for(50ms);
+        EXPECT_LT(Stop(), 1000ms);
+    }
+
+    // Connected and streaming steadily.
+    StartServer();
+    std::atomic<bool> streaming{true};
+    TestClient busy;
+    ASSERT_TRUE(busy.Connect(port));
+    std::thread sender([&] {
+        while (streaming && busy.SendPacket(kPacketVideo, true, 320, 240, Bytes(20000))) {
+        }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws > 50; }));
+    EXPECT_LT(Stop(), 1000ms);
+    streaming = false;
+    sender.join();
+}
+
+TEST_F(GatewayTest, StopThenStartBindsTheSamePortAgain) {
+    StartServer();
+    {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port));
+        ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+        Stop();
+    }
+    Fill(port);
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    EXPECT_TRUE(line.Texts().empty());
+}
+
+TEST_F(GatewayTest, PortInUseIsReportedAndTheSessionStillStartsAndStops) {
+    SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(squatter, 4), 0);
+
+    StartServer();
+    auto texts = line.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], u"Address already in use");
+    std::this_thread::sleep_for(1200ms); // at least one silent accept failure
+    EXPECT_EQ(line.Texts().size(), 1u) << "accept failures are not reported";
+    EXPECT_LT(Stop(), 1000ms);
+    closesocket(squatter);
+}
+
+TEST_F(GatewayTest, DestroyingARunningServerEndsItsThreadFirst) {
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    auto start = Clock::now();
+    server.reset(); // no Terminate, no WaitFor
+    EXPECT_LT(Clock::now() - start, 1000ms);
+    EXPECT_EQ(session.connected, 0u);
+}

@@ -1,0 +1,103 @@
+#include "TestClient.h"
+
+#include <poll.h>
+#include <thread>
+
+namespace testing_support {
+
+uint16_t FreePort() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TestClient::~TestClient() { Close(); }
+
+bool TestClient::Connect(uint16_t port, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Close();
+        sock = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
+        if (std::chrono::steady_clock::now() > end) {
+            Close();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool TestClient::SendBytes(const void* data, size_t length) {
+    return platform::SendAll(sock, data, length);
+}
+
+bool TestClient::SendPacket(const PacketHeader& header, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> all(header.bytes, header.bytes + sizeof header.bytes);
+    all.insert(all.end(), payload.begin(), payload.end());
+    return SendBytes(all.data(), all.size());
+}
+
+bool TestClient::SendPacket(uint8_t type, bool key, uint16_t v1, uint16_t v2,
+                            const std::vector<uint8_t>& payload) {
+    return SendPacket(PacketHeader::Make(kFieldUnitMagic, type, key,
+                                         static_cast<uint32_t>(payload.size()), v1, v2),
+                      payload);
+}
+
+bool TestClient::Receive(void* data, size_t length, std::chrono::milliseconds timeout) {
+    auto* p = static_cast<char*>(data);
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (length > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd pfd{sock, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
+        auto got = recv(sock, p, length, 0);
+        if (got <= 0) return false;
+        p += got;
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool TestClient::WaitForClose(std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd pfd{sock, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (recv(sock, buffer, sizeof buffer, 0) <= 0) return true;
+    }
+}
+
+void TestClient::Close() {
+    if (sock != INVALID_SOCKET) {
+        closesocket(sock);
+        sock = INVALID_SOCKET;
+    }
+}
+
+} // namespace testing_support
