@@ -1,0 +1,25 @@
+// The AAC encoder of the return audio: one frame of interleaved signed 16-bit
+// PCM in the capture format per call, one ADTS frame out.
+#pragma once
+
+#include "core/SessionContext.h"
+
+#include <cstdint>
+
+class CAudioEncoder {
+public:
+    CAudioEncoder();
+    virtual ~CAudioEncoder();
+    CAudioEncoder(const CAudioEncoder&) = delete;
+    CAudioEncoder& operator=(const CAudioEncoder&) = delete;
+
+    // Opens the encoder for the session's capture format; returns the frame
+    // size in samples per channel (1024 for AAC), 0 when it cannot be opened.
+    int32_t Open(SessionContext* session);
+    // Encodes one frame (frame size x block alignment bytes of samples) into
+    // out, which has capacity bytes of room. Returns the bytes written, each
+    // frame with its own 7-byte ADTS header; 0 while the encoder fills its
+    // delay; negative on error.
+    int32_t Encode(uint8_t* out, int32_t capacity, const int16_t* samples);
+    void Close();
+};
