@@ -1,0 +1,16 @@
+// Loading shared libraries by file name and finding their entry points.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Null when the library cannot be loaded.
+void* LoadLibrary(const std::string& fileName);
+// Null when the library has no such entry point.
+void* GetProcAddress(void* module, const char* name);
+void FreeLibrary(void* module);
+// True while the process holds the library loaded.
+bool IsLibraryLoaded(const std::string& fileName);
+
+} // namespace platform

@@ -1,0 +1,22 @@
+#include "ErrorMessage.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdio>
+
+namespace platform {
+
+void ShowErrorMessage(const std::string& text, const std::string& caption) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app && QThread::currentThread() == app->thread()) {
+        QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
+                        QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+} // namespace platform
