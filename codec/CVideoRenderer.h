@@ -2,10 +2,12 @@
 // stretched into the session's video window.
 #pragma once
 
+#include "codec/CVideoDecoder.h"
 #include "core/SessionContext.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class CVideoRenderer {
 public:
@@ -27,8 +29,32 @@ public:
     };
     Counters GetCounters() const;
 
+    // Picture sizes come from the network: larger ones are refused, so that
+    // no header or stream makes the channel allocate more than this allows
+    // (8192 x 4320 at most, about 53 MB of picture).
+    static constexpr int32_t kMaxSide = 8192;
+    static constexpr int64_t kMaxArea = int64_t(8192) * 4320;
+    static bool SizeAllowed(int32_t width, int32_t height);
+    // width x height x 3 / 2 in 32-bit arithmetic (175 x 99 gives 25987).
+    static int32_t ImageSize(int32_t width, int32_t height);
+
+    // For tests: the size the buffer is laid out for, and its length.
+    int32_t Width() const { return width; }
+    int32_t Height() const { return height; }
+    int32_t BufferSize() const { return frameBufferSize; }
+
 private:
+    // Lays the buffer out for width x height, growing it when needed.
+    bool Resize(int32_t width, int32_t height);
+
+    CVideoDecoder decoder;
     SessionContext* session = nullptr;
+    platform::CVideoWindow* window = nullptr;
+    std::unique_ptr<uint8_t[]> frameBuffer;
+    int32_t frameBufferSize = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool decoderOpen = false;
     bool open = false;
     std::atomic<uint32_t> opens{0}, draws{0}, pictures{0}, closes{0};
 };

@@ -1,0 +1,128 @@
+#include "CVideoDecoder.h"
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+CVideoDecoder::CVideoDecoder() = default;
+
+CVideoDecoder::~CVideoDecoder() {
+    // Owners close first; this only keeps a forgotten Close from leaking.
+    Close();
+}
+
+int32_t CVideoDecoder::Open(SessionContext* session) {
+    Close();
+    codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) return 0;
+    context = avcodec_alloc_context3(codec);
+    if (!context) return 0;
+    context->bit_rate = session->videoBitRate;
+    if (session->videoFrameRate > 0) context->time_base = AVRational{1, session->videoFrameRate};
+    context->width = session->videoWidth;
+    context->height = session->videoHeight;
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    if (session->videoKeyInterval > 0) context->gop_size = session->videoKeyInterval;
+    // Frame threading holds pictures back by one packet per thread; slices
+    // decoded in parallel do not.
+    context->thread_count = 2;
+    context->thread_type = FF_THREAD_SLICE;
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (avcodec_open2(context, codec, nullptr) < 0) return 0;
+
+    picture = av_frame_alloc();
+    spare = av_frame_alloc();
+    packet = av_packet_alloc();
+    SetPictureSize(session->videoWidth, session->videoHeight);
+    return picture && spare && packet ? 1 : 0;
+}
+
+void CVideoDecoder::SetPictureSize(int32_t w, int32_t h) {
+    width = w;
+    height = h;
+}
+
+int32_t CVideoDecoder::Decode(const uint8_t* data, uint32_t length, uint8_t* out) {
+    gotPicture = 0;
+    sizeDiffers = false;
+    // An empty packet would tell the decoder that the stream has ended.
+    if (!context || !picture || !spare || !packet || !data || length == 0 || length > INT_MAX)
+        return 0;
+
+    // Not reference-counted: the library copies the bytes, with the padding
+    // its bit reader needs, before it returns.
+    packet->data = const_cast<uint8_t*>(data);
+    packet->size = static_cast<int>(length);
+    int result = avcodec_send_packet(context, packet);
+    if (result == AVERROR(EAGAIN)) {
+        // Pictures left over from an earlier packet: drop them and retry.
+        while (avcodec_receive_frame(context, spare) == 0) {
+        }
+        result = avcodec_send_packet(context, packet);
+    } else if (result == AVERROR_EOF) {
+        avcodec_flush_buffers(context);
+        result = avcodec_send_packet(context, packet);
+    }
+    packet->data = nullptr;
+    packet->size = 0;
+    if (result < 0) return 0;
+
+    while (avcodec_receive_frame(context, spare) == 0) {
+        std::swap(picture, spare);
+        gotPicture = 1;
+    }
+    if (!gotPicture) return 0;
+
+    // Only 8-bit 4:2:0 fits the packed layout; anything else is dropped.
+    if ((picture->format != AV_PIX_FMT_YUV420P && picture->format != AV_PIX_FMT_YUVJ420P) ||
+        picture->width <= 0 || picture->height <= 0 || !picture->data[0] || !picture->data[1] ||
+        !picture->data[2]) {
+        gotPicture = 0;
+        return 0;
+    }
+    if (picture->width != width || picture->height != height) {
+        sizeDiffers = true;
+        return 0;
+    }
+    return CopyPicture(out);
+}
+
+int32_t CVideoDecoder::CopyPicture(uint8_t* out) {
+    if (!gotPicture || !out || !picture || picture->width != width || picture->height != height)
+        return 0;
+    const int32_t planeWidth[3] = {width, width / 2, width / 2};
+    const int32_t planeHeight[3] = {height, height / 2, height / 2};
+    for (int i = 0; i < 3; ++i) {
+        const uint8_t* source = picture->data[i];
+        for (int32_t row = 0; row < planeHeight[i]; ++row) {
+            std::memcpy(out, source, size_t(planeWidth[i]));
+            out += planeWidth[i];
+            source += picture->linesize[i];
+        }
+    }
+    sizeDiffers = false;
+    return 1;
+}
+
+int32_t CVideoDecoder::PictureWidth() const { return gotPicture && picture ? picture->width : 0; }
+
+int32_t CVideoDecoder::PictureHeight() const {
+    return gotPicture && picture ? picture->height : 0;
+}
+
+int64_t CVideoDecoder::CopySize(int32_t w, int32_t h) {
+    if (w <= 0 || h <= 0) return 0;
+    return int64_t(w) * h + 2 * int64_t(w / 2) * (h / 2);
+}
+
+void CVideoDecoder::Close() {
+    if (context) avcodec_free_context(&context);
+    context = nullptr;
+    if (picture) av_frame_free(&picture);
+    if (spare) av_frame_free(&spare);
+    if (packet) av_packet_free(&packet);
+    picture = spare = nullptr;
+    packet = nullptr;
+    gotPicture = 0;
+    sizeDiffers = false;
+}

@@ -1,0 +1,53 @@
+// The H.264 decoder of the video channel: one packet in, the packed I420
+// picture out. Slice threading and the low-delay flag give each picture from
+// its own packet when the stream has no B-frames.
+#pragma once
+
+#include "codec/CAvCodec.h"
+#include "codec/CAvUtil.h"
+#include "core/SessionContext.h"
+
+#include <cstdint>
+
+class CVideoDecoder : public CAvUtil, public CAvCodec {
+public:
+    CVideoDecoder();
+    ~CVideoDecoder() override;
+
+    // Opens the decoder for pictures of the session's video size; non-zero on
+    // success. The stream must carry its parameter sets in band.
+    int32_t Open(SessionContext* session);
+    // Decodes one packet. Non-zero when a picture came out and was copied into
+    // out as packed I420 of the current picture size. A picture of any other
+    // size is held instead of copied: SizeDiffers() then tells so, and
+    // PictureWidth()/PictureHeight() give its size.
+    int32_t Decode(const uint8_t* data, uint32_t length, uint8_t* out);
+    // Closes the decoder and frees the picture; safe to repeat.
+    void Close();
+
+    // The size of picture the caller's buffer is laid out for.
+    void SetPictureSize(int32_t width, int32_t height);
+    // Copies the held picture when it has the current picture size.
+    int32_t CopyPicture(uint8_t* out);
+    bool SizeDiffers() const { return sizeDiffers; }
+    int32_t PictureWidth() const;
+    int32_t PictureHeight() const;
+
+    // Bytes a packed I420 copy of width x height writes: Y, then U and V of
+    // (width / 2) x (height / 2) each.
+    static int64_t CopySize(int32_t width, int32_t height);
+
+    const AVCodec* codec = nullptr;
+    AVCodecContext* context = nullptr;
+    AVFrame* picture = nullptr;
+    int32_t gotPicture = 0;
+
+private:
+    // Receives into the spare frame so that the newest of several pictures
+    // ends up in 'picture'.
+    AVFrame* spare = nullptr;
+    AVPacket* packet = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool sizeDiffers = false;
+};
