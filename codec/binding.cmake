@@ -7,3 +7,4 @@ target_sources(lumen_codec PRIVATE
 target_include_directories(lumen_codec PUBLIC ${FFMPEG_INCLUDE_DIRS})
 target_link_libraries(lumen_codec PUBLIC lumen_platform_loader)
 target_compile_definitions(lumen_codec PUBLIC __STDC_CONSTANT_MACROS)
+target_sources(lumen_codec PRIVATE ${CMAKE_CURRENT_LIST_DIR}/CodecLibraryInfo.cpp)
