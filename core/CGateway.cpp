@@ -6,7 +6,8 @@
 #include <cstring>
 #include <new>
 
-CGateway::CGateway(SessionContext* s) : session(s) {
+CGateway::CGateway(SessionContext* s)
+    : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
     address.sin_addr.s_addr = inet_addr(session->address);
@@ -91,7 +92,9 @@ void CGateway::Serve() {
     }
     audioOpen = 0;
     while (!StopRequested(0)) {
-        if (!ReadPacket()) {
+        // An orderly close or a bad header sets no socket error: nothing is shown.
+        WSASetLastError(0);
+        if (!reader.Read()) {
             ReportSocketError();
             break;
         }
@@ -101,6 +104,9 @@ void CGateway::Serve() {
 }
 
 void CGateway::Dispatch() {
+    const PacketHeader& header = reader.Header();
+    const uint8_t* payload = reader.Payload();
+    uint32_t payloadLength = reader.PayloadLength();
     switch (header.Type()) {
     case kPacketAudio:
         if (!audioOpen) {
@@ -114,7 +120,7 @@ void CGateway::Dispatch() {
             audio.Open(session);
             audioOpen = 1;
         }
-        audio.Play(payload.get(), payloadLength);
+        audio.Play(payload, payloadLength);
         break;
     case kPacketVideo: {
         std::lock_guard guard(lock);
@@ -124,7 +130,7 @@ void CGateway::Dispatch() {
             video.Open(session);
             videoOpen = 1;
         }
-        video.Draw(payload.get(), payloadLength, header.KeyFrame() ? 1 : 0);
+        video.Draw(payload, payloadLength, header.KeyFrame() ? 1 : 0);
         break;
     }
     default:
@@ -159,39 +165,13 @@ void CGateway::Teardown() {
         audioOpen = 0;
     }
     // A payload buffer grown by a large packet is not kept between field units.
-    payload.reset();
-    payloadCapacity = 0;
+    reader.Release();
 }
 
-bool CGateway::ReceiveAll(void* buffer, uint32_t length) {
-    auto* p = static_cast<char*>(buffer);
-    while (length > 0) {
-        auto got = recv(connection, p, length, 0);
-        if (got == SOCKET_ERROR) {
-            if (WSAGetLastError() == EINTR) continue;
-            return false;
-        }
-        if (got == 0) return false;
-        p += got;
-        length -= static_cast<uint32_t>(got);
+long CGateway::Receive(void* buffer, uint32_t length) {
+    for (;;) {
+        auto got = recv(connection, static_cast<char*>(buffer), length, 0);
+        if (got == SOCKET_ERROR && WSAGetLastError() == EINTR) continue;
+        return static_cast<long>(got);
     }
-    return true;
-}
-
-bool CGateway::ReadPacket() {
-    // An orderly close or a bad header sets no socket error; report nothing then.
-    WSASetLastError(0);
-    if (!ReceiveAll(header.bytes, sizeof header.bytes)) return false;
-    if (header.Magic() != kFieldUnitMagic) return false;
-    payloadLength = header.PayloadLength();
-    if (payloadLength > payloadCapacity || !payload) {
-        payload.reset();
-        payloadCapacity = 0;
-        // Not zero-filled: pages of a large buffer are only committed as the
-        // peer really sends data into them.
-        payload.reset(new (std::nothrow) uint8_t[payloadLength ? payloadLength : 1]);
-        if (!payload) return false;
-        payloadCapacity = payloadLength ? payloadLength : 1;
-    }
-    return ReceiveAll(payload.get(), payloadLength);
 }

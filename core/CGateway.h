@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CMonitor.h"
+#include "CPacketReader.h"
 #include "CThread.h"
 #include "PacketHeader.h"
 #include "SessionContext.h"
@@ -46,8 +47,7 @@ public:
     uint32_t PacketsRead() const { return packetsRead; }
 
 private:
-    bool ReadPacket();
-    bool ReceiveAll(void* buffer, uint32_t length);
+    long Receive(void* buffer, uint32_t length);
     void ReportSocketError();
     void Serve();
     void Dispatch();
@@ -57,12 +57,9 @@ private:
     std::atomic<SOCKET> listener{INVALID_SOCKET};
     std::atomic<SOCKET> connection{INVALID_SOCKET};
     sockaddr_in address{};
-    PacketHeader header;
-    uint32_t payloadLength = 0;
-    // Reused from packet to packet; grows to the largest payload of the
-    // connection and is released at its end.
-    std::unique_ptr<uint8_t[]> payload;
-    uint32_t payloadCapacity = 0;
+    // Its payload buffer grows to the largest payload of a connection and is
+    // released at the connection's end.
+    CPacketReader reader;
     CMonitor lock;
     CVideoRenderer video;
     CAudioRenderer audio;
