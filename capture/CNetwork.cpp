@@ -1,5 +1,179 @@
 #include "CNetwork.h"
 
-CNetwork::CNetwork(SessionContext* s) : session(s) {}
-CNetwork::~CNetwork() = default;
-void CNetwork::Send(const uint8_t*, uint32_t) {}
+#include "CAudioIn.h"
+#include "core/CErrorHandler.h"
+#include "platform/SocketCompat.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr char16_t kEncoderNotOpened[] =
+    u"The AAC encoder could not be opened: no studio audio is sent back.";
+
+// The capture device of each session's current connection, for the GUI
+// thread's property dialog. The worker adds and removes entries under the lock,
+// so the GUI thread never reaches a sender that is being destroyed.
+std::mutex registryLock;
+std::vector<std::pair<const SessionContext*, std::shared_ptr<platform::CCaptureFilter>>> registry;
+
+} // namespace
+
+CNetwork::CNetwork(SessionContext* s) : session(s) {
+    if (session->audioSource == 0) return;
+
+    const WAVEFORMATEX* format = session->captureFormat;
+    header.SetMagic(kReturnAudioMagic);
+    header.SetType(kPacketAudio, false);
+    if (format) {
+        header.SetValue1(static_cast<uint16_t>(format->nSamplesPerSec & 0xFFFF));
+        header.SetValue2(format->nChannels);
+    }
+
+    session->grabber = new (std::nothrow) CAudioIn(session);
+    framesPerPacket = kFramesPerPacket;
+    frameSize = format ? encoder.Open(session) : 0;
+    int64_t frameBytes = int64_t(frameSize) * (format ? format->nBlockAlign : 0);
+    int64_t chunk = int64_t(framesPerPacket) * frameBytes;
+    // A payload must fit the header's 24-bit length.
+    if (frameSize <= 0 || frameBytes <= 0 || chunk > int64_t(kMaxPayloadLength)) {
+        frameSize = 0;
+        frameBytes = 0;
+        chunk = 0;
+    }
+    bytesPerFrame = static_cast<int32_t>(frameBytes);
+    session->chunkSize = static_cast<int32_t>(chunk);
+
+    if (chunk == 0) {
+        // Nothing could be encoded, so no graph is built.
+        if (CErrorHandler* handler = session->errorHandler) handler->ReportText(kEncoderNotOpened);
+        return;
+    }
+    // Room for as many coded bytes as the chunk has PCM bytes: far more than
+    // five AAC frames ever take.
+    packetCapacity = sizeof header.bytes + static_cast<uint32_t>(chunk);
+    packet.reset(new (std::nothrow) uint8_t[packetCapacity]);
+    if (!packet) packetCapacity = 0;
+
+    capture.Build(session);
+    Publish();
+    capture.Run();
+}
+
+CNetwork::~CNetwork() {
+    Withdraw();
+    if (session->audioSource != 0) {
+        capture.Stop();
+        capture.DetachCallback();
+        encoder.Close();
+        if (CAudioIn* grabber = session->grabber.exchange(nullptr)) delete grabber;
+    }
+}
+
+void CNetwork::Publish() {
+    std::shared_ptr<platform::CCaptureFilter> filter = capture.CaptureFilter();
+    if (!filter) return;
+    std::lock_guard guard(registryLock);
+    for (auto& entry : registry) {
+        if (entry.first == session) {
+            entry.second = std::move(filter);
+            return;
+        }
+    }
+    registry.emplace_back(session, std::move(filter));
+}
+
+void CNetwork::Withdraw() {
+    std::shared_ptr<platform::CCaptureFilter> ours = capture.CaptureFilter();
+    if (!ours) return;
+    std::shared_ptr<platform::CCaptureFilter> released;
+    {
+        std::lock_guard guard(registryLock);
+        for (auto it = registry.begin(); it != registry.end(); ++it) {
+            if (it->first == session && it->second == ours) {
+                released = std::move(it->second);
+                registry.erase(it);
+                break;
+            }
+        }
+    }
+}
+
+int32_t CNetwork::ShowCaptureProperties(const SessionContext* session,
+                                        platform::OwnerWindow owner) {
+    std::shared_ptr<platform::CCaptureFilter> filter;
+    {
+        std::lock_guard guard(registryLock);
+        for (auto& entry : registry)
+            if (entry.first == session) filter = entry.second;
+    }
+    if (!filter) return 0;
+    // The dialog runs without the lock: the worker may end the connection
+    // meanwhile, and the filter stays alive with the dialog.
+    return CBaseCapture::ShowPropertyFrame(owner, filter);
+}
+
+void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
+    ++chunks;
+    uint32_t needed = framesPerPacket * static_cast<uint32_t>(bytesPerFrame);
+    if (broken || !packet || !chunk || bytesPerFrame <= 0 || length < needed) {
+        ++chunksDropped;
+        return;
+    }
+    uint8_t* payload = packet.get() + sizeof header.bytes;
+    uint32_t room = packetCapacity - sizeof header.bytes;
+    uint32_t total = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < framesPerPacket; ++i) {
+        const auto* samples = reinterpret_cast<const int16_t*>(chunk + size_t(i) * bytesPerFrame);
+        int32_t coded = encoder.Encode(payload + total, static_cast<int32_t>(room - total), samples);
+        if (coded < 0) {
+            // A frame the encoder failed on is left out; the others still go.
+            ++framesSkipped;
+            continue;
+        }
+        if (static_cast<uint32_t>(coded) > room - total) {
+            // More than the room given: the output cannot be trusted.
+            ++chunksDropped;
+            return;
+        }
+        total += static_cast<uint32_t>(coded);
+    }
+    encodeNanoseconds += static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+            .count());
+    // All five frames still filling the encoder's delay: no packet.
+    if (total == 0) return;
+    header.SetPayloadLength(total);
+    std::memcpy(packet.get(), header.bytes, sizeof header.bytes);
+    SOCKET s = session->socket;
+    if (!platform::SendAll(s, packet.get(), sizeof header.bytes + total)) {
+        // Timed out or failed, maybe part-way: the stream's framing is lost.
+        // Ending the connection lets the worker tear it down.
+        broken = true;
+        ++chunksDropped;
+        platform::Wake(s);
+        return;
+    }
+    ++packetsSent;
+}
+
+CNetwork::Counters CNetwork::GetCounters() const {
+    Counters c;
+    c.chunks = chunks;
+    c.packetsSent = packetsSent;
+    c.chunksDropped = chunksDropped;
+    c.framesSkipped = framesSkipped;
+    c.encodeNanoseconds = encodeNanoseconds;
+    return c;
+}
+
+uint64_t CNetwork::CaptureBytesDropped() const {
+    std::shared_ptr<platform::CCaptureFilter> filter = capture.CaptureFilter();
+    return filter ? filter->GetProperties().bytesDropped : 0;
+}

@@ -1,0 +1,416 @@
+#include "CaptureGraph.h"
+
+#include <SDL.h>
+
+#include <QString>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+namespace platform {
+
+static std::u16string FromUtf8(const char* text) {
+    return QString::fromUtf8(text ? text : "").toStdU16String();
+}
+
+// Device names in SDL's order. Empty when SDL's audio is not up.
+static std::vector<std::string> CaptureDeviceNames(const CSdlAudio& sdl) {
+    std::vector<std::string> names;
+    if (!sdl.Ok()) return names;
+    int n = SDL_GetNumAudioDevices(1);
+    for (int i = 0; i < n; ++i) {
+        const char* name = SDL_GetAudioDeviceName(i, 1);
+        names.emplace_back(name ? name : "");
+    }
+    return names;
+}
+
+HRESULT CDeviceEnumerator::FriendlyNames(DeviceCategory category,
+                                         std::vector<std::u16string>& names) {
+    names.clear();
+    // Video capture is not offered on this platform: an empty category.
+    if (category != DeviceCategory::AudioInput) return S_FALSE;
+    for (const std::string& name : CaptureDeviceNames(sdl)) names.push_back(FromUtf8(name.c_str()));
+    return names.empty() ? S_FALSE : S_OK;
+}
+
+std::u16string CFilter::GraphName() const {
+    std::lock_guard guard(nameLock);
+    return graphName;
+}
+
+// ---------------------------------------------------------------------------
+
+static WAVEFORMATEX DefaultCaptureFormat() {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 2;
+    f.nSamplesPerSec = 44100;
+    f.nBlockAlign = 4;
+    f.wBitsPerSample = 16;
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    return f;
+}
+
+CCaptureFilter::CCaptureFilter(std::u16string friendly, std::string device, int32_t i)
+    : CFilter(FilterKind::AudioCapture), friendlyName(std::move(friendly)),
+      deviceName(std::move(device)), index(i), format(DefaultCaptureFormat()) {}
+
+HRESULT CCaptureFilter::GetFormat(WAVEFORMATEX& out) const {
+    std::lock_guard guard(lock);
+    out = format;
+    return S_OK;
+}
+
+HRESULT CCaptureFilter::SetFormat(const WAVEFORMATEX& f) {
+    if (f.wFormatTag != WAVE_FORMAT_PCM || f.wBitsPerSample != 16 || f.nChannels < 1 ||
+        f.nChannels > 8 || f.nSamplesPerSec < 8000 || f.nSamplesPerSec > 192000 ||
+        f.nBlockAlign != f.nChannels * 2 || f.nAvgBytesPerSec != f.nSamplesPerSec * f.nBlockAlign)
+        return VFW_E_INVALIDMEDIATYPE;
+    std::lock_guard guard(lock);
+    if (connected) return VFW_E_WRONG_STATE;
+    format = f;
+    format.cbSize = 0;
+    return S_OK;
+}
+
+HRESULT CCaptureFilter::SuggestBufferSize(int32_t bytes) {
+    std::lock_guard guard(lock);
+    if (connected) return VFW_E_WRONG_STATE;
+    if (bytes != -1 && bytes < format.nBlockAlign) return E_INVALIDARG;
+    suggestedBytes = bytes;
+    return S_OK;
+}
+
+uint32_t CCaptureFilter::BufferSize() const {
+    std::lock_guard guard(lock);
+    uint32_t frame = format.nBlockAlign;
+    uint32_t bytes = suggestedBytes == -1 ? format.nAvgBytesPerSec / 10
+                                          : static_cast<uint32_t>(suggestedBytes);
+    return std::max(frame, bytes / frame * frame);
+}
+
+CCaptureFilter::Properties CCaptureFilter::GetProperties() const {
+    Properties p;
+    p.friendlyName = friendlyName;
+    p.graphName = GraphName();
+    p.deviceIndex = index;
+    p.bufferBytes = BufferSize();
+    std::lock_guard guard(lock);
+    p.format = format;
+    p.connected = connected;
+    p.running = running;
+    p.buffersDelivered = buffersDelivered;
+    p.bytesDropped = bytesDropped;
+    return p;
+}
+
+// ---------------------------------------------------------------------------
+
+HRESULT CSampleGrabber::SetMediaType(const MediaType& t) {
+    std::lock_guard guard(callbackLock);
+    type = t;
+    return S_OK;
+}
+
+HRESULT CSampleGrabber::SetOneShot(bool oneShot) {
+    // Every buffer is delivered; a grabber that stops after one is not offered.
+    return oneShot ? E_NOTIMPL : S_OK;
+}
+
+HRESULT CSampleGrabber::SetBufferSamples(bool) { return S_OK; }
+
+HRESULT CSampleGrabber::SetCallback(ISampleGrabberCB* cb, int32_t which) {
+    if (cb && which != 1) return E_NOTIMPL;
+    std::lock_guard guard(callbackLock);
+    callback = cb;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+
+// One open capture device and the thread that delivers its buffers.
+class CCaptureStream {
+public:
+    CCaptureStream(std::shared_ptr<CCaptureFilter> capture, std::shared_ptr<CSampleGrabber> grabber)
+        : capture(std::move(capture)), grabber(std::move(grabber)) {}
+    ~CCaptureStream() { Stop(); }
+
+    HRESULT Open();
+    HRESULT Run();
+    HRESULT Stop();
+
+private:
+    static void SDLCALL Captured(void* self, Uint8* data, int length);
+    void Deliver();
+    void SetRunning(bool running);
+
+    std::shared_ptr<CCaptureFilter> capture;
+    std::shared_ptr<CSampleGrabber> grabber;
+    WAVEFORMATEX format{};
+    uint32_t bufferBytes = 0;
+    SDL_AudioDeviceID device = 0;
+
+    // The ring between the device's callback and the streaming thread.
+    std::mutex ringLock;
+    std::condition_variable ready;
+    std::vector<uint8_t> ring;
+    size_t head = 0; // oldest byte
+    size_t held = 0;
+    bool stopping = false;
+
+    std::thread thread;
+    std::vector<uint8_t> delivery;
+    uint64_t deliveredBytes = 0;
+};
+
+HRESULT CCaptureStream::Open() {
+    if (device) return S_OK;
+    capture->GetFormat(format);
+    bufferBytes = capture->BufferSize();
+    uint32_t frames = bufferBytes / format.nBlockAlign;
+
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format.nSamplesPerSec);
+    want.format = AUDIO_S16LSB;
+    want.channels = static_cast<Uint8>(format.nChannels);
+    // The device is asked for buffers of the delivered size, so that one
+    // device buffer normally makes one delivery.
+    want.samples = static_cast<Uint16>(std::min<uint32_t>(frames, 32768));
+    want.callback = &CCaptureStream::Captured;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    device = SDL_OpenAudioDevice(capture->deviceName.c_str(), 1, &want, &have, 0);
+    if (!device) return VFW_E_CANNOT_CONNECT;
+
+    // Room for two seconds, or eight deliveries, whichever is more: a slow
+    // consumer loses the newest audio rather than holding the device.
+    size_t capacity = std::max<size_t>(size_t(bufferBytes) * 8, size_t(format.nAvgBytesPerSec) * 2);
+    capacity = std::max<size_t>(capacity, size_t(have.size) * 4);
+    {
+        std::lock_guard guard(ringLock);
+        ring.assign(capacity, 0);
+        head = held = 0;
+    }
+    delivery.assign(bufferBytes, 0);
+    return S_OK;
+}
+
+HRESULT CCaptureStream::Run() {
+    if (thread.joinable()) return S_OK;
+    HRESULT hr = Open();
+    if (FAILED(hr)) return hr;
+    {
+        std::lock_guard guard(ringLock);
+        stopping = false;
+        head = held = 0;
+    }
+    deliveredBytes = 0;
+    thread = std::thread(&CCaptureStream::Deliver, this);
+    SetRunning(true);
+    SDL_PauseAudioDevice(device, 0);
+    return S_OK;
+}
+
+HRESULT CCaptureStream::Stop() {
+    if (thread.joinable() && thread.get_id() == std::this_thread::get_id())
+        return VFW_E_WRONG_STATE;
+    {
+        std::lock_guard guard(ringLock);
+        stopping = true;
+    }
+    ready.notify_all();
+    // Closing waits for a running device callback; none comes after it.
+    if (device) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+    }
+    if (thread.joinable()) thread.join();
+    SetRunning(false);
+    return S_OK;
+}
+
+void CCaptureStream::SetRunning(bool running) {
+    std::lock_guard guard(capture->lock);
+    capture->running = running;
+}
+
+void SDLCALL CCaptureStream::Captured(void* self, Uint8* data, int length) {
+    auto* s = static_cast<CCaptureStream*>(self);
+    if (length <= 0) return;
+    size_t n = static_cast<size_t>(length);
+    {
+        std::lock_guard guard(s->ringLock);
+        size_t capacity = s->ring.size();
+        if (s->stopping || n > capacity - s->held) {
+            // Whole device buffers only, so that the stream stays frame aligned.
+            s->capture->bytesDropped += n;
+            return;
+        }
+        size_t tail = (s->head + s->held) % capacity;
+        size_t first = std::min(n, capacity - tail);
+        std::memcpy(s->ring.data() + tail, data, first);
+        std::memcpy(s->ring.data(), data + first, n - first);
+        s->held += n;
+    }
+    s->ready.notify_one();
+}
+
+void CCaptureStream::Deliver() {
+    std::unique_lock lock(ringLock);
+    for (;;) {
+        ready.wait(lock, [&] { return stopping || held >= bufferBytes; });
+        if (stopping) return;
+        size_t capacity = ring.size();
+        size_t first = std::min<size_t>(bufferBytes, capacity - head);
+        std::memcpy(delivery.data(), ring.data() + head, first);
+        std::memcpy(delivery.data() + first, ring.data(), bufferBytes - first);
+        head = (head + bufferBytes) % capacity;
+        held -= bufferBytes;
+        lock.unlock();
+
+        double time = double(deliveredBytes) / double(format.nAvgBytesPerSec);
+        {
+            std::lock_guard guard(grabber->callbackLock);
+            if (grabber->callback)
+                grabber->callback->BufferCB(time, delivery.data(), static_cast<int32_t>(bufferBytes));
+        }
+        deliveredBytes += bufferBytes;
+        ++capture->buffersDelivered;
+        lock.lock();
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+CFilterGraph::CFilterGraph() = default;
+
+CFilterGraph::~CFilterGraph() {
+    Stop();
+    std::lock_guard guard(controlLock);
+    stream.reset();
+    for (auto& filter : filters) {
+        if (filter->Kind() != FilterKind::AudioCapture) continue;
+        auto* capture = static_cast<CCaptureFilter*>(filter.get());
+        std::lock_guard captureGuard(capture->lock);
+        capture->connected = false;
+    }
+}
+
+HRESULT CFilterGraph::AddFilter(const std::shared_ptr<CFilter>& filter, const std::u16string& name) {
+    if (!filter) return E_POINTER;
+    std::lock_guard guard(controlLock);
+    for (auto& f : filters)
+        if (f == filter || f->GraphName() == name) return VFW_E_DUPLICATE_NAME;
+    std::lock_guard nameGuard(filter->nameLock);
+    if (!filter->graphName.empty()) return VFW_E_WRONG_STATE; // in another graph
+    filter->graphName = name;
+    filters.push_back(filter);
+    return S_OK;
+}
+
+HRESULT CFilterGraph::FindCaptureDevice(const std::u16string& friendlyName,
+                                        std::shared_ptr<CCaptureFilter>& filter) {
+    filter.reset();
+    std::vector<std::string> names = CaptureDeviceNames(sdl);
+    if (names.empty()) return VFW_E_NO_CAPTURE_HARDWARE;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (FromUtf8(names[i].c_str()) != friendlyName) continue;
+        filter = std::make_shared<CCaptureFilter>(friendlyName, names[i], static_cast<int32_t>(i));
+        return S_OK;
+    }
+    return VFW_E_NOT_FOUND;
+}
+
+HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
+                                   const std::shared_ptr<CFilter>& transform,
+                                   const std::shared_ptr<CFilter>& renderer) {
+    if (!source || !transform || !renderer) return E_POINTER;
+    if (source->Kind() != FilterKind::AudioCapture ||
+        transform->Kind() != FilterKind::SampleGrabber ||
+        renderer->Kind() != FilterKind::NullRenderer)
+        return VFW_E_CANNOT_CONNECT;
+    auto capture = std::static_pointer_cast<CCaptureFilter>(source);
+    auto grabber = std::static_pointer_cast<CSampleGrabber>(transform);
+    std::lock_guard guard(controlLock);
+    for (const CFilter* wanted : {static_cast<CFilter*>(capture.get()),
+                                  static_cast<CFilter*>(grabber.get()),
+                                  static_cast<CFilter*>(renderer.get())}) {
+        bool found = std::any_of(filters.begin(), filters.end(),
+                                 [&](const auto& f) { return f.get() == wanted; });
+        if (!found) return VFW_E_NOT_IN_GRAPH;
+    }
+    if (stream) return VFW_E_WRONG_STATE;
+    {
+        std::lock_guard typeGuard(grabber->callbackLock);
+        const MediaType& t = grabber->type;
+        if ((t.major != MajorType::None && t.major != MajorType::Audio) ||
+            (t.formatType != FormatType::None && t.formatType != FormatType::WaveFormatEx))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    if (!sdl.Ok()) return VFW_E_NO_CAPTURE_HARDWARE;
+    auto s = std::make_unique<CCaptureStream>(capture, grabber);
+    HRESULT hr = s->Open();
+    if (FAILED(hr)) return hr;
+    stream = std::move(s);
+    std::lock_guard captureGuard(capture->lock);
+    capture->connected = true;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::Run() {
+    std::lock_guard guard(controlLock);
+    if (!stream) return VFW_E_NOT_CONNECTED;
+    return stream->Run();
+}
+
+HRESULT CFilterGraph::Stop() {
+    std::lock_guard guard(controlLock);
+    if (!stream) return S_OK;
+    return stream->Stop();
+}
+
+// ---------------------------------------------------------------------------
+
+static const char16_t* TextFor(HRESULT hr) {
+    switch (hr) {
+    case S_OK: return u"No error.";
+    case S_FALSE: return u"The operation found nothing to do.";
+    case E_NOTIMPL: return u"The operation is not offered by this filter.";
+    case E_NOINTERFACE: return u"The filter does not offer this interface.";
+    case E_POINTER: return u"A required pointer is missing.";
+    case E_FAIL: return u"The operation failed.";
+    case E_OUTOFMEMORY: return u"There is not enough memory for the capture graph.";
+    case E_INVALIDARG: return u"The capture buffer size is not valid for this format.";
+    case VFW_E_INVALIDMEDIATYPE: return u"The capture device does not accept this wave format.";
+    case VFW_E_NOT_CONNECTED: return u"The capture graph is not connected.";
+    case VFW_E_NOT_FOUND: return u"No audio capture device has the chosen name.";
+    case VFW_E_CANNOT_CONNECT: return u"The audio capture device could not be opened.";
+    case VFW_E_WRONG_STATE: return u"The capture graph cannot do this in its present state.";
+    case VFW_E_TYPE_NOT_ACCEPTED: return u"The sample grabber does not accept this media type.";
+    case VFW_E_DUPLICATE_NAME: return u"A filter of this name is already in the capture graph.";
+    case VFW_E_NOT_IN_GRAPH: return u"The filter is not in the capture graph.";
+    case VFW_E_NO_CAPTURE_HARDWARE: return u"No audio capture device is available.";
+    default: return nullptr;
+    }
+}
+
+uint32_t GetErrorText(HRESULT hr, char16_t* buffer, uint32_t capacity) {
+    if (!buffer || capacity == 0) return 0;
+    std::u16string text;
+    if (const char16_t* known = TextFor(hr)) {
+        text = known;
+    } else {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        text = u"Capture error " + FromUtf8(code) + u".";
+    }
+    if (text.size() + 1 > capacity) return 0;
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = 0;
+    return static_cast<uint32_t>(text.size());
+}
+
+} // namespace platform

@@ -1,0 +1,84 @@
+#include "CapturePropertiesDialog.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace platform {
+
+namespace {
+
+QString FormatText(const WAVEFORMATEX& f) {
+    return QStringLiteral("PCM, %1 Hz, %2 channel%3, %4 bits")
+        .arg(f.nSamplesPerSec)
+        .arg(f.nChannels)
+        .arg(f.nChannels == 1 ? "" : "s")
+        .arg(f.wBitsPerSample);
+}
+
+QString BufferText(const CCaptureFilter::Properties& p) {
+    uint32_t frames = p.format.nBlockAlign ? p.bufferBytes / p.format.nBlockAlign : 0;
+    double ms = p.format.nSamplesPerSec ? 1000.0 * frames / p.format.nSamplesPerSec : 0.0;
+    return QStringLiteral("%1 bytes (%2 frames, %3 ms)").arg(p.bufferBytes).arg(frames).arg(ms, 0, 'f', 1);
+}
+
+QString StateText(const CCaptureFilter::Properties& p) {
+    if (p.running) return QStringLiteral("Running");
+    return p.connected ? QStringLiteral("Stopped") : QStringLiteral("Not connected");
+}
+
+QLabel* AddRow(QFormLayout* form, const QString& caption, const char* name) {
+    auto* value = new QLabel;
+    value->setObjectName(QString::fromLatin1(name));
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(caption, value);
+    return value;
+}
+
+} // namespace
+
+HRESULT ShowFilterProperties(OwnerWindow owner, std::shared_ptr<CFilter> filter) {
+    if (!filter) return E_POINTER;
+    if (filter->Kind() != FilterKind::AudioCapture) return E_NOINTERFACE;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return VFW_E_WRONG_STATE;
+    auto capture = std::static_pointer_cast<CCaptureFilter>(filter);
+
+    QDialog dialog(owner);
+    dialog.setObjectName(QStringLiteral("CapturePropertiesDialog"));
+    dialog.setWindowTitle(QString::fromStdU16String(capture->GraphName()));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* form = new QFormLayout;
+    layout->addLayout(form);
+    QLabel* device = AddRow(form, QStringLiteral("Device:"), "Device");
+    QLabel* format = AddRow(form, QStringLiteral("Format:"), "Format");
+    QLabel* buffer = AddRow(form, QStringLiteral("Buffer:"), "Buffer");
+    QLabel* state = AddRow(form, QStringLiteral("State:"), "State");
+    QLabel* delivered = AddRow(form, QStringLiteral("Buffers delivered:"), "Delivered");
+    QLabel* dropped = AddRow(form, QStringLiteral("Bytes dropped:"), "Dropped");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+
+    auto refresh = [=] {
+        CCaptureFilter::Properties p = capture->GetProperties();
+        device->setText(QString::fromStdU16String(p.friendlyName));
+        format->setText(FormatText(p.format));
+        buffer->setText(BufferText(p));
+        state->setText(StateText(p));
+        delivered->setText(QString::number(p.buffersDelivered));
+        dropped->setText(QString::number(p.bytesDropped));
+    };
+    refresh();
+    // The counters and the state move while the dialog is open.
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &dialog, refresh);
+    timer.start(500);
+    dialog.exec();
+    return S_OK;
+}
+
+} // namespace platform
