@@ -204,6 +204,7 @@ void CVideoSurface::paintGL() {
     if (!hasShown || !program) return;
     // After a context change the textures are empty: upload the picture again.
     if (fresh || textureWidth == 0) Upload(shown);
+    if (fresh) ++painted;
 
     // The rectangle is in widget pixels from the top left; GL counts from
     // the bottom left in device pixels. What lies outside stays black.
@@ -231,8 +232,6 @@ void CVideoSurface::paintGL() {
     program->disableAttributeArray("texCoord");
     program->release();
     glViewport(0, 0, qRound(width() * ratio), qRound(height() * ratio));
-
-    if (fresh) ++painted;
 }
 
 } // namespace platform

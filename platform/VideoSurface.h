@@ -34,7 +34,7 @@ public:
 
     struct Counters {
         uint32_t presented = 0; // pictures handed in
-        uint32_t painted = 0;   // of those, pictures that reached the screen
+        uint32_t painted = 0;   // of those, pictures the display took up
         bool lastKeyFrame = false;
     };
     Counters GetCounters() const;
