@@ -1,0 +1,158 @@
+#include "CFieldUnit.h"
+
+#include "CConnector.h"
+#include "CFileSource.h"
+#include "CLog.h"
+#include "CPacer.h"
+#include "CPatternSource.h"
+#include "CReturnReceiver.h"
+#include "CStatusLine.h"
+#include "CStreamSender.h"
+#include "CWavWriter.h"
+#include "ExitCodes.h"
+#include "core/PacketHeader.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+#if defined(_WIN32)
+constexpr int kShutSend = SD_SEND;
+#else
+constexpr int kShutSend = SHUT_WR;
+#endif
+} // namespace
+
+CFieldUnit::CFieldUnit(const COptions& o) : options(o) {}
+
+int CFieldUnit::Run(const std::atomic<bool>& stop) {
+    // The source first: a bad file should fail before we bother the studio.
+    std::unique_ptr<CMediaSource> source;
+    std::string what;
+    if (!options.file.empty()) {
+        auto file = std::make_unique<CFileSource>();
+        if (!file->Open(options)) {
+            CLog::Error(file->LastError());
+            return exitcode::kInput;
+        }
+        what = options.file + " (" + file->Description() + ")";
+        source = std::move(file);
+    } else {
+        auto pattern = std::make_unique<CPatternSource>();
+        if (!pattern->Open(options)) {
+            CLog::Error(pattern->LastError());
+            return exitcode::kInput;
+        }
+        what = "the test pattern, " + std::to_string(options.width) + "x" +
+               std::to_string(options.height) + " at " + std::to_string(options.fps) + " fps, " +
+               std::to_string(options.VideoBitrate(options.width, options.height, options.fps) /
+                              1000) +
+               " kbit/s, and a 1 kHz tone at " + std::to_string(options.audioRate) + " Hz, " +
+               std::to_string(options.audioChannels) + " channel(s)";
+        source = std::move(pattern);
+    }
+
+    CWavWriter wav;
+    if (!options.returnAudioPath.empty() && !wav.Open(options.returnAudioPath, 44100, 2)) {
+        CLog::Error("cannot create " + options.returnAudioPath);
+        return exitcode::kUsage;
+    }
+
+    SOCKET sock = INVALID_SOCKET;
+    CConnector connector;
+    switch (connector.Connect(options.host, options.port, options.connectTimeoutSeconds, stop,
+                              sock)) {
+    case CConnector::Result::Unreachable:
+        CLog::Error(connector.Error());
+        return exitcode::kUnreachable;
+    case CConnector::Result::Stopped:
+        return exitcode::kSuccess;
+    case CConnector::Result::Connected:
+        break;
+    }
+    CLog::Info("connected to " + options.host + ":" + std::to_string(options.port) +
+               "; sending " + what + (options.unpaced ? ", unpaced" : ""));
+
+    CStatusLine status;
+    CStreamSender sender(sock, status);
+    CReturnReceiver::Settings rs;
+    rs.wav = wav.IsOpen() ? &wav : nullptr;
+    rs.play = options.playReturn;
+    rs.device = options.playDevice;
+    CReturnReceiver receiver(sock, status, rs);
+    receiver.Start();
+    status.Start(CLog::Quiet());
+
+    auto halted = [&] { return stop.load() || receiver.Ended(); };
+    const int64_t limitUs = options.durationSeconds > 0
+                                ? int64_t(options.durationSeconds * 1e6 + 0.5)
+                                : INT64_MAX;
+    CPacer pacer;
+    CMediaPacket packet;
+    int code = exitcode::kSuccess;
+    std::string ending = "stopped";
+    for (;;) {
+        if (halted()) break;
+        auto r = source->Read(packet);
+        if (r == CMediaSource::Result::End) {
+            ending = "the file ended";
+            break;
+        }
+        if (r == CMediaSource::Result::Error) {
+            CLog::Error(source->LastError());
+            code = exitcode::kInput;
+            break;
+        }
+        if (packet.timeUs >= limitUs) {
+            ending = "the duration was reached";
+            break;
+        }
+        if (!options.unpaced && !pacer.Wait(packet.timeUs, halted)) break;
+        auto sent = sender.Send(packet, halted);
+        if (sent == CStreamSender::Result::Broken) {
+            CLog::Error(sender.Error());
+            code = exitcode::kBroken;
+            break;
+        }
+        if (sent == CStreamSender::Result::Stopped) break;
+        if (sent == CStreamSender::Result::Sent) {
+            if (packet.type == kPacketVideo)
+                status.CountVideo(packet.data.size() + sizeof(PacketHeader));
+            else
+                status.CountAudio(packet.data.size() + sizeof(PacketHeader));
+        }
+        if (sender.TakeResumed()) pacer.Restart();
+    }
+
+    // An orderly end: say we are done, let the studio read the rest and close
+    // its end, then make sure the receiver lets go.
+    receiver.ExpectClose();
+    shutdown(sock, kShutSend);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseGraceMs);
+    while (!receiver.Ended() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::Wake(sock);
+    receiver.Join();
+    closesocket(sock);
+    status.Stop();
+    wav.Close();
+
+    switch (receiver.Result()) {
+    case CReturnReceiver::Outcome::BadPacket:
+        CLog::Error(receiver.Error());
+        code = exitcode::kBadReturn;
+        break;
+    case CReturnReceiver::Outcome::Broken:
+        if (code == exitcode::kSuccess) {
+            CLog::Error(receiver.Error());
+            code = exitcode::kBroken;
+        }
+        break;
+    default:
+        break;
+    }
+    if (code == exitcode::kSuccess) CLog::Info("done: " + ending);
+    CLog::Info(status.Totals());
+    return code;
+}

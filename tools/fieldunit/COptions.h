@@ -1,0 +1,44 @@
+// The command line of fieldunit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class COptions {
+public:
+    virtual ~COptions() = default;
+
+    // False on a bad command line, with the reason in Error.
+    bool Parse(int argc, char** argv);
+    const std::string& Error() const { return error; }
+    static std::string HelpText();
+
+    std::string host;
+    uint16_t port = 8088;
+    std::string file;
+    int width = 1280;
+    int height = 720;
+    int fps = 30;
+    int bitrateKbps = 0; // 0: chosen from the picture size and frame rate
+    int audioRate = 48000;
+    int audioChannels = 2;
+    double durationSeconds = 0; // 0: until the file ends, or for ever
+    bool loop = false;
+    bool unpaced = false;
+    int slices = 4;
+    std::string returnAudioPath;
+    bool playReturn = false;
+    std::string playDevice; // empty: the system default output
+    bool quiet = false;
+    double connectTimeoutSeconds = 10; // 0: retry for ever
+    bool help = false;
+
+    // The video bit rate to use, in bits per second.
+    int64_t VideoBitrate(int w, int h, double framesPerSecond) const;
+
+private:
+    bool SetHostPort(const std::string& text);
+    bool Fail(const std::string& text);
+
+    std::string error;
+};

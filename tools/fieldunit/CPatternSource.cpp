@@ -1,0 +1,64 @@
+#include "CPatternSource.h"
+
+#include "COptions.h"
+
+CPatternSource::~CPatternSource() { Close(); }
+
+bool CPatternSource::Open(const COptions& o) {
+    Close();
+    fps = o.fps;
+    audioRate = o.audioRate;
+    CH264Encoder::Settings s;
+    s.width = o.width;
+    s.height = o.height;
+    s.fps = o.fps;
+    s.bitrate = o.VideoBitrate(o.width, o.height, o.fps);
+    s.slices = o.slices;
+    if (!pattern.Open(o.width, o.height, o.fps) || !tone.Open(o.audioRate, o.audioChannels)) {
+        error = "out of memory";
+        return false;
+    }
+    return video.Open(s, error) && audio.Open(o.audioRate, o.audioChannels, error);
+}
+
+void CPatternSource::Close() {
+    video.Close();
+    audio.Close();
+    pattern.Close();
+    tone.Close();
+    ready.clear();
+    frames = 0;
+}
+
+bool CPatternSource::Produce() {
+    // Whichever stream is behind makes the next piece, so the two stay
+    // interleaved by time.
+    const int chunk = 1024;
+    int64_t videoUs = frames * 1000000 / fps;
+    int64_t audioUs = tone.SamplesMade() * 1000000 / audioRate;
+    made.clear();
+    if (videoUs <= audioUs) {
+        AVFrame* picture = pattern.Render(frames);
+        if (!picture || !video.Encode(picture, made)) {
+            error = "the H.264 encoder failed";
+            return false;
+        }
+        ++frames;
+    } else {
+        AVFrame* samples = tone.Next(chunk);
+        if (!samples || !audio.Push(samples, 0, made)) {
+            error = "the AAC encoder failed";
+            return false;
+        }
+    }
+    for (auto& p : made) ready.push_back(std::move(p));
+    return true;
+}
+
+CMediaSource::Result CPatternSource::Read(CMediaPacket& packet) {
+    while (ready.empty())
+        if (!Produce()) return Result::Error;
+    packet = std::move(ready.front());
+    ready.pop_front();
+    return Result::Packet;
+}
