@@ -1,7 +1,155 @@
 #include "CAudioEncoder.h"
 
+#include <cstring>
+
+namespace {
+
+// An ADTS frame states its own length, header included, in 13 bits.
+constexpr int32_t kMaxAdtsFrameBytes = 0x1FFF;
+
+} // namespace
+
 CAudioEncoder::CAudioEncoder() = default;
-CAudioEncoder::~CAudioEncoder() = default;
-int32_t CAudioEncoder::Open(SessionContext*) { return 0; }
-int32_t CAudioEncoder::Encode(uint8_t*, int32_t, const int16_t*) { return -1; }
-void CAudioEncoder::Close() {}
+
+CAudioEncoder::~CAudioEncoder() {
+    // Owners close first; this only keeps a forgotten Close from leaking.
+    Close();
+}
+
+int32_t CAudioEncoder::Open(SessionContext* session) {
+    Close();
+    if (!session || !session->captureFormat)
+        return 0;
+    const WAVEFORMATEX& format = *session->captureFormat;
+    if (format.nChannels == 0 || format.nChannels > 8 || format.nSamplesPerSec == 0 ||
+        format.nSamplesPerSec > 0x7FFFFFFF)
+        return 0;
+
+    codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec)
+        return 0;
+    context = avcodec_alloc_context3(codec);
+    if (!context)
+        return 0;
+
+    // The encoder takes planar float; signed 16-bit is used where it is taken
+    // as it is.
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
+    for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16) {
+            sampleFormat = *f;
+            break;
+        }
+        if (*f == AV_SAMPLE_FMT_FLTP)
+            sampleFormat = *f;
+    }
+    if (sampleFormat == AV_SAMPLE_FMT_NONE)
+        return 0;
+
+    // A bit rate of 0 lets the encoder choose its own for the channel count.
+    context->bit_rate = session->audioBitRate;
+    context->sample_rate = static_cast<int>(format.nSamplesPerSec);
+    av_channel_layout_default(&context->ch_layout, format.nChannels);
+    context->sample_fmt = sampleFormat;
+    context->time_base = AVRational{1, context->sample_rate};
+    if (avcodec_open2(context, codec, nullptr) < 0)
+        return 0;
+
+    // The configuration the encoder decided on: object type, rate index and
+    // channel configuration, as every ADTS header repeats them.
+    if (!context->extradata || context->extradata_size < 2)
+        return 0;
+    const uint8_t* config = context->extradata;
+    int objectType = config[0] >> 3;
+    int rateIndex = ((config[0] & 0x07) << 1) | (config[1] >> 7);
+    int channelConfiguration = (config[1] >> 3) & 0x0F;
+    if (objectType < 1 || objectType > 4 || rateIndex > 12 || channelConfiguration == 0 ||
+        channelConfiguration > 7)
+        return 0;
+    profile = static_cast<uint8_t>(objectType - 1);
+    frequencyIndex = static_cast<uint8_t>(rateIndex);
+    channelConfig = static_cast<uint8_t>(channelConfiguration);
+
+    if (context->frame_size <= 0)
+        return 0;
+    frame = av_frame_alloc();
+    packet = av_packet_alloc();
+    if (!frame || !packet)
+        return 0;
+    frame->nb_samples = context->frame_size;
+    frame->format = context->sample_fmt;
+    frame->sample_rate = context->sample_rate;
+    av_channel_layout_default(&frame->ch_layout, format.nChannels);
+    if (av_frame_get_buffer(frame, 0) < 0)
+        return 0;
+
+    frameSize = context->frame_size;
+    channels = format.nChannels;
+    nextPts = 0;
+    return frameSize;
+}
+
+int32_t CAudioEncoder::Encode(uint8_t* out, int32_t capacity, const int16_t* samples) {
+    if (!frameSize || !out || !samples || capacity < 0)
+        return AVERROR(EINVAL);
+    // Only copies when the encoder still holds the last frame's samples.
+    if (av_frame_make_writable(frame) < 0)
+        return AVERROR(ENOMEM);
+
+    if (frame->format == AV_SAMPLE_FMT_S16) {
+        std::memcpy(frame->data[0], samples, static_cast<size_t>(frameSize) * channels * 2);
+    } else {
+        for (int32_t c = 0; c < channels; ++c) {
+            auto* plane = reinterpret_cast<float*>(frame->extended_data[c]);
+            const int16_t* in = samples + c;
+            for (int32_t i = 0; i < frameSize; ++i, in += channels)
+                plane[i] = static_cast<float>(*in) * (1.0f / 32768.0f);
+        }
+    }
+    frame->pts = nextPts;
+    nextPts += frameSize;
+
+    int result = avcodec_send_frame(context, frame);
+    if (result < 0)
+        return result;
+
+    int32_t written = 0;
+    int32_t failure = 0;
+    for (;;) {
+        result = avcodec_receive_packet(context, packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            break;
+        if (result < 0)
+            return result;
+        const int32_t length = kAdtsHeaderBytes + packet->size;
+        if (packet->size <= 0 || length > kMaxAdtsFrameBytes || length > capacity - written) {
+            // Too big for an ADTS frame or for the room left: lost, and said so.
+            failure = AVERROR(ENOSPC);
+            av_packet_unref(packet);
+            continue;
+        }
+        uint8_t* h = out + written;
+        h[0] = 0xFF;
+        h[1] = 0xF1; // MPEG-4, no CRC
+        h[2] = static_cast<uint8_t>((profile << 6) | (frequencyIndex << 2) | (channelConfig >> 2));
+        h[3] = static_cast<uint8_t>(((channelConfig & 0x03) << 6) | (length >> 11));
+        h[4] = static_cast<uint8_t>((length >> 3) & 0xFF);
+        h[5] = static_cast<uint8_t>(((length & 0x07) << 5) | 0x1F); // buffer fullness: variable
+        h[6] = 0xFC;                                                // one raw data block
+        std::memcpy(h + kAdtsHeaderBytes, packet->data, static_cast<size_t>(packet->size));
+        written += length;
+        av_packet_unref(packet);
+    }
+    return failure ? failure : written;
+}
+
+void CAudioEncoder::Close() {
+    if (context)
+        avcodec_free_context(&context);
+    if (frame)
+        av_frame_free(&frame);
+    if (packet)
+        av_packet_free(&packet);
+    frameSize = 0;
+    channels = 0;
+}

@@ -2,14 +2,16 @@
 // PCM in the capture format per call, one ADTS frame out.
 #pragma once
 
+#include "codec/CAvCodec.h"
+#include "codec/CAvUtil.h"
 #include "core/SessionContext.h"
 
 #include <cstdint>
 
-class CAudioEncoder {
+class CAudioEncoder : public CAvUtil, public CAvCodec {
 public:
     CAudioEncoder();
-    virtual ~CAudioEncoder();
+    ~CAudioEncoder() override;
     CAudioEncoder(const CAudioEncoder&) = delete;
     CAudioEncoder& operator=(const CAudioEncoder&) = delete;
 
@@ -22,4 +24,21 @@ public:
     // delay; negative on error.
     int32_t Encode(uint8_t* out, int32_t capacity, const int16_t* samples);
     void Close();
+
+    static constexpr int32_t kAdtsHeaderBytes = 7;
+
+    const AVCodec* codec = nullptr;
+    AVCodecContext* context = nullptr;
+
+private:
+    // Both made once at Open, so that Encode allocates nothing of its own.
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    int32_t frameSize = 0;
+    int32_t channels = 0;
+    int64_t nextPts = 0;
+    // The fixed fields of every ADTS header, from the encoder's configuration.
+    uint8_t profile = 0;
+    uint8_t frequencyIndex = 0;
+    uint8_t channelConfig = 0;
 };

@@ -1,21 +1,131 @@
 #include "CAudioRenderer.h"
 
-CAudioRenderer::CAudioRenderer() = default;
-CAudioRenderer::~CAudioRenderer() = default;
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
 
-void CAudioRenderer::Open(SessionContext* s) {
-    session = s;
-    ++opens;
+CAudioRenderer::CAudioRenderer() = default;
+
+CAudioRenderer::~CAudioRenderer() {
+    // The server closes first; this only keeps a forgotten Close from leaking.
+    Release();
 }
 
-void CAudioRenderer::Play(const uint8_t*, uint32_t) { ++packets; }
+void CAudioRenderer::Open(SessionContext* s) {
+    ++opens;
+    session = s;
+    decoderOpen = false;
+    deviceOpen = false;
+    if (!s || !s->playbackFormat)
+        return;
+    decoderOpen = decoder.Open(s) != 0;
 
-void CAudioRenderer::Close() { ++closes; }
+    for (auto& h : headers) {
+        h.lpData = new (std::nothrow) uint8_t[kBufferBytes];
+        h.dwBufferLength = kBufferBytes;
+        h.dwFlags = 0;
+        if (!h.lpData) {
+            // Without its ring the connection's audio is dropped.
+            FreeBuffers();
+            return;
+        }
+    }
+    {
+        std::lock_guard guard(volumeLock);
+        waveOut.SetVolume(volume);
+    }
+    if (!waveOut.Open(s->outputDevice, *s->playbackFormat))
+        return;
+    deviceOpen = true;
+    for (auto& h : headers)
+        waveOut.Prepare(&h);
+}
 
-uint32_t CAudioRenderer::GetVolume() { return volume; }
+void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
+    ++packets;
+    if (!decoderOpen || !deviceOpen || !data) {
+        ++dropped;
+        return;
+    }
 
-void CAudioRenderer::SetVolume(uint32_t v) { volume = v; }
+    // Decode the whole packet into pcmBuffer, never past its end.
+    int32_t total = 0;
+    bool failed = false;
+    while (length > 0) {
+        int32_t pcm = static_cast<int32_t>(kBufferBytes) - total;
+        int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(length, INT_MAX));
+        int32_t used = decoder.Decode(pcmBuffer + total, &pcm, data, chunk);
+        // An error, or a call that takes nothing and would never finish.
+        if (used <= 0 || used > chunk || pcm < 0 ||
+            pcm > static_cast<int32_t>(kBufferBytes) - total) {
+            failed = true;
+            break;
+        }
+        total += pcm;
+        data += used;
+        length -= static_cast<uint32_t>(used);
+    }
+    if (failed || total <= 0) {
+        ++dropped;
+        return;
+    }
+
+    int32_t index = nextHeader.load(std::memory_order_relaxed);
+    platform::WAVEHDR& h = headers[index];
+    if (h.dwFlags.load(std::memory_order_acquire) & platform::WHDR_INQUEUE) {
+        ++dropped;
+        return;
+    }
+    h.dwBufferLength = static_cast<uint32_t>(total);
+    std::memcpy(h.lpData, pcmBuffer, static_cast<size_t>(total));
+    if (!waveOut.Write(&h)) {
+        ++dropped;
+        return;
+    }
+    ++queued;
+    nextHeader.store((index + 1) % kHeaderCount, std::memory_order_relaxed);
+}
+
+void CAudioRenderer::Close() {
+    ++closes;
+    Release();
+}
+
+void CAudioRenderer::Release() {
+    // Stops at once; every header comes back before its buffer goes.
+    waveOut.Reset();
+    for (auto& h : headers)
+        waveOut.Unprepare(&h);
+    waveOut.Close();
+    FreeBuffers();
+    decoder.Close();
+    deviceOpen = false;
+    decoderOpen = false;
+}
+
+void CAudioRenderer::FreeBuffers() {
+    for (auto& h : headers) {
+        delete[] h.lpData;
+        h.lpData = nullptr;
+        h.dwBufferLength = 0;
+        h.dwFlags = 0;
+    }
+}
+
+uint32_t CAudioRenderer::GetVolume() {
+    return volume.load();
+}
+
+void CAudioRenderer::SetVolume(uint32_t v) {
+    std::lock_guard guard(volumeLock);
+    volume = v;
+    waveOut.SetVolume(v);
+}
 
 CAudioRenderer::Counters CAudioRenderer::GetCounters() const {
-    return {opens.load(), packets.load(), queued.load(), dropped.load(), closes.load()};
+    Counters c{opens.load(), packets.load(), queued.load(), dropped.load(), closes.load()};
+    c.underruns = waveOut.Underruns();
+    c.latencyMicros = static_cast<uint32_t>(waveOut.LatencyMs() * 1000.0);
+    return c;
 }

@@ -2,10 +2,13 @@
 // chosen output device through a ring of 32 headers.
 #pragma once
 
+#include "codec/CAudioDecoder.h"
 #include "core/SessionContext.h"
+#include "platform/AudioOut.h"
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 class CAudioRenderer {
 public:
@@ -15,23 +18,49 @@ public:
     CAudioRenderer& operator=(const CAudioRenderer&) = delete;
 
     void Open(SessionContext* session);
+    // Never waits for the device: a packet whose header is still queued is
+    // dropped, so that at most the ring's worth of audio is ever queued.
     void Play(const uint8_t* data, uint32_t length);
     void Close();
     // Left level in the low 16 bits, right in the high 16 bits; 0xFFFF full.
+    // Kept here, so that it may be set with no device open; every Open
+    // applies it. Any thread.
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
     struct Counters {
-        uint32_t opens = 0;   // Open calls
-        uint32_t packets = 0; // Play calls
-        uint32_t queued = 0;  // packets whose PCM went to the device
-        uint32_t dropped = 0; // packets dropped (no PCM, too much, device busy)
-        uint32_t closes = 0;  // Close calls
+        uint32_t opens = 0;         // Open calls
+        uint32_t packets = 0;       // Play calls
+        uint32_t queued = 0;        // packets whose PCM went to the device
+        uint32_t dropped = 0;       // packets dropped (no PCM, too much, device busy)
+        uint32_t closes = 0;        // Close calls
+        uint32_t underruns = 0;     // times the device ran dry while playing
+        uint32_t latencyMicros = 0; // audio queued on the device right now
     };
     Counters GetCounters() const;
+    // The ring position the next packet fills.
+    int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
+
+    static constexpr int32_t kHeaderCount = 32;
+    // The most PCM one packet may give, and the size of every ring buffer.
+    static constexpr uint32_t kBufferBytes = 192000;
 
 private:
+    void Release();
+    void FreeBuffers();
+
     SessionContext* session = nullptr;
+    platform::CAudioOut waveOut;
+    platform::WAVEHDR headers[kHeaderCount];
+    CAudioDecoder decoder;
+    uint8_t pcmBuffer[kBufferBytes];
+    std::atomic<int32_t> nextHeader{0};
+    bool decoderOpen = false;
+    bool deviceOpen = false;
+
+    // Orders a volume change from the GUI thread against an Open that
+    // applies the kept volume.
+    std::mutex volumeLock;
     std::atomic<uint32_t> volume{0xFFFFFFFF};
     std::atomic<uint32_t> opens{0}, packets{0}, queued{0}, dropped{0}, closes{0};
 };
