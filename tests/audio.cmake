@@ -7,3 +7,4 @@ add_library(lumen_aac_support STATIC
 target_link_libraries(lumen_aac_support PUBLIC PkgConfig::FFMPEG_TOOLS lumen_test_support)
 
 lumen_test(CAudioEncoderTest SOURCES CAudioEncoderTest.cpp LIBS lumen_codec lumen_aac_support)
+lumen_test(AudioOutTest SOURCES AudioOutTest.cpp LIBS lumen_platform_audio lumen_aac_support)

@@ -239,11 +239,11 @@ Tone MeasureTone(const std::vector<int16_t>& samples, int channels, int channel,
     return tone;
 }
 
-Run LongestSound(const std::vector<int16_t>& samples, int channels, int channel, int sampleRate,
-                 double threshold) {
+SoundRun LongestSound(const std::vector<int16_t>& samples, int channels, int channel,
+                      int sampleRate, double threshold) {
     const size_t block = static_cast<size_t>(sampleRate / 100);
     const size_t frames = samples.size() / channels;
-    Run best, current;
+    SoundRun best, current;
     bool inRun = false;
     for (size_t b = 0; b + block <= frames; b += block) {
         bool loud =

@@ -48,12 +48,12 @@ Tone MeasureTone(const std::vector<int16_t>& samples, int channels, int channel,
 
 // The longest run of sound in a channel, found in 10 ms blocks louder than
 // threshold (RMS, fraction of full scale): [first, end) in frames.
-struct Run {
+struct SoundRun {
     size_t first = 0;
     size_t end = 0;
     size_t Frames() const { return end - first; }
 };
-Run LongestSound(const std::vector<int16_t>& samples, int channels, int channel, int sampleRate,
-                 double threshold = 0.02);
+SoundRun LongestSound(const std::vector<int16_t>& samples, int channels, int channel,
+                      int sampleRate, double threshold = 0.02);
 
 } // namespace testing_support
