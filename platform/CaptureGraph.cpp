@@ -9,6 +9,10 @@
 #include <cstring>
 #include <thread>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace platform {
 
 static std::u16string FromUtf8(const char* text) {
@@ -259,6 +263,9 @@ void SDLCALL CCaptureStream::Captured(void* self, Uint8* data, int length) {
 }
 
 void CCaptureStream::Deliver() {
+#if defined(__linux__)
+    pthread_setname_np(pthread_self(), kStreamingThreadName);
+#endif
     std::unique_lock lock(ringLock);
     for (;;) {
         ready.wait(lock, [&] { return stopping || held >= bufferBytes; });

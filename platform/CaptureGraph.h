@@ -22,6 +22,10 @@ namespace platform {
 // The window that owns a modal dialog; null for none.
 using OwnerWindow = QWidget*;
 
+// The name of the thread that delivers captured buffers, where threads have
+// names.
+inline constexpr char kStreamingThreadName[] = "lumen-capture";
+
 enum class DeviceCategory { AudioInput, VideoInput };
 
 // Lists the devices of a category by their desktop names ("FriendlyName"), in

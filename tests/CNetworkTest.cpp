@@ -1,0 +1,427 @@
+// Return audio end to end: a tone played into "Studio_Mic_Feed" is captured
+// from "Studio_Mic", encoded, and sent back to a field unit connected to a
+// real server, which reads and decodes it.
+#include "capture/CNetwork.h"
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "platform/SdlAudio.h"
+#include "support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QTimer>
+
+#include <SDL.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <sys/ioctl.h>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testing_support::FreePort;
+using testing_support::TestClient;
+using testing_support::WaitUntil;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class RecordingLine : public CErrorLine {
+public:
+    void SetText(const std::u16string& text) override {
+        std::lock_guard guard(mutex);
+        texts.push_back(text);
+    }
+    std::vector<std::u16string> Texts() {
+        std::lock_guard guard(mutex);
+        return texts;
+    }
+
+private:
+    std::vector<std::u16string> texts;
+    std::mutex mutex;
+};
+
+// A sine tone played on an output device chosen by name.
+class TonePlayer {
+public:
+    bool Open(const char* device, double hz, double level) {
+        frequency = hz;
+        amplitude = level;
+        SDL_AudioSpec want{}, have{};
+        want.freq = 44100;
+        want.format = AUDIO_S16LSB;
+        want.channels = 2;
+        want.samples = 1024; // smaller output buffers make the monitor fall behind
+        want.callback = &TonePlayer::Fill;
+        want.userdata = this;
+        id = SDL_OpenAudioDevice(device, 0, &want, &have, 0);
+        if (id) SDL_PauseAudioDevice(id, 0);
+        return id != 0;
+    }
+    ~TonePlayer() {
+        if (id) SDL_CloseAudioDevice(id);
+    }
+
+private:
+    static void SDLCALL Fill(void* self, Uint8* stream, int length) {
+        auto* p = static_cast<TonePlayer*>(self);
+        auto* out = reinterpret_cast<int16_t*>(stream);
+        for (int i = 0; i < length / 4; ++i) {
+            auto v = static_cast<int16_t>(32767 * p->amplitude * std::sin(p->phase));
+            out[2 * i] = out[2 * i + 1] = v;
+            p->phase += 2 * std::numbers::pi * p->frequency / 44100;
+            if (p->phase > 2 * std::numbers::pi) p->phase -= 2 * std::numbers::pi;
+        }
+    }
+
+    platform::CSdlAudio sdl;
+    SDL_AudioDeviceID id = 0;
+    double frequency = 0, amplitude = 0, phase = 0;
+};
+
+struct ReturnPacket {
+    PacketHeader header;
+    std::vector<uint8_t> payload;
+};
+
+// The ADTS frames of a payload laid back to back; empty if it does not split
+// exactly.
+std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t>& payload) {
+    std::vector<std::vector<uint8_t>> frames;
+    size_t at = 0;
+    while (at < payload.size()) {
+        if (payload.size() - at < 7) return {};
+        const uint8_t* p = payload.data() + at;
+        if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) return {};
+        size_t length = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
+        if (length < 7 || length > payload.size() - at) return {};
+        frames.emplace_back(p, p + length);
+        at += length;
+    }
+    return frames;
+}
+
+// Decodes ADTS frames with the library's AAC decoder; the first channel.
+std::vector<float> DecodeLeft(const std::vector<std::vector<uint8_t>>& frames, int& rate,
+                              int& channels) {
+    std::vector<float> left;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+    AVCodecContext* context = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!context || avcodec_open2(context, codec, nullptr) < 0) {
+        avcodec_free_context(&context);
+        return left;
+    }
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    for (const auto& bytes : frames) {
+        std::vector<uint8_t> padded(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        std::copy(bytes.begin(), bytes.end(), padded.begin());
+        packet->data = padded.data();
+        packet->size = static_cast<int>(bytes.size());
+        if (avcodec_send_packet(context, packet) < 0) continue;
+        while (avcodec_receive_frame(context, frame) == 0) {
+            rate = frame->sample_rate;
+            channels = frame->ch_layout.nb_channels;
+            if (frame->format == AV_SAMPLE_FMT_FLTP) {
+                auto* samples = reinterpret_cast<const float*>(frame->extended_data[0]);
+                left.insert(left.end(), samples, samples + frame->nb_samples);
+            }
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return left;
+}
+
+// Amplitude of the component at hz (Goertzel).
+double Amplitude(const std::vector<float>& samples, size_t from, double hz, int rate) {
+    double w = 2 * std::numbers::pi * hz / rate, c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    size_t n = samples.size() - from;
+    for (size_t i = from; i < samples.size(); ++i) {
+        double s0 = samples[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+    return 2 * std::sqrt(std::max(power, 0.0)) / double(n);
+}
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "CNetworkTest";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+class NetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        playback = DefaultWaveFormat();
+        capture = DefaultWaveFormat();
+        port = FreePort();
+        ClearSessionContext(session);
+        session.port = port;
+        SetSessionAddress(session, "127.0.0.1");
+        session.playbackFormat = &playback;
+        session.captureFormat = &capture;
+        session.outputDevice = -1;
+        session.audioSource = 1;
+        SetSessionAudioSourceName(session, u"Studio_Mic");
+        session.errorHandler = &handler;
+    }
+
+    void TearDown() override { Stop(); }
+
+    void StartServer() {
+        server = std::make_unique<CGateway>(&session);
+        ASSERT_TRUE(server->Start(0));
+    }
+
+    std::chrono::milliseconds Stop() {
+        if (!server) return 0ms;
+        auto start = Clock::now();
+        server->Terminate();
+        server->CloseListener();
+        server->WaitFor(30000);
+        server.reset();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    }
+
+    bool Connected() { return session.connected == 1; }
+
+    bool ReadPacket(TestClient& client, ReturnPacket& packet, std::chrono::milliseconds timeout) {
+        if (!client.Receive(packet.header.bytes, 12, timeout)) return false;
+        packet.payload.assign(packet.header.PayloadLength(), 0);
+        return packet.payload.empty() || client.Receive(packet.payload.data(), packet.payload.size(), timeout);
+    }
+
+    SessionContext session;
+    WAVEFORMATEX playback{};
+    WAVEFORMATEX capture{};
+    RecordingLine line;
+    CErrorHandler handler{&line};
+    uint16_t port = 0;
+    std::unique_ptr<CGateway> server;
+};
+
+} // namespace
+
+TEST_F(NetworkTest, TheStudioToneReachesTheFieldUnit) {
+    TonePlayer tone;
+    ASSERT_TRUE(tone.Open("Studio_Mic_Feed", 1000, 0.25));
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    EXPECT_EQ(session.chunkSize, 20480) << "five frames of 1024 stereo 16-bit samples";
+    EXPECT_NE(session.grabber.load(), nullptr);
+
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 26; ++i) { // three seconds of audio
+        ReturnPacket packet;
+        // The first buffer of an idle sink may take two seconds.
+        ASSERT_TRUE(ReadPacket(client, packet, 15s)) << "packet " << i;
+        const uint8_t* h = packet.header.bytes;
+        EXPECT_EQ(h[1], 0xFF);
+        EXPECT_EQ(h[2], 0x88);
+        EXPECT_EQ(h[3], 0x00);
+        EXPECT_EQ(h[4], 0x14) << "audio, key flag clear";
+        EXPECT_EQ(h[8], 0x44);
+        EXPECT_EQ(h[9], 0xAC);
+        EXPECT_EQ(h[10], 0x02);
+        EXPECT_EQ(h[11], 0x00);
+        ASSERT_GT(packet.payload.size(), 0u);
+        auto split = SplitAdts(packet.payload);
+        ASSERT_FALSE(split.empty()) << "the payload is whole ADTS frames, packet " << i;
+        EXPECT_LE(split.size(), 5u);
+        if (i > 0) {
+            EXPECT_EQ(split.size(), 5u) << "after the encoder's delay, five frames a packet";
+        }
+        for (auto& f : split) {
+            EXPECT_EQ((f[2] >> 2) & 0x0F, 4) << "ADTS sample rate index of 44100 Hz";
+            EXPECT_EQ((f[2] & 0x01) << 2 | f[3] >> 6, 2) << "two channels";
+            frames.push_back(std::move(f));
+        }
+    }
+    EXPECT_TRUE(line.Texts().empty());
+
+    int rate = 0, channels = 0;
+    auto left = DecodeLeft(frames, rate, channels);
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(channels, 2);
+    ASSERT_GT(left.size(), 44100u * 2);
+    // Past the first half second the tone is steady.
+    size_t from = 22050;
+    double tone1000 = Amplitude(left, from, 1000, 44100);
+    EXPECT_NEAR(tone1000, 0.25, 0.08);
+    EXPECT_LT(Amplitude(left, from, 1500, 44100), tone1000 / 20);
+    EXPECT_LT(Amplitude(left, from, 700, 44100), tone1000 / 20);
+
+    client.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }, 10s));
+    EXPECT_EQ(session.sender.load(), nullptr);
+    EXPECT_EQ(session.grabber.load(), nullptr) << "the sender disposes of its grabber";
+}
+
+TEST_F(NetworkTest, TheNoneSourceCapturesAndSendsNothing) {
+    session.audioSource = 0;
+    SetSessionAudioSourceName(session, u"(none)");
+    session.chunkSize = 777; // left as it was
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    EXPECT_NE(session.sender.load(), nullptr) << "a sender exists for the connection";
+    EXPECT_EQ(session.grabber.load(), nullptr);
+    EXPECT_EQ(session.chunkSize, 777);
+    EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 0) << "no capture device";
+    uint8_t byte;
+    EXPECT_FALSE(client.Receive(&byte, 1, 1500ms)) << "no return audio";
+    EXPECT_TRUE(line.Texts().empty());
+}
+
+TEST_F(NetworkTest, AnEncoderThatCannotOpenBuildsNoGraph) {
+    // The AAC encoder takes none of the unusual rates.
+    capture.nSamplesPerSec = 12345;
+    capture.nAvgBytesPerSec = 12345 * 4;
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !line.Texts().empty(); }));
+    EXPECT_EQ(line.Texts()[0], u"The AAC encoder could not be opened: no studio audio is sent back.");
+    EXPECT_EQ(session.chunkSize, 0);
+    EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 0) << "no graph, no device";
+    uint8_t byte;
+    EXPECT_FALSE(client.Receive(&byte, 1, 1500ms));
+    client.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }, 10s));
+    EXPECT_EQ(session.grabber.load(), nullptr);
+}
+
+namespace {
+
+// A field unit that reads nothing, with a small receive buffer so that the
+// studio's sends soon stall.
+SOCKET ConnectWithoutReading(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    int size = 2048;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+int Unread(SOCKET s) {
+    int n = 0;
+    ioctl(s, FIONREAD, &n);
+    return n;
+}
+
+} // namespace
+
+TEST_F(NetworkTest, APeerThatStopsReadingLosesTheConnectionNotTheServer) {
+    TonePlayer tone;
+    ASSERT_TRUE(tone.Open("Studio_Mic_Feed", 440, 0.25));
+    StartServer();
+    SOCKET stalled = ConnectWithoutReading(port);
+    ASSERT_NE(stalled, INVALID_SOCKET);
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return Unread(stalled) > 0; }, 15s)) << "return audio flows";
+    // Once the buffers are full a send times out; the framing is lost, so the
+    // studio ends the connection and serves the next field unit.
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }, 120s));
+    EXPECT_EQ(session.sender.load(), nullptr);
+    closesocket(stalled);
+
+    TestClient next;
+    ASSERT_TRUE(next.Connect(port));
+    ReturnPacket packet;
+    ASSERT_TRUE(ReadPacket(next, packet, 15s));
+    EXPECT_EQ(packet.header.Magic(), kReturnAudioMagic);
+    EXPECT_FALSE(SplitAdts(packet.payload).empty());
+}
+
+TEST_F(NetworkTest, StopFinishesWhileAPeerHasStoppedReading) {
+    TonePlayer tone;
+    ASSERT_TRUE(tone.Open("Studio_Mic_Feed", 440, 0.25));
+    StartServer();
+    SOCKET stalled = ConnectWithoutReading(port);
+    ASSERT_NE(stalled, INVALID_SOCKET);
+    ASSERT_TRUE(WaitUntil([&] { return Unread(stalled) > 0; }, 15s));
+    // Wait until nothing more fits: the next send blocks.
+    int last = -1;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            int now = Unread(stalled);
+            bool still = now == last;
+            last = now;
+            std::this_thread::sleep_for(300ms);
+            return still || !Connected();
+        },
+        60s));
+    auto took = Stop();
+    EXPECT_LT(took, 2000ms) << "teardown and the graph's Stop must not wait on the peer";
+    EXPECT_EQ(session.sender.load(), nullptr);
+    closesocket(stalled);
+}
+
+TEST_F(NetworkTest, ThePropertyDialogSurvivesTheEndOfItsConnection) {
+    App();
+    EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 0) << "no connection yet";
+    StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+
+    QString title, device, stateAfter;
+    bool ended = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        if (!ended) {
+            title = dialog->windowTitle();
+            if (auto* label = dialog->findChild<QLabel*>("Device")) device = label->text();
+            // The field unit goes; the worker destroys the sender meanwhile.
+            client.Close();
+            ended = WaitUntil([&] { return session.sender.load() == nullptr; }, 10s);
+            return;
+        }
+        if (auto* label = dialog->findChild<QLabel*>("State")) stateAfter = label->text();
+        if (stateAfter == "Not connected") dialog->accept();
+    });
+    poll.start(100);
+    QTimer::singleShot(30000, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+    });
+    EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 1);
+    poll.stop();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(title, "AudioCapture");
+    EXPECT_EQ(device, "Studio_Mic");
+    EXPECT_EQ(stateAfter, "Not connected");
+    EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 0) << "the connection is gone";
+}
