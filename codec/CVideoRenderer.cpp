@@ -46,7 +46,11 @@ bool CVideoRenderer::Resize(int32_t w, int32_t h) {
 }
 
 void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame) {
-    ++draws;
+    // Counted on the way out, so that a finished count means a finished draw.
+    struct CountOnReturn {
+        std::atomic<uint32_t>& count;
+        ~CountOnReturn() { ++count; }
+    } counted{draws};
     if (!frameBuffer || !decoderOpen) return;
     if (!decoder.Decode(data, length, frameBuffer.get())) {
         if (!decoder.SizeDiffers()) return;

@@ -97,7 +97,8 @@ void CVideoSurface::Clear() {
 }
 
 CVideoSurface::Counters CVideoSurface::GetCounters() const {
-    return {presented.load(), painted.load(), lastKeyFrame.load()};
+    std::lock_guard guard(mutex);
+    return {presented.load(), painted.load(), lastKeyFrame.load(), hasNewest};
 }
 
 void CVideoSurface::ScheduleUpdate() {

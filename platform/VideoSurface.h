@@ -36,6 +36,7 @@ public:
         uint32_t presented = 0; // pictures handed in
         uint32_t painted = 0;   // of those, pictures the display took up
         bool lastKeyFrame = false;
+        bool pending = false; // a picture waits for the next paint
     };
     Counters GetCounters() const;
 

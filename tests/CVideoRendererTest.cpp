@@ -1,1 +1,426 @@
+// The video channel drawing real H.264 into a real video surface (Xvfb),
+// alone and behind a real stream server on 127.0.0.1.
+#include "codec/CVideoRenderer.h"
+#include "core/CGateway.h"
+#include "platform/VideoSurface.h"
+#include "support/H264Maker.h"
+#include "support/TestClient.h"
+
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using platform::CVideoSurface;
+using platform::DrawRect;
+using testing_support::FreePort;
+using testing_support::H264Maker;
+using testing_support::H264Packet;
+using testing_support::PatternBoxLeft;
+using testing_support::PatternBoxSide;
+using testing_support::PatternPicture;
+using testing_support::SolidPicture;
+using testing_support::TestClient;
+using testing_support::YuvFromRgb;
+using namespace std::chrono_literals;
+
+namespace {
+
+void EnsureApplication() {
+    static int argc = 1;
+    static char name[] = "CVideoRendererTest";
+    static char* argv[] = {name, nullptr};
+    // Lives until the process ends; GL teardown at exit is not worth the risk.
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
+// Runs the GUI thread's loop until cond holds.
+bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
+    kYellow{255, 255, 0}, kBlack{0, 0, 0}, kPurple{120, 40, 200};
+
+// Coded pictures are close to their source, not equal.
+::testing::AssertionResult PixelIs(const QImage& image, int x, int y, Rgb want,
+                                   int tolerance = 24) {
+    QRgb got = image.pixel(x, y);
+    if (std::abs(qRed(got) - want.r) <= tolerance && std::abs(qGreen(got) - want.g) <= tolerance &&
+        std::abs(qBlue(got) - want.b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is " << qRed(got) << "," << qGreen(got) << ","
+           << qBlue(got) << ", expected " << want.r << "," << want.g << "," << want.b;
+}
+
+std::vector<uint8_t> Solid(int w, int h, Rgb c) { return SolidPicture(w, h, YuvFromRgb(c.r, c.g, c.b)); }
+
+// The pattern's quadrants where they show in rect, and the box of picture
+// index at its place.
+void ExpectPattern(const QImage& image, const DrawRect& r, int width, int height, int index) {
+    auto at = [&](double fx, double fy, Rgb want) {
+        int x = r.left + int(fx * r.width), y = r.top + int(fy * r.height);
+        EXPECT_TRUE(PixelIs(image, x, y, want)) << "at " << fx << ", " << fy << " of picture "
+                                                << index;
+    };
+    at(0.25, 0.125, kRed);
+    at(0.75, 0.125, kGreen);
+    at(0.25, 0.875, kBlue);
+    at(0.75, 0.875, kWhite);
+    int side = PatternBoxSide(width, height);
+    int top = ((height / 2) & ~1) - side / 2;
+    at((PatternBoxLeft(width, index) + side / 2.0) / width, (top + side / 4.0) / height, kYellow);
+}
+
+class VideoChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApplication();
+        ClearSessionContext(session);
+        playback = DefaultWaveFormat();
+        capture = DefaultWaveFormat();
+        session.playbackFormat = &playback;
+        session.captureFormat = &capture;
+        session.outputDevice = -1;
+        SetSessionAudioSourceName(session, u"(none)");
+        // The panel: the picture goes at (1, 1) in the test card's size.
+        panel = NewSurface(362, 290);
+        ASSERT_NE(panel, nullptr);
+        PointAt(panel.get(), kPanelRect);
+    }
+
+    void TearDown() override {
+        if (server) {
+            server->Terminate();
+            server->CloseListener();
+            server->WaitFor(30000);
+            server.reset();
+        }
+        renderer.Close();
+    }
+
+    static std::unique_ptr<CVideoSurface> NewSurface(int width, int height) {
+        auto surface = std::make_unique<CVideoSurface>();
+        surface->resize(width, height);
+        surface->show();
+        if (!Pump([&] { return surface->windowHandle() && surface->windowHandle()->isExposed(); }))
+            return nullptr;
+        return surface;
+    }
+
+    // What the console writes when it picks a target.
+    void PointAt(CVideoSurface* surface, const DrawRect& r) {
+        session.videoWindow = surface;
+        session.drawLeft = r.left;
+        session.drawTop = r.top;
+        session.drawWidth = r.width;
+        session.drawHeight = r.height;
+    }
+
+    int32_t OpenRenderer(int width, int height) {
+        session.videoWidth = width;
+        session.videoHeight = height;
+        return renderer.Open(&session);
+    }
+
+    void Draw(const H264Packet& packet) {
+        renderer.Draw(packet.data.data(), uint32_t(packet.data.size()), packet.key ? 1 : 0);
+    }
+
+    // The picture on the surface once it has taken up the newest one.
+    static QImage Shown(CVideoSurface* surface) {
+        EXPECT_TRUE(Pump([&] { return !surface->GetCounters().pending; }));
+        return surface->grabFramebuffer();
+    }
+
+    void StartServer() {
+        port = FreePort();
+        session.port = port;
+        SetSessionAddress(session, "127.0.0.1");
+        server = std::make_unique<CGateway>(&session);
+        ASSERT_TRUE(server->Start(0));
+        ASSERT_TRUE(client.Connect(port));
+    }
+
+    bool Send(const H264Packet& packet, uint16_t width, uint16_t height) {
+        return client.SendPacket(kPacketVideo, packet.key, width, height, packet.data);
+    }
+
+    // Sends one packet and waits until the server has drawn it.
+    void SendAndWait(const H264Packet& packet, uint16_t width, uint16_t height) {
+        uint32_t before = server->VideoCounters().draws;
+        ASSERT_TRUE(Send(packet, width, height));
+        ASSERT_TRUE(testing_support::WaitUntil(
+            [&] { return server->VideoCounters().draws > before; }, 10s));
+    }
+
+    static constexpr DrawRect kPanelRect{1, 1, 360, 288};
+    SessionContext session;
+    WAVEFORMATEX playback{};
+    WAVEFORMATEX capture{};
+    std::unique_ptr<CVideoSurface> panel;
+    CVideoRenderer renderer;
+    uint16_t port = 0;
+    std::unique_ptr<CGateway> server;
+    TestClient client;
+};
+
+} // namespace
+
+TEST_F(VideoChannelTest, ImageSizeFollowsTheHeader) {
+    EXPECT_EQ(OpenRenderer(320, 240), 1);
+    EXPECT_EQ(renderer.BufferSize(), 115200);
+    renderer.Close();
+    EXPECT_EQ(OpenRenderer(175, 99), 1);
+    EXPECT_EQ(renderer.BufferSize(), 25987) << "175 x 99 x 3 / 2, truncated";
+    renderer.Close();
+    EXPECT_EQ(renderer.BufferSize(), 0);
+    EXPECT_EQ(CVideoRenderer::ImageSize(4096, 2304), 14155776);
+    EXPECT_EQ(CVideoRenderer::ImageSize(8192, 4320), 53084160);
+}
+
+TEST_F(VideoChannelTest, UnusableHeaderSizesOpenNothingAndDrawNothing) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    H264Packet key = maker.Encode(Solid(320, 240, kRed), true);
+    const std::pair<int, int> sizes[] = {{0, 0},       {0, 240},      {320, 0},    {65535, 65535},
+                                         {65535, 2},   {2, 65535},    {-320, 240}, {8194, 16},
+                                         {8192, 4322}};
+    for (auto [w, h] : sizes) {
+        EXPECT_EQ(OpenRenderer(w, h), 0) << w << " x " << h;
+        EXPECT_EQ(renderer.BufferSize(), 0) << w << " x " << h;
+        Draw(key);
+        renderer.Close();
+    }
+    EXPECT_EQ(renderer.GetCounters().pictures, 0u);
+    EXPECT_EQ(renderer.GetCounters().draws, std::size(sizes));
+    // The largest size allowed still opens.
+    EXPECT_EQ(OpenRenderer(8192, 4320), 1);
+    EXPECT_EQ(renderer.BufferSize(), 53084160);
+    renderer.Close();
+    EXPECT_EQ(OpenRenderer(320, 240), 1);
+    Draw(key);
+    EXPECT_EQ(renderer.GetCounters().pictures, 1u);
+}
+
+TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
+    H264Maker::Settings settings;
+    settings.width = 175;
+    settings.height = 99;
+    settings.monochrome = true;
+    H264Maker maker(settings);
+    ASSERT_TRUE(maker.Ok());
+    ASSERT_EQ(OpenRenderer(175, 99), 1);
+    std::vector<uint8_t> grey(25851, 128);
+    for (int i = 0; i < 175 * 99; ++i) grey[i] = 180;
+    Draw(maker.Encode(grey, true));
+    EXPECT_EQ(renderer.GetCounters().pictures, 1u);
+    EXPECT_EQ(renderer.Width(), 175);
+    EXPECT_EQ(renderer.Height(), 99);
+    EXPECT_EQ(renderer.BufferSize(), 25987);
+    QImage image = Shown(panel.get());
+    int level = qRound((180 - 16) * 255 / 219.0);
+    EXPECT_TRUE(PixelIs(image, 180, 140, {level, level, level}, 6));
+    EXPECT_TRUE(PixelIs(image, 0, 0, kBlack, 0));
+}
+
+TEST_F(VideoChannelTest, StreamOfAnotherSizeReopensAtThatSize) {
+    H264Maker large(640, 360);
+    ASSERT_TRUE(large.Ok());
+    ASSERT_EQ(OpenRenderer(320, 240), 1);
+    Draw(large.Encode(PatternPicture(640, 360, 0), true));
+    EXPECT_EQ(renderer.Width(), 640);
+    EXPECT_EQ(renderer.Height(), 360);
+    EXPECT_EQ(renderer.BufferSize(), 345600);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 640, 360, 0);
+    Draw(large.Encode(PatternPicture(640, 360, 1)));
+    ExpectPattern(Shown(panel.get()), kPanelRect, 640, 360, 1);
+
+    // A stream smaller than its header: the picture keeps its own size.
+    renderer.Close();
+    H264Maker small(160, 120);
+    ASSERT_TRUE(small.Ok());
+    ASSERT_EQ(OpenRenderer(1280, 720), 1);
+    Draw(small.Encode(PatternPicture(160, 120, 2), true));
+    EXPECT_EQ(renderer.Width(), 160);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 160, 120, 2);
+    EXPECT_EQ(renderer.GetCounters().pictures, 3u);
+}
+
+TEST_F(VideoChannelTest, RectangleIsReadAtEveryDraw) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    ASSERT_EQ(OpenRenderer(320, 240), 1);
+    Draw(maker.Encode(Solid(320, 240, kPurple), true));
+    QImage first = Shown(panel.get());
+    EXPECT_TRUE(PixelIs(first, 20, 20, kPurple));
+    PointAt(panel.get(), {200, 150, 100, 100});
+    Draw(maker.Encode(Solid(320, 240, kPurple)));
+    QImage second = Shown(panel.get());
+    EXPECT_TRUE(PixelIs(second, 20, 20, kBlack, 0));
+    EXPECT_TRUE(PixelIs(second, 250, 200, kPurple));
+}
+
+TEST_F(VideoChannelTest, DrawWithoutAWindowOrAfterCloseIsHarmless) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    session.videoWindow = nullptr;
+    ASSERT_EQ(OpenRenderer(320, 240), 1);
+    Draw(maker.Encode(Solid(320, 240, kRed), true));
+    EXPECT_EQ(renderer.GetCounters().pictures, 0u);
+    renderer.Close();
+    renderer.Close();
+    EXPECT_EQ(renderer.GetCounters().closes, 1u);
+    Draw(maker.Encode(Solid(320, 240, kRed)));
+    uint8_t garbage[] = {0, 0, 0, 1, 0x67, 0xFF, 0xFF};
+    renderer.Draw(garbage, sizeof garbage, 1);
+    renderer.Draw(nullptr, 0, 0);
+    EXPECT_EQ(renderer.GetCounters().draws, 4u);
+    EXPECT_EQ(renderer.GetCounters().pictures, 0u);
+}
+
+TEST_F(VideoChannelTest, ServerDrawsEveryPacketWithoutDelayIntoThePanel) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    // Each packet must show its own picture before the next one is sent.
+    for (int i = 0; i < 12; ++i) {
+        H264Packet packet = maker.Encode(PatternPicture(320, 240, i), i == 0);
+        SendAndWait(packet, 320, 240);
+        EXPECT_EQ(panel->GetCounters().presented, uint32_t(i + 1)) << "packet " << i;
+        if (i % 4 == 0 || i == 11)
+            ExpectPattern(Shown(panel.get()), kPanelRect, 320, 240, i);
+    }
+    EXPECT_EQ(session.videoWidth, 320);
+    EXPECT_EQ(server->VideoCounters().opens, 1u);
+    EXPECT_EQ(server->VideoCounters().pictures, 12u);
+}
+
+TEST_F(VideoChannelTest, KeyFramesAreDrawnWithTheKeyFlag) {
+    H264Maker::Settings settings;
+    settings.keyInterval = 3;
+    H264Maker maker(settings);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    for (int i = 0; i < 8; ++i) {
+        H264Packet packet = maker.Encode(PatternPicture(320, 240, i));
+        EXPECT_EQ(packet.key, i % 3 == 0) << "packet " << i;
+        SendAndWait(packet, 320, 240);
+        ASSERT_EQ(panel->GetCounters().presented, uint32_t(i + 1));
+        EXPECT_EQ(panel->GetCounters().lastKeyFrame, packet.key) << "packet " << i;
+    }
+}
+
+TEST_F(VideoChannelTest, RejectedPacketDrawsNothingAndTheNextDraws) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 320, 240);
+    EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kRed));
+
+    std::vector<uint8_t> noise(3000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = uint8_t(i * 7 + 3);
+    SendAndWait({noise, true}, 320, 240);
+    EXPECT_EQ(panel->GetCounters().presented, 1u) << "nothing drawn for the rejected packet";
+
+    SendAndWait(maker.Encode(Solid(320, 240, kGreen)), 320, 240);
+    EXPECT_EQ(panel->GetCounters().presented, 2u);
+    EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kGreen));
+}
+
+TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFrame) {
+    H264Maker::Settings settings;
+    settings.keyInterval = 6;
+    H264Maker maker(settings);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    for (int i = 0; i < 3; ++i) SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 320, 240, 2);
+
+    // To full screen: another window, the rectangle covering it.
+    auto full = NewSurface(640, 360);
+    ASSERT_NE(full, nullptr);
+    const DrawRect fullRect{0, 0, 640, 360};
+    PointAt(full.get(), fullRect);
+    session.videoWidth = 360; // the test card's size, as the console writes it
+    session.videoHeight = 288;
+    server->CloseVideo();
+    EXPECT_EQ(server->VideoCounters().closes, 1u);
+
+    // The fresh decoder has no parameter sets until the next key frame.
+    for (int i = 3; i < 6; ++i) SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
+    EXPECT_EQ(server->VideoCounters().opens, 2u);
+    EXPECT_EQ(session.videoWidth, 320) << "the reopening packet's size";
+    EXPECT_EQ(full->GetCounters().presented, 0u);
+    EXPECT_EQ(panel->GetCounters().presented, 3u) << "the old target gets nothing more";
+
+    H264Packet key = maker.Encode(PatternPicture(320, 240, 6));
+    ASSERT_TRUE(key.key);
+    SendAndWait(key, 320, 240);
+    EXPECT_EQ(full->GetCounters().presented, 1u);
+    EXPECT_TRUE(full->GetCounters().lastKeyFrame);
+    QImage image = Shown(full.get());
+    ExpectPattern(image, fullRect, 320, 240, 6);
+    EXPECT_TRUE(PixelIs(image, 0, 0, kRed));
+    EXPECT_TRUE(PixelIs(image, 639, 359, kWhite));
+    SendAndWait(maker.Encode(PatternPicture(320, 240, 7)), 320, 240);
+    ExpectPattern(Shown(full.get()), fullRect, 320, 240, 7);
+
+    // And back to the panel.
+    PointAt(panel.get(), kPanelRect);
+    server->CloseVideo();
+    SendAndWait(maker.Encode(PatternPicture(320, 240, 8), true), 320, 240);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 320, 240, 8);
+    session.videoWindow = nullptr;
+    server->CloseVideo();
+}
+
+TEST_F(VideoChannelTest, HeaderSizesThatCannotBeTrustedNeverReachTheScreen) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    // 65535 x 65535 would ask for six gigabytes.
+    SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 65535, 65535);
+    SendAndWait(maker.Encode(Solid(320, 240, kRed)), 65535, 65535);
+    EXPECT_EQ(server->VideoCounters().opens, 1u);
+    EXPECT_EQ(server->VideoCounters().pictures, 0u);
+    server->CloseVideo();
+    SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 0, 0);
+    EXPECT_EQ(server->VideoCounters().pictures, 0u);
+    EXPECT_TRUE(session.connected == 1) << "the connection goes on";
+
+    // The next opening with a sane header draws again.
+    server->CloseVideo();
+    SendAndWait(maker.Encode(Solid(320, 240, kBlue), true), 320, 240);
+    EXPECT_EQ(server->VideoCounters().pictures, 1u);
+    EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kBlue));
+}
+
+TEST_F(VideoChannelTest, HeaderSizeDifferentFromTheStreamStillDrawsTheStream) {
+    H264Maker maker(640, 360);
+    ASSERT_TRUE(maker.Ok());
+    StartServer();
+    SendAndWait(maker.Encode(PatternPicture(640, 360, 0), true), 176, 144);
+    SendAndWait(maker.Encode(PatternPicture(640, 360, 1)), 176, 144);
+    EXPECT_EQ(server->VideoCounters().pictures, 2u);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 640, 360, 1);
+}

@@ -1,5 +1,6 @@
 # Real H.264 made with libx264, shared by the video tests and the benchmark.
 add_library(lumen_h264_support STATIC support/H264Maker.cpp)
+target_include_directories(lumen_h264_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(lumen_h264_support PUBLIC PkgConfig::FFMPEG_TOOLS)
 
 lumen_test(CVideoDecoderTest SOURCES CVideoDecoderTest.cpp

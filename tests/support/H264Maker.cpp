@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -90,7 +91,12 @@ H264Maker::H264Maker(const Settings& s) : settings(s) {
     c->framerate = AVRational{s.frameRate, 1};
     c->gop_size = s.keyInterval;
     c->max_b_frames = 0;
-    c->thread_count = 1;
+    c->thread_count = std::max(1, s.threads);
+    if (s.bitRate > 0) {
+        c->bit_rate = s.bitRate;
+        c->rc_max_rate = s.bitRate;
+        c->rc_buffer_size = int(std::min<int64_t>(s.bitRate, INT32_MAX));
+    }
     av_opt_set(c->priv_data, "preset", s.preset.c_str(), 0);
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     av_opt_set(c->priv_data, "forced-idr", "1", 0);

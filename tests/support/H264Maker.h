@@ -51,6 +51,11 @@ public:
         // Monochrome (4:0:0) streams may have odd sizes; only Y is coded.
         bool monochrome = false;
         std::string preset = "veryfast";
+        // Bits per second with a one-second buffer; 0 leaves the rate to the
+        // quality setting.
+        int64_t bitRate = 0;
+        // Encoder threads (they split each picture, so no latency is added).
+        int threads = 1;
     };
 
     explicit H264Maker(const Settings& settings);

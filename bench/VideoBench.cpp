@@ -1,0 +1,314 @@
+// How fast and how late pictures come through the whole video path: H.264
+// clips made with libx264 (zero latency, 4 slices) streamed over 127.0.0.1
+// into a stream server with the real video channel and an OpenGL surface,
+// beside the same clips decoded by libavcodec alone. Run it under
+// scripts/headless.sh; pass --full to draw into a 1920 x 1080 window instead
+// of the 360 x 288 panel.
+#include "core/CGateway.h"
+#include "platform/VideoSurface.h"
+#include "support/H264Maker.h"
+#include "support/TestClient.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+#include <QApplication>
+#include <QWindow>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+using platform::CVideoSurface;
+using platform::DrawRect;
+using testing_support::H264Maker;
+using testing_support::H264Packet;
+using testing_support::TestClient;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kFrames = 300;
+constexpr int kFrameRate = 30;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    size_t i = size_t(std::ceil(p / 100.0 * double(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    while (!cond()) {
+        if (Clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+struct Clip {
+    const char* name;
+    int width;
+    int height;
+    int64_t bitRate;
+    std::vector<H264Packet> packets;
+};
+
+// Camera-like content: fine texture panning across the picture and slowly
+// shifting colours, so that the coder has real work at a broadcast rate.
+void MakeClip(Clip& clip) {
+    const int w = clip.width, h = clip.height;
+    const int tw = w + 2 * kFrames, th = h + kFrames;
+    std::vector<uint8_t> noise(size_t(tw) * th), texture(size_t(tw) * th);
+    std::mt19937 random(1);
+    for (auto& b : noise) b = uint8_t(random());
+    for (int y = 1; y < th - 1; ++y)
+        for (int x = 1; x < tw - 1; ++x) {
+            int sum = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) sum += noise[size_t(y + dy) * tw + x + dx];
+            texture[size_t(y) * tw + x] = uint8_t(40 + sum / 9 * 160 / 255);
+        }
+
+    H264Maker::Settings settings;
+    settings.width = w;
+    settings.height = h;
+    settings.frameRate = kFrameRate;
+    settings.slices = 4;
+    settings.keyInterval = 2 * kFrameRate;
+    settings.bitRate = clip.bitRate;
+    settings.threads = 2;
+    H264Maker maker(settings);
+    if (!maker.Ok()) return;
+    std::vector<uint8_t> picture(testing_support::I420Size(w, h));
+    for (int i = 0; i < kFrames; ++i) {
+        uint8_t* y = picture.data();
+        for (int row = 0; row < h; ++row)
+            std::memcpy(y + size_t(row) * w, &texture[size_t(row + i) * tw + 2 * i], size_t(w));
+        uint8_t* u = y + size_t(w) * h;
+        uint8_t* v = u + size_t(w / 2) * (h / 2);
+        for (int row = 0; row < h / 2; ++row)
+            for (int x = 0; x < w / 2; ++x) {
+                u[size_t(row) * (w / 2) + x] = uint8_t(128 + 50 * std::sin((x + 3 * i) / 41.0));
+                v[size_t(row) * (w / 2) + x] = uint8_t(128 + 50 * std::cos((row - 2 * i) / 29.0));
+            }
+        clip.packets.push_back(maker.Encode(picture, i == 0));
+    }
+}
+
+struct DecodeFigures {
+    double fps = 0;
+    double medianMs = 0;
+};
+
+// The clip through libavcodec alone, no copy, no network, no display.
+DecodeFigures DecodeAlone(const Clip& clip, bool frameThreads) {
+    DecodeFigures figures;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->thread_count = 2;
+    if (frameThreads) {
+        context->thread_type = FF_THREAD_FRAME;
+    } else {
+        context->thread_type = FF_THREAD_SLICE;
+        context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    }
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    if (avcodec_open2(context, codec, nullptr) < 0) return figures;
+    std::vector<double> perPacket;
+    int pictures = 0;
+    auto start = Clock::now();
+    for (const H264Packet& p : clip.packets) {
+        auto t = Clock::now();
+        packet->data = const_cast<uint8_t*>(p.data.data());
+        packet->size = int(p.data.size());
+        avcodec_send_packet(context, packet);
+        while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+        perPacket.push_back(Ms(Clock::now() - t));
+    }
+    avcodec_send_packet(context, nullptr);
+    while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+    double seconds = Ms(Clock::now() - start) / 1000;
+    figures.fps = pictures / seconds;
+    figures.medianMs = Percentile(perPacket, 50);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return figures;
+}
+
+// The surface, noting when each picture has been drawn.
+class CTimedSurface : public CVideoSurface {
+public:
+    std::vector<Clock::time_point> drawn = std::vector<Clock::time_point>(kFrames);
+    std::atomic<uint32_t> lastDrawn{0};
+
+protected:
+    void paintGL() override {
+        uint32_t newest = GetCounters().presented;
+        uint32_t before = GetCounters().painted;
+        CVideoSurface::paintGL();
+        if (GetCounters().painted == before || newest == 0 || newest > kFrames) return;
+        glFinish();
+        drawn[newest - 1] = Clock::now();
+        lastDrawn = newest;
+    }
+};
+
+// Passes pictures on to the surface, noting when each was handed over.
+class CTimedWindow : public platform::CVideoWindow {
+public:
+    explicit CTimedWindow(CVideoSurface* s) : surface(s) {}
+    void Present(const uint8_t* i420, int32_t width, int32_t height, const DrawRect& dst,
+                 bool keyFrame) override {
+        uint32_t n = count;
+        if (n < kFrames) handed[n] = Clock::now();
+        count = n + 1;
+        surface->Present(i420, width, height, dst, keyFrame);
+    }
+    std::vector<Clock::time_point> handed = std::vector<Clock::time_point>(kFrames);
+    std::atomic<uint32_t> count{0};
+
+private:
+    CVideoSurface* surface;
+};
+
+struct PathFigures {
+    double fps = 0;
+    uint32_t pictures = 0;
+    uint32_t painted = 0;
+    std::vector<double> toDrawn;
+    std::vector<double> toHanded;
+};
+
+// One connection to a fresh server; paced sends one packet per frame period
+// and notes when its last byte went out, which the idle server receives at
+// once over the loopback.
+PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bool paced) {
+    PathFigures figures;
+    CTimedSurface surface;
+    surface.resize(windowSize);
+    surface.show();
+    Pump([&] { return surface.windowHandle() && surface.windowHandle()->isExposed(); }, 10s);
+    CTimedWindow window(&surface);
+
+    WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
+    SessionContext session;
+    ClearSessionContext(session);
+    uint16_t port = testing_support::FreePort();
+    session.port = port;
+    SetSessionAddress(session, "127.0.0.1");
+    session.playbackFormat = &playback;
+    session.captureFormat = &capture;
+    session.outputDevice = -1;
+    SetSessionAudioSourceName(session, u"(none)");
+    session.videoWindow = &window;
+    session.drawLeft = rect.left;
+    session.drawTop = rect.top;
+    session.drawWidth = rect.width;
+    session.drawHeight = rect.height;
+
+    auto server = std::make_unique<CGateway>(&session);
+    server->Start(0);
+    TestClient client;
+    if (!client.Connect(port, 10s)) return figures;
+
+    std::vector<Clock::time_point> sent(clip.packets.size());
+    std::atomic<bool> done{false};
+    Clock::time_point start = Clock::now();
+    std::thread sender([&] {
+        for (size_t i = 0; i < clip.packets.size(); ++i) {
+            if (paced) std::this_thread::sleep_until(start + i * 1000000us / kFrameRate);
+            const H264Packet& p = clip.packets[i];
+            client.SendPacket(kPacketVideo, p.key, uint16_t(clip.width), uint16_t(clip.height),
+                              p.data);
+            sent[i] = Clock::now();
+        }
+        done = true;
+    });
+    const uint32_t total = uint32_t(clip.packets.size());
+    Pump([&] { return done && server->VideoCounters().draws >= total; }, 120s);
+    // Let the display take up the last picture.
+    Pump([&] { return !surface.GetCounters().pending; }, 2s);
+    sender.join();
+
+    figures.pictures = server->VideoCounters().pictures;
+    figures.painted = surface.GetCounters().painted;
+    uint32_t handed = std::min<uint32_t>(window.count, kFrames);
+    if (handed > 0) figures.fps = handed / (Ms(window.handed[handed - 1] - start) / 1000);
+    for (uint32_t i = 0; i < handed; ++i) {
+        figures.toHanded.push_back(Ms(window.handed[i] - sent[i]));
+        if (surface.drawn[i] != Clock::time_point{}) figures.toDrawn.push_back(Ms(surface.drawn[i] - sent[i]));
+    }
+
+    server->Terminate();
+    server->CloseListener();
+    server->WaitFor(30000);
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    bool full = argc > 1 && std::strcmp(argv[1], "--full") == 0;
+    DrawRect rect = full ? DrawRect{0, 0, 1920, 1080} : DrawRect{1, 1, 360, 288};
+    QSize windowSize = full ? QSize(1920, 1080) : QSize(362, 290);
+    av_log_set_level(AV_LOG_QUIET);
+
+    std::printf("video path benchmark: %d frames per clip at %d fps, libx264 zero latency, 4 "
+                "slices; drawn into %s (%d x %d at %d, %d)\n",
+                kFrames, kFrameRate, full ? "a full window" : "the panel", rect.width,
+                rect.height, rect.left, rect.top);
+    Clip clips[] = {{"1080p30", 1920, 1080, 8000000, {}}, {"720p30", 1280, 720, 4000000, {}}};
+    for (Clip& clip : clips) {
+        MakeClip(clip);
+        if (clip.packets.size() != size_t(kFrames)) {
+            std::printf("%s: could not make the clip\n", clip.name);
+            continue;
+        }
+        size_t bytes = 0;
+        for (auto& p : clip.packets) bytes += p.data.size();
+        std::printf("\n%s: %d x %d, %.2f Mbit/s\n", clip.name, clip.width, clip.height,
+                    bytes * 8.0 / (double(kFrames) / kFrameRate) / 1e6);
+
+        DecodeAlone(clip, false); // warm-up
+        DecodeFigures slice = DecodeAlone(clip, false);
+        DecodeFigures frame = DecodeAlone(clip, true);
+        PathFigures unpaced = RunPath(clip, rect, windowSize, false);
+        PathFigures paced = RunPath(clip, rect, windowSize, true);
+
+        std::printf("  libavcodec alone, 2 slice threads, low delay: %7.1f fps (median %.2f ms "
+                    "per packet)\n",
+                    slice.fps, slice.medianMs);
+        std::printf("  libavcodec alone, 2 frame threads (reference): %6.1f fps\n", frame.fps);
+        std::printf("  whole path, unpaced over 127.0.0.1:           %7.1f fps (%u pictures, "
+                    "display drew %u)\n",
+                    unpaced.fps, unpaced.pictures, unpaced.painted);
+        std::printf("  ratio whole path / libavcodec alone:          %7.2f (goal >= 0.85)\n",
+                    unpaced.fps / slice.fps);
+        std::printf("  latency, paced at %d fps, last byte received to picture drawn: median "
+                    "%.2f ms, p99 %.2f ms over %zu pictures (goal: median <= %.2f ms)\n",
+                    kFrameRate, Percentile(paced.toDrawn, 50), Percentile(paced.toDrawn, 99),
+                    paced.toDrawn.size(), slice.medianMs + 3);
+        std::printf("  latency, last byte received to picture handed to the surface: median "
+                    "%.2f ms, p99 %.2f ms\n",
+                    Percentile(paced.toHanded, 50), Percentile(paced.toHanded, 99));
+    }
+    return 0;
+}
