@@ -1,7 +1,7 @@
 # fieldunit: the field unit simulator. A tool, not the studio: it links FFmpeg
-# (demuxing, transcoding) and SDL (playing the return audio) directly.
-add_executable(fieldunit
-  fieldunit/main.cpp
+# (demuxing, transcoding) and SDL (playing the return audio) directly. Its
+# classes form a library of their own so that tests can reach them.
+add_library(lumen_fieldunit STATIC
   fieldunit/CAacDecoder.cpp
   fieldunit/CAacEncoder.cpp
   fieldunit/CAdtsHeader.cpp
@@ -24,6 +24,9 @@ add_executable(fieldunit
   fieldunit/CVideoTranscoder.cpp
   fieldunit/CWavWriter.cpp
 )
-target_link_libraries(fieldunit PRIVATE lumen_core lumen_platform_sdl PkgConfig::FFMPEG_TOOLS
-                                        PkgConfig::SDL2 Threads::Threads)
+target_link_libraries(lumen_fieldunit PUBLIC lumen_core lumen_platform_sdl PkgConfig::FFMPEG_TOOLS
+                                             PkgConfig::SDL2 Threads::Threads)
+
+add_executable(fieldunit fieldunit/main.cpp)
+target_link_libraries(fieldunit PRIVATE lumen_fieldunit)
 set_target_properties(fieldunit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)

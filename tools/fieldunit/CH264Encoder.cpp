@@ -33,6 +33,9 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
     context->keyint_min = s.fps;
     context->max_b_frames = 0;
     context->slices = s.slices;
+    // zerolatency encodes the slices of a picture on threads of their own and
+    // makes one slice per thread: the thread count sets the slice count.
+    context->thread_count = s.slices;
     context->bit_rate = s.bitrate;
     context->rc_max_rate = s.bitrate;
     context->rc_buffer_size = int(s.bitrate);

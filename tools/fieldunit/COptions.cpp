@@ -174,7 +174,8 @@ Test pattern:
 Encoding (test pattern, and files whose video is transcoded):
   --bitrate KBPS         video bit rate in kbit/s (default: from size and rate,
                          2500 for 1280x720 at 30 fps)
-  --slices N             H.264 slices per picture, 1-32 (default 4)
+  --slices N             H.264 slices per picture, 1-32 (default 4; small pictures
+                         get fewer: libx264 wants about 4 macroblock rows a slice)
 
 Timing:
   --duration SECONDS     stop after this much media time (default: until the file

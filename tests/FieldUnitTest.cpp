@@ -1,0 +1,531 @@
+// The field unit simulator: its parsing parts on their own, and the fieldunit
+// program run as a child process against a plain listener on 127.0.0.1.
+#include "FieldListener.h"
+#include "FieldMedia.h"
+#include "FieldProcess.h"
+#include "support/TestClient.h"
+#include "tools/fieldunit/CAdtsHeader.h"
+#include "tools/fieldunit/COptions.h"
+#include "tools/fieldunit/CReturnReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using fieldmedia::NalTypes;
+
+namespace {
+
+std::string TempPath(const std::string& suffix) {
+    char name[] = "/tmp/fieldunit-test.XXXXXX";
+    int fd = mkstemp(name);
+    if (fd >= 0) close(fd);
+    unlink(name);
+    return std::string(name) + suffix;
+}
+
+bool Contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+
+struct Split {
+    std::vector<FieldPacket> video, audio, other;
+};
+
+Split SplitPackets(const std::vector<FieldPacket>& packets) {
+    Split s;
+    for (auto& p : packets) {
+        if (p.header.Type() == kPacketVideo)
+            s.video.push_back(p);
+        else if (p.header.Type() == kPacketAudio)
+            s.audio.push_back(p);
+        else
+            s.other.push_back(p);
+    }
+    return s;
+}
+
+std::vector<std::vector<uint8_t>> Payloads(const std::vector<FieldPacket>& packets) {
+    std::vector<std::vector<uint8_t>> out;
+    for (auto& p : packets) out.push_back(p.payload);
+    return out;
+}
+
+// Checks what a studio would check, and what it needs to join at a key frame.
+void ExpectValidVideo(const std::vector<FieldPacket>& video, int width, int height) {
+    ASSERT_FALSE(video.empty());
+    EXPECT_TRUE(video.front().header.KeyFrame()) << "the stream must start with a key frame";
+    for (auto& p : video) {
+        EXPECT_EQ(p.header.Value1(), width);
+        EXPECT_EQ(p.header.Value2(), height);
+        EXPECT_EQ(p.header.PayloadLength(), p.payload.size());
+        auto nals = NalTypes(p.payload);
+        ASSERT_FALSE(nals.empty()) << "not Annex B";
+        // Key frames carry their parameter sets in-band; other pictures are
+        // no IDR.
+        EXPECT_EQ(p.header.KeyFrame(), Contains(nals, 5));
+        if (p.header.KeyFrame()) {
+            EXPECT_TRUE(Contains(nals, 7)) << "SPS missing before a key frame";
+            EXPECT_TRUE(Contains(nals, 8)) << "PPS missing before a key frame";
+        }
+    }
+    auto decoded = fieldmedia::DecodeH264(Payloads(video));
+    EXPECT_EQ(decoded.failures, 0);
+    EXPECT_EQ(decoded.frames, int(video.size()));
+    EXPECT_EQ(decoded.width, width);
+    EXPECT_EQ(decoded.height, height);
+}
+
+void ExpectValidAudio(const std::vector<FieldPacket>& audio, int rate, int channels) {
+    ASSERT_FALSE(audio.empty());
+    for (auto& p : audio) {
+        EXPECT_EQ(p.header.Value1(), rate);
+        EXPECT_EQ(p.header.Value2(), channels);
+        EXPECT_FALSE(p.header.KeyFrame());
+        EXPECT_TRUE(CAdtsHeader::IsAdts(p.payload.data(), p.payload.size()));
+        ASSERT_GE(p.payload.size(), 7u);
+        EXPECT_EQ(p.payload[1] & 0x01, 1) << "CRC-less 7-byte ADTS header expected";
+    }
+    auto decoded = fieldmedia::DecodeAac(Payloads(audio));
+    EXPECT_EQ(decoded.failures, 0);
+    EXPECT_GE(decoded.frames, int(audio.size()) - 2);
+    EXPECT_EQ(decoded.sampleRate, rate);
+    EXPECT_EQ(decoded.channels, channels);
+}
+
+std::string Address(const FieldListener& l) { return "127.0.0.1:" + std::to_string(l.Port()); }
+
+} // namespace
+
+// ---- Parts ---------------------------------------------------------------
+
+TEST(FieldUnitOptions, ParsesAddressesAndValues) {
+    COptions o;
+    char* a1[] = {(char*)"fieldunit", (char*)"studio.example"};
+    ASSERT_TRUE(o.Parse(2, a1));
+    EXPECT_EQ(o.host, "studio.example");
+    EXPECT_EQ(o.port, 8088);
+
+    COptions p;
+    char* a2[] = {(char*)"fieldunit", (char*)"[::1]:9000", (char*)"--size=640x360",
+                  (char*)"--fps",     (char*)"25",         (char*)"--play-return=Studio_Out"};
+    ASSERT_TRUE(p.Parse(6, a2)) << p.Error();
+    EXPECT_EQ(p.host, "::1");
+    EXPECT_EQ(p.port, 9000);
+    EXPECT_EQ(p.width, 640);
+    EXPECT_EQ(p.height, 360);
+    EXPECT_EQ(p.fps, 25);
+    EXPECT_TRUE(p.playReturn);
+    EXPECT_EQ(p.playDevice, "Studio_Out");
+}
+
+TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                   // no address
+        {"h", "--size", "641x480"},           // odd width
+        {"h", "--audio-rate", "96000"},       // too big for the header's 16 bits
+        {"h", "--audio-rate", "44000"},       // not an AAC rate
+        {"h", "--fps", "0"},
+        {"h:70000"},
+        {"h", "--loop"},                      // loop without a file
+        {"h", "--bogus"},
+        {"h", "--duration"},                  // value missing
+        {"h", "other"},                       // two addresses
+    };
+    for (auto& args : bad) {
+        std::vector<char*> argv{(char*)"fieldunit"};
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        COptions o;
+        EXPECT_FALSE(o.Parse(int(argv.size()), argv.data())) << args.size();
+        EXPECT_FALSE(o.Error().empty());
+    }
+}
+
+TEST(FieldUnitAdts, ReadsAudioSpecificConfigs) {
+    CAdtsHeader h;
+    const uint8_t lc44k2[] = {0x12, 0x10}; // AAC LC, 44100, stereo
+    ASSERT_TRUE(h.FromAudioSpecificConfig(lc44k2, 2));
+    EXPECT_EQ(h.objectType, 2);
+    EXPECT_EQ(h.rateIndex, 4);
+    EXPECT_EQ(h.channelConfig, 2);
+    // HE-AAC, explicit: SBR (5), 24000 core (6), stereo, extension 48000 (3), LC core.
+    const uint8_t he[] = {0x2B, 0x11, 0x88, 0x00};
+    ASSERT_TRUE(h.FromAudioSpecificConfig(he, sizeof he));
+    EXPECT_EQ(h.objectType, 2);
+    EXPECT_EQ(h.rateIndex, 6);
+    EXPECT_EQ(h.channelConfig, 2);
+    const uint8_t cut[] = {0x12};
+    EXPECT_FALSE(h.FromAudioSpecificConfig(cut, 1));
+    EXPECT_FALSE(h.FromAudioSpecificConfig(nullptr, 0));
+    const uint8_t pce[] = {0x12, 0x00}; // channels from a program config element
+    EXPECT_FALSE(h.FromAudioSpecificConfig(pce, 2));
+}
+
+TEST(FieldUnitAdts, WrittenHeadersDecodeAndFramesSplit) {
+    // A frame of the real encoder, framed by our header, must decode.
+    auto studio = fieldmedia::ReturnAudio(48000, 1, 1000, 1, 1);
+    ASSERT_EQ(studio.size(), 1u);
+    size_t len = CAdtsHeader::FrameLength(studio[0].data(), studio[0].size());
+    ASSERT_EQ(len, studio[0].size());
+    std::vector<uint8_t> raw(studio[0].begin() + 7, studio[0].end());
+    CAdtsHeader h;
+    ASSERT_TRUE(h.FromParameters(48000, 1));
+    std::vector<uint8_t> framed(7 + raw.size());
+    ASSERT_TRUE(h.Write(framed.data(), raw.size()));
+    std::copy(raw.begin(), raw.end(), framed.begin() + 7);
+    EXPECT_EQ(framed, studio[0]) << "header differs from libavformat's ADTS muxer";
+    EXPECT_EQ(fieldmedia::DecodeAac({framed}).failures, 0);
+
+    std::vector<uint8_t> big(9000);
+    EXPECT_FALSE(h.Write(big.data(), big.size())) << "13-bit length overflow";
+    // A length field pointing past the data is not a frame.
+    EXPECT_FALSE(CAdtsHeader::IsAdts(framed.data(), framed.size() - 1));
+    EXPECT_FALSE(CAdtsHeader::IsAdts(framed.data() + 1, framed.size() - 1));
+}
+
+TEST(FieldUnitReturnHeader, AcceptsTheStudiosFormOnly) {
+    auto good = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 1000, 44100, 2);
+    EXPECT_EQ(CReturnReceiver::CheckHeader(good.bytes), "");
+    auto fieldMagic = PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 1000, 44100, 2);
+    EXPECT_NE(CReturnReceiver::CheckHeader(fieldMagic.bytes), "");
+    auto video = PacketHeader::Make(kReturnAudioMagic, kPacketVideo, false, 1000, 44100, 2);
+    EXPECT_NE(CReturnReceiver::CheckHeader(video.bytes), "");
+    auto rate = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 1000, 44000, 2);
+    EXPECT_NE(CReturnReceiver::CheckHeader(rate.bytes), "");
+    auto noChannels = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 1000, 44100, 0);
+    EXPECT_NE(CReturnReceiver::CheckHeader(noChannels.bytes), "");
+    auto huge = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 0xFFFFFF, 44100, 2);
+    EXPECT_NE(CReturnReceiver::CheckHeader(huge.bytes), "");
+}
+
+// ---- The program: test pattern --------------------------------------------
+
+TEST(FieldUnitPattern, StreamsValidPacketsInRealTime) {
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "640x360", "--fps", "25", "--duration",
+                            "2.5", "--audio-rate", "44100", "--audio-channels", "1", "--slices",
+                            "4"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    auto start = std::chrono::steady_clock::now();
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    EXPECT_EQ(studio.Problem(), "");
+
+    auto s = SplitPackets(studio.Packets());
+    EXPECT_TRUE(s.other.empty());
+    // 2.5 s at 25 fps, key frames every 2 s: pictures 0 and 50.
+    EXPECT_EQ(s.video.size(), 63u);
+    ExpectValidVideo(s.video, 640, 360);
+    int keys = int(std::count_if(s.video.begin(), s.video.end(),
+                                 [](auto& p) { return p.header.KeyFrame(); }));
+    EXPECT_EQ(keys, 2);
+    EXPECT_TRUE(s.video[50].header.KeyFrame());
+    // Several slices to a picture.
+    auto nals = NalTypes(s.video[1].payload);
+    EXPECT_EQ(std::count(nals.begin(), nals.end(), 1), 4);
+
+    // 2.5 s of 1024-sample frames at 44100 Hz.
+    EXPECT_NEAR(double(s.audio.size()), 2.5 * 44100 / 1024, 3);
+    ExpectValidAudio(s.audio, 44100, 1);
+
+    // Paced: the last packet cannot arrive before its media time.
+    auto span = std::chrono::duration<double>(studio.Packets().back().arrival - start).count();
+    EXPECT_GT(span, 2.2);
+    EXPECT_NE(unit.Output().find("fps"), std::string::npos) << "status line missing";
+}
+
+TEST(FieldUnitPattern, UnpacedFloodsFasterThanRealTime) {
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
+                            "120", "--unpaced", "--quiet"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    auto start = std::chrono::steady_clock::now();
+    studio.StartReading();
+    // Two minutes of media; even a loaded machine sends it far sooner.
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    EXPECT_LT(took, 60.0);
+    auto s = SplitPackets(studio.Packets());
+    EXPECT_EQ(s.video.size(), 1200u);
+    ExpectValidVideo(s.video, 160, 120);
+    EXPECT_EQ(unit.Output(), "") << "--quiet prints nothing on success";
+}
+
+// ---- The program: return audio ---------------------------------------------
+
+TEST(FieldUnitReturn, WritesTheStudiosToneToWav) {
+    FieldListener studio;
+    FieldProcess unit;
+    const std::string wavPath = TempPath(".wav");
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
+                            "4", "--return-audio", wavPath}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 20);
+    ASSERT_EQ(payloads.size(), 20u);
+    for (auto& p : payloads) {
+        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
+                                    44100, 2);
+        ASSERT_TRUE(studio.Send(h.bytes, sizeof h.bytes));
+        ASSERT_TRUE(studio.Send(p.data(), p.size()));
+    }
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    studio.CloseConnection();
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    EXPECT_NE(unit.Output().find("dBFS"), std::string::npos) << unit.Output();
+
+    auto wav = fieldmedia::ReadWav(wavPath);
+    ASSERT_TRUE(wav.ok) << wav.problem;
+    EXPECT_EQ(wav.sampleRate, 44100);
+    EXPECT_EQ(wav.channels, 2);
+    // 100 frames of 1024 samples, give or take the decoder's start.
+    EXPECT_NEAR(double(wav.samples.size()) / 2, 100 * 1024, 2 * 1024);
+    EXPECT_GT(fieldmedia::ToneShare(wav.samples, 2, 44100, 1000), 0.8);
+    EXPECT_LT(fieldmedia::ToneShare(wav.samples, 2, 44100, 3000), 0.05);
+    unlink(wavPath.c_str());
+}
+
+namespace {
+
+// Sends one good return packet, then bad bytes; fieldunit must end with 6.
+int RunWithBadReturn(const std::vector<uint8_t>& bad, std::string& output) {
+    FieldListener studio;
+    FieldProcess unit;
+    if (!unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}))
+        return -2;
+    if (!studio.Accept(20s)) return -3;
+    studio.StartReading();
+    auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 1);
+    auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false,
+                                uint32_t(payloads[0].size()), 44100, 2);
+    studio.Send(h.bytes, sizeof h.bytes);
+    studio.Send(payloads[0].data(), payloads[0].size());
+    studio.Send(bad.data(), bad.size());
+    int code = unit.Wait(30s);
+    output = unit.Output();
+    return code;
+}
+
+std::vector<uint8_t> Bytes(const PacketHeader& h, const std::vector<uint8_t>& payload = {}) {
+    std::vector<uint8_t> b(h.bytes, h.bytes + sizeof h.bytes);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+} // namespace
+
+TEST(FieldUnitReturn, BadReturnPacketsEndWithCodeSix) {
+    std::string out;
+    // The field unit's own magic, as if the studio echoed a packet.
+    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 0,
+                                                        44100, 2)),
+                               out),
+              6);
+    EXPECT_NE(out.find("FF 88 00"), std::string::npos) << out;
+    // A video type on the return path.
+    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketVideo, false, 0,
+                                                        44100, 2)),
+                               out),
+              6)
+        << out;
+    // A payload that is not ADTS frames.
+    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 64,
+                                                        44100, 2),
+                                     std::vector<uint8_t>(64, 0x55)),
+                               out),
+              6)
+        << out;
+    // A length far beyond any return packet: refused before anything is
+    // allocated or read.
+    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false,
+                                                        0xFFFFFF, 44100, 2)),
+                               out),
+              6)
+        << out;
+    // The format changes mid-stream.
+    auto other = fieldmedia::ReturnAudio(48000, 1, 1000, 1);
+    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false,
+                                                        uint32_t(other[0].size()), 48000, 1),
+                                     other[0]),
+                               out),
+              6)
+        << out;
+}
+
+TEST(FieldUnitReturn, StudioClosingMidStreamEndsWithCodeFive) {
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
+                            "60"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForPackets(5, 20s));
+    studio.CloseConnection();
+    EXPECT_EQ(unit.Wait(30s), 5) << unit.Output();
+}
+
+TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
+    FieldListener studio;
+    FieldProcess unit;
+    const std::string wavPath = TempPath(".wav");
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10",
+                            "--return-audio", wavPath}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    for (auto& p : fieldmedia::ReturnAudio(44100, 2, 1000, 5)) {
+        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
+                                    44100, 2);
+        studio.Send(h.bytes, sizeof h.bytes);
+        studio.Send(p.data(), p.size());
+    }
+    ASSERT_TRUE(unit.WaitForOutput("return audio: AAC 44100 Hz", 20s)) << unit.Output();
+    ASSERT_TRUE(studio.WaitForPackets(10, 20s));
+    unit.Signal(SIGTERM);
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    EXPECT_TRUE(studio.WaitForEnd(10s)) << "the connection was not closed";
+    auto wav = fieldmedia::ReadWav(wavPath);
+    ASSERT_TRUE(wav.ok) << wav.problem;
+    EXPECT_GT(wav.samples.size(), 0u);
+    unlink(wavPath.c_str());
+}
+
+// ---- The program: files ------------------------------------------------------
+
+struct FileCase {
+    const char* name;
+    const char* container;
+    const char* video;
+    const char* audio;
+    const char* suffix;
+};
+
+class FieldUnitFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(FieldUnitFile, StreamsEveryContainer) {
+    const FileCase& c = GetParam();
+    const std::string path = TempPath(c.suffix);
+    std::string error;
+    ASSERT_TRUE(fieldmedia::MakeMediaFile(path, c.container, c.video, c.audio, 2.0, 176, 144, error))
+        << error;
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--file", path, "--unpaced"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    auto s = SplitPackets(studio.Packets());
+    EXPECT_NEAR(double(s.video.size()), 50, 2) << unit.Output();
+    ExpectValidVideo(s.video, 176, 144);
+    EXPECT_NEAR(double(s.audio.size()), 2.0 * 44100 / 1024, 4) << unit.Output();
+    ExpectValidAudio(s.audio, 44100, 2);
+    unlink(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, FieldUnitFile,
+    ::testing::Values(FileCase{"Mp4H264Aac", "mp4", "libx264", "aac", ".mp4"},
+                      FileCase{"MkvH264Aac", "matroska", "libx264", "aac", ".mkv"},
+                      FileCase{"TsH264Aac", "mpegts", "libx264", "aac", ".ts"},
+                      FileCase{"FlvH264Aac", "flv", "libx264", "aac", ".flv"},
+                      FileCase{"MkvMpeg4Flac", "matroska", "mpeg4", "flac", ".mkv"},
+                      FileCase{"AviMpeg4Mp3", "avi", "mpeg4", "libmp3lame", ".avi"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FieldUnitFileLoop, LoopsUntilTheDuration) {
+    const std::string path = TempPath(".mp4");
+    std::string error;
+    ASSERT_TRUE(fieldmedia::MakeMediaFile(path, "mp4", "libx264", "aac", 1.0, 176, 144, error))
+        << error;
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--file", path, "--loop", "--duration", "3.5",
+                            "--unpaced"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    auto s = SplitPackets(studio.Packets());
+    // Three and a half passes of 25 pictures.
+    EXPECT_NEAR(double(s.video.size()), 87, 3);
+    ExpectValidVideo(s.video, 176, 144);
+    unlink(path.c_str());
+}
+
+// ---- The program: errors and help ------------------------------------------
+
+TEST(FieldUnitErrors, ExitCodesForScripts) {
+    {
+        // Nobody listens: retried, then given up with 4.
+        const std::string address = "127.0.0.1:" + std::to_string(testing_support::FreePort());
+        FieldProcess unit;
+        ASSERT_TRUE(unit.Start({address, "--connect-timeout", "1", "--size", "160x120"}));
+        EXPECT_EQ(unit.Wait(30s), 4) << unit.Output();
+        EXPECT_NE(unit.Output().find("studio not listening yet, retrying..."), std::string::npos)
+            << unit.Output();
+    }
+    {
+        FieldProcess unit;
+        ASSERT_TRUE(unit.Start({"127.0.0.1:1", "--file", "/nonexistent/clip.mp4"}));
+        EXPECT_EQ(unit.Wait(30s), 3) << unit.Output();
+    }
+    {
+        const std::string path = TempPath(".mp4");
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fputs("this is no media file at all, just words", f);
+        std::fclose(f);
+        FieldProcess unit;
+        ASSERT_TRUE(unit.Start({"127.0.0.1:1", "--file", path}));
+        EXPECT_EQ(unit.Wait(30s), 3) << unit.Output();
+        unlink(path.c_str());
+    }
+    {
+        FieldProcess unit;
+        ASSERT_TRUE(unit.Start({"127.0.0.1", "--no-such-option"}));
+        EXPECT_EQ(unit.Wait(30s), 2) << unit.Output();
+    }
+    {
+        FieldProcess unit;
+        ASSERT_TRUE(unit.Start({"127.0.0.1", "--size", "huge"}));
+        EXPECT_EQ(unit.Wait(30s), 2) << unit.Output();
+    }
+}
+
+TEST(FieldUnitErrors, HelpExplainsEveryOption) {
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({"--help"}));
+    EXPECT_EQ(unit.Wait(30s), 0);
+    std::string help = unit.Output();
+    for (const char* option :
+         {"HOST[:PORT]", "8088", "--file", "--size", "--fps", "--bitrate", "--audio-rate",
+          "--audio-channels", "--duration", "--loop", "--unpaced", "--slices", "--return-audio",
+          "--play-return", "--quiet", "--connect-timeout", "--help", "Exit codes"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    for (const char* code : {"  0 ", "  2 ", "  3 ", "  4 ", "  5 ", "  6 "})
+        EXPECT_NE(help.find(code), std::string::npos) << code;
+}
+
+// ---- The program: a studio busy with another field unit ---------------------
+
+TEST(FieldUnitQueue, SaysSoWhileQueuedAndGoesOnWhenServed) {
+    FieldListener studio; // listening, but not accepting yet
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "320x240", "--fps", "30", "--bitrate",
+                            "4000", "--unpaced", "--duration", "600"}));
+    EXPECT_TRUE(unit.WaitForOutput("waiting for the studio to serve us", 60s)) << unit.Output();
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    EXPECT_TRUE(unit.WaitForOutput("the studio is serving us now", 60s)) << unit.Output();
+    auto s = SplitPackets(studio.Packets());
+    unit.Signal(SIGINT);
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    // What waited in the queue starts at the beginning, with a key frame.
+    ASSERT_FALSE(s.video.empty());
+    EXPECT_TRUE(s.video.front().header.KeyFrame());
+}
