@@ -17,12 +17,14 @@ FieldListener::FieldListener() {
 
 FieldListener::~FieldListener() {
     CloseConnection();
-    if (listener != INVALID_SOCKET) closesocket(listener);
+    if (listener != INVALID_SOCKET)
+        closesocket(listener);
 }
 
 bool FieldListener::Accept(std::chrono::milliseconds timeout) {
     pollfd pfd{listener, POLLIN, 0};
-    if (poll(&pfd, 1, int(timeout.count())) <= 0) return false;
+    if (poll(&pfd, 1, int(timeout.count())) <= 0)
+        return false;
     connection = accept(listener, nullptr, nullptr);
     return connection != INVALID_SOCKET;
 }
@@ -34,7 +36,8 @@ void FieldListener::StartReading() {
 bool FieldListener::ReceiveAll(uint8_t* data, size_t length) {
     while (length > 0) {
         auto got = recv(connection, data, length, 0);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         data += got;
         length -= size_t(got);
     }
@@ -44,7 +47,8 @@ bool FieldListener::ReceiveAll(uint8_t* data, size_t length) {
 void FieldListener::Read() {
     for (;;) {
         FieldPacket p;
-        if (!ReceiveAll(p.header.bytes, sizeof p.header.bytes)) break;
+        if (!ReceiveAll(p.header.bytes, sizeof p.header.bytes))
+            break;
         if (p.header.Magic() != kFieldUnitMagic) {
             std::lock_guard guard(lock);
             problem = "bad magic";
@@ -66,7 +70,8 @@ void FieldListener::Read() {
 bool FieldListener::WaitForEnd(std::chrono::milliseconds timeout) {
     auto until = std::chrono::steady_clock::now() + timeout;
     while (!ended) {
-        if (std::chrono::steady_clock::now() > until) return false;
+        if (std::chrono::steady_clock::now() > until)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -77,9 +82,11 @@ bool FieldListener::WaitForPackets(size_t count, std::chrono::milliseconds timeo
     for (;;) {
         {
             std::lock_guard guard(lock);
-            if (packets.size() >= count) return true;
+            if (packets.size() >= count)
+                return true;
         }
-        if (ended || std::chrono::steady_clock::now() > until) return false;
+        if (ended || std::chrono::steady_clock::now() > until)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -99,8 +106,11 @@ bool FieldListener::Send(const void* data, size_t length) {
 }
 
 void FieldListener::CloseConnection() {
-    if (connection != INVALID_SOCKET) shutdown(connection, SD_BOTH);
-    if (reader.joinable()) reader.join();
-    if (connection != INVALID_SOCKET) closesocket(connection);
+    if (connection != INVALID_SOCKET)
+        shutdown(connection, SD_BOTH);
+    if (reader.joinable())
+        reader.join();
+    if (connection != INVALID_SOCKET)
+        closesocket(connection);
     connection = INVALID_SOCKET;
 }

@@ -22,7 +22,8 @@ std::vector<int> NalTypes(const std::vector<uint8_t>& au) {
         return types;
     while (i + 3 <= n) {
         if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1) {
-            if (i + 3 < n) types.push_back(au[i + 3] & 0x1F);
+            if (i + 3 < n)
+                types.push_back(au[i + 3] & 0x1F);
             i += 3;
         } else {
             ++i;
@@ -49,7 +50,8 @@ VideoResult DecodeH264(const std::vector<std::vector<uint8_t>>& aus) {
     for (auto& au : aus) {
         av_new_packet(p, int(au.size()));
         std::copy(au.begin(), au.end(), p->data);
-        if (avcodec_send_packet(c, p) < 0) ++r.failures;
+        if (avcodec_send_packet(c, p) < 0)
+            ++r.failures;
         av_packet_unref(p);
         drain();
     }
@@ -71,7 +73,8 @@ AudioResult DecodeAac(const std::vector<std::vector<uint8_t>>& packets) {
     for (auto& data : packets) {
         av_new_packet(p, int(data.size()));
         std::copy(data.begin(), data.end(), p->data);
-        if (avcodec_send_packet(c, p) < 0) ++r.failures;
+        if (avcodec_send_packet(c, p) < 0)
+            ++r.failures;
         av_packet_unref(p);
         while (avcodec_receive_frame(c, f) == 0) {
             ++r.frames;
@@ -99,7 +102,8 @@ struct Output {
         avcodec_free_context(&video);
         avcodec_free_context(&audio);
         if (format) {
-            if (format->pb) avio_closep(&format->pb);
+            if (format->pb)
+                avio_closep(&format->pb);
             avformat_free_context(format);
         }
         av_packet_free(&packet);
@@ -109,7 +113,8 @@ struct Output {
         while ((rc = avcodec_receive_packet(c, packet)) == 0) {
             av_packet_rescale_ts(packet, c->time_base, s->time_base);
             packet->stream_index = s->index;
-            if (av_interleaved_write_frame(format, packet) < 0) return false;
+            if (av_interleaved_write_frame(format, packet) < 0)
+                return false;
         }
         return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
     }
@@ -118,11 +123,14 @@ struct Output {
 AVCodecContext* OpenEncoder(const std::string& name, AVFormatContext* format,
                             void (*setup)(AVCodecContext*, const AVCodec*, void*), void* arg) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
-    if (!codec) return nullptr;
+    if (!codec)
+        return nullptr;
     AVCodecContext* c = avcodec_alloc_context3(codec);
     setup(c, codec, arg);
-    if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(c, codec, nullptr) < 0) avcodec_free_context(&c);
+    if (format->oformat->flags & AVFMT_GLOBALHEADER)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(c, codec, nullptr) < 0)
+        avcodec_free_context(&c);
     return c;
 }
 
@@ -151,7 +159,8 @@ bool MakeMediaFile(const std::string& path, const std::string& container,
                 c->framerate = AVRational{25, 1};
                 c->gop_size = 25;
                 c->bit_rate = 300000;
-                if (c->priv_data) av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+                if (c->priv_data)
+                    av_opt_set(c->priv_data, "preset", "ultrafast", 0);
             },
             &size);
         if (!o.video) {
@@ -244,15 +253,18 @@ bool MakeMediaFile(const std::string& path, const std::string& container,
         }
     }
     av_frame_free(&f);
-    if (o.video) ok = ok && avcodec_send_frame(o.video, nullptr) >= 0 && o.Drain(o.video, o.videoStream);
-    if (o.audio) ok = ok && avcodec_send_frame(o.audio, nullptr) >= 0 && o.Drain(o.audio, o.audioStream);
+    if (o.video)
+        ok = ok && avcodec_send_frame(o.video, nullptr) >= 0 && o.Drain(o.video, o.videoStream);
+    if (o.audio)
+        ok = ok && avcodec_send_frame(o.audio, nullptr) >= 0 && o.Drain(o.audio, o.audioStream);
     ok = ok && av_write_trailer(o.format) >= 0;
-    if (!ok) error = "encoding failed";
+    if (!ok)
+        error = "encoding failed";
     return ok;
 }
 
-std::vector<std::vector<uint8_t>> ReturnAudio(int rate, int channels, double frequency,
-                                              int packets, int framesPerPacket) {
+std::vector<std::vector<uint8_t>> ReturnAudio(int rate, int channels, double frequency, int packets,
+                                              int framesPerPacket) {
     std::vector<std::vector<uint8_t>> out;
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     AVCodecContext* c = avcodec_alloc_context3(codec);
@@ -261,7 +273,8 @@ std::vector<std::vector<uint8_t>> ReturnAudio(int rate, int channels, double fre
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
     c->bit_rate = 128000;
     c->time_base = AVRational{1, rate};
-    if (avcodec_open2(c, codec, nullptr) < 0) return out;
+    if (avcodec_open2(c, codec, nullptr) < 0)
+        return out;
 
     // ADTS framing by libavformat's own muxer, into memory.
     AVFormatContext* adts = nullptr;
@@ -276,7 +289,8 @@ std::vector<std::vector<uint8_t>> ReturnAudio(int rate, int channels, double fre
         while (avcodec_receive_packet(c, p) == 0) {
             uint8_t* buffer = nullptr;
             avio_open_dyn_buf(&adts->pb);
-            if (frames.empty() && avformat_write_header(adts, nullptr) < 0) break;
+            if (frames.empty() && avformat_write_header(adts, nullptr) < 0)
+                break;
             p->stream_index = 0;
             av_write_frame(adts, p);
             int size = avio_close_dyn_buf(adts->pb, &buffer);
@@ -353,7 +367,8 @@ Wav ReadWav(const std::string& path) {
         return w;
     }
     w.samples.resize((b.size() - 44) / 2);
-    for (size_t i = 0; i < w.samples.size(); ++i) w.samples[i] = int16_t(u16(44 + i * 2));
+    for (size_t i = 0; i < w.samples.size(); ++i)
+        w.samples[i] = int16_t(u16(44 + i * 2));
     w.ok = true;
     return w;
 }
@@ -370,7 +385,8 @@ double ToneShare(const std::vector<int16_t>& samples, int channels, int rate, do
         s1 = s0;
         total += x * x;
     }
-    if (n == 0 || total <= 0) return 0;
+    if (n == 0 || total <= 0)
+        return 0;
     double power = s1 * s1 + s2 * s2 - k * s1 * s2;
     // A pure tone of any phase gives power = n/2 * total.
     return power / (double(n) / 2 * total);

@@ -23,12 +23,15 @@ namespace {
 std::string TempPath(const std::string& suffix) {
     char name[] = "/tmp/fieldunit-test.XXXXXX";
     int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
+    if (fd >= 0)
+        close(fd);
     unlink(name);
     return std::string(name) + suffix;
 }
 
-bool Contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+bool Contains(const std::vector<int>& v, int x) {
+    return std::find(v.begin(), v.end(), x) != v.end();
+}
 
 struct Split {
     std::vector<FieldPacket> video, audio, other;
@@ -49,7 +52,8 @@ Split SplitPackets(const std::vector<FieldPacket>& packets) {
 
 std::vector<std::vector<uint8_t>> Payloads(const std::vector<FieldPacket>& packets) {
     std::vector<std::vector<uint8_t>> out;
-    for (auto& p : packets) out.push_back(p.payload);
+    for (auto& p : packets)
+        out.push_back(p.payload);
     return out;
 }
 
@@ -95,7 +99,9 @@ void ExpectValidAudio(const std::vector<FieldPacket>& audio, int rate, int chann
     EXPECT_EQ(decoded.channels, channels);
 }
 
-std::string Address(const FieldListener& l) { return "127.0.0.1:" + std::to_string(l.Port()); }
+std::string Address(const FieldListener& l) {
+    return "127.0.0.1:" + std::to_string(l.Port());
+}
 
 } // namespace
 
@@ -123,20 +129,21 @@ TEST(FieldUnitOptions, ParsesAddressesAndValues) {
 
 TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
     const std::vector<std::vector<std::string>> bad = {
-        {},                                   // no address
-        {"h", "--size", "641x480"},           // odd width
-        {"h", "--audio-rate", "96000"},       // too big for the header's 16 bits
-        {"h", "--audio-rate", "44000"},       // not an AAC rate
+        {},                             // no address
+        {"h", "--size", "641x480"},     // odd width
+        {"h", "--audio-rate", "96000"}, // too big for the header's 16 bits
+        {"h", "--audio-rate", "44000"}, // not an AAC rate
         {"h", "--fps", "0"},
         {"h:70000"},
-        {"h", "--loop"},                      // loop without a file
+        {"h", "--loop"}, // loop without a file
         {"h", "--bogus"},
-        {"h", "--duration"},                  // value missing
-        {"h", "other"},                       // two addresses
+        {"h", "--duration"}, // value missing
+        {"h", "other"},      // two addresses
     };
     for (auto& args : bad) {
         std::vector<char*> argv{(char*)"fieldunit"};
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         COptions o;
         EXPECT_FALSE(o.Parse(int(argv.size()), argv.data())) << args.size();
         EXPECT_FALSE(o.Error().empty());
@@ -205,9 +212,9 @@ TEST(FieldUnitReturnHeader, AcceptsTheStudiosFormOnly) {
 TEST(FieldUnitPattern, StreamsValidPacketsInRealTime) {
     FieldListener studio;
     FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "640x360", "--fps", "25", "--duration",
-                            "2.5", "--audio-rate", "44100", "--audio-channels", "1", "--slices",
-                            "4"}));
+    ASSERT_TRUE(
+        unit.Start({Address(studio), "--size", "640x360", "--fps", "25", "--duration", "2.5",
+                    "--audio-rate", "44100", "--audio-channels", "1", "--slices", "4"}));
     ASSERT_TRUE(studio.Accept(20s));
     auto start = std::chrono::steady_clock::now();
     studio.StartReading();
@@ -220,8 +227,8 @@ TEST(FieldUnitPattern, StreamsValidPacketsInRealTime) {
     // 2.5 s at 25 fps, key frames every 2 s: pictures 0 and 50.
     EXPECT_EQ(s.video.size(), 63u);
     ExpectValidVideo(s.video, 640, 360);
-    int keys = int(std::count_if(s.video.begin(), s.video.end(),
-                                 [](auto& p) { return p.header.KeyFrame(); }));
+    int keys = int(
+        std::count_if(s.video.begin(), s.video.end(), [](auto& p) { return p.header.KeyFrame(); }));
     EXPECT_EQ(keys, 2);
     EXPECT_TRUE(s.video[50].header.KeyFrame());
     // Several slices to a picture.
@@ -263,8 +270,8 @@ TEST(FieldUnitReturn, WritesTheStudiosToneToWav) {
     FieldListener studio;
     FieldProcess unit;
     const std::string wavPath = TempPath(".wav");
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
-                            "4", "--return-audio", wavPath}));
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "4",
+                            "--return-audio", wavPath}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 20);
@@ -299,7 +306,8 @@ int RunWithBadReturn(const std::vector<uint8_t>& bad, std::string& output) {
     FieldProcess unit;
     if (!unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}))
         return -2;
-    if (!studio.Accept(20s)) return -3;
+    if (!studio.Accept(20s))
+        return -3;
     studio.StartReading();
     auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 1);
     auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false,
@@ -323,22 +331,22 @@ std::vector<uint8_t> Bytes(const PacketHeader& h, const std::vector<uint8_t>& pa
 TEST(FieldUnitReturn, BadReturnPacketsEndWithCodeSix) {
     std::string out;
     // The field unit's own magic, as if the studio echoed a packet.
-    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 0,
-                                                        44100, 2)),
-                               out),
-              6);
+    EXPECT_EQ(
+        RunWithBadReturn(
+            Bytes(PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 0, 44100, 2)), out),
+        6);
     EXPECT_NE(out.find("FF 88 00"), std::string::npos) << out;
     // A video type on the return path.
-    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketVideo, false, 0,
-                                                        44100, 2)),
-                               out),
-              6)
+    EXPECT_EQ(
+        RunWithBadReturn(
+            Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketVideo, false, 0, 44100, 2)), out),
+        6)
         << out;
     // A payload that is not ADTS frames.
-    EXPECT_EQ(RunWithBadReturn(Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 64,
-                                                        44100, 2),
-                                     std::vector<uint8_t>(64, 0x55)),
-                               out),
+    EXPECT_EQ(RunWithBadReturn(
+                  Bytes(PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 64, 44100, 2),
+                        std::vector<uint8_t>(64, 0x55)),
+                  out),
               6)
         << out;
     // A length far beyond any return packet: refused before anything is
@@ -361,8 +369,8 @@ TEST(FieldUnitReturn, BadReturnPacketsEndWithCodeSix) {
 TEST(FieldUnitReturn, StudioClosingMidStreamEndsWithCodeFive) {
     FieldListener studio;
     FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
-                            "60"}));
+    ASSERT_TRUE(
+        unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForPackets(5, 20s));
@@ -374,8 +382,8 @@ TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
     FieldListener studio;
     FieldProcess unit;
     const std::string wavPath = TempPath(".wav");
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10",
-                            "--return-audio", wavPath}));
+    ASSERT_TRUE(unit.Start(
+        {Address(studio), "--size", "160x120", "--fps", "10", "--return-audio", wavPath}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     for (auto& p : fieldmedia::ReturnAudio(44100, 2, 1000, 5)) {
@@ -411,7 +419,8 @@ TEST_P(FieldUnitFile, StreamsEveryContainer) {
     const FileCase& c = GetParam();
     const std::string path = TempPath(c.suffix);
     std::string error;
-    ASSERT_TRUE(fieldmedia::MakeMediaFile(path, c.container, c.video, c.audio, 2.0, 176, 144, error))
+    ASSERT_TRUE(
+        fieldmedia::MakeMediaFile(path, c.container, c.video, c.audio, 2.0, 176, 144, error))
         << error;
     FieldListener studio;
     FieldProcess unit;
@@ -445,8 +454,8 @@ TEST(FieldUnitFileLoop, LoopsUntilTheDuration) {
         << error;
     FieldListener studio;
     FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--file", path, "--loop", "--duration", "3.5",
-                            "--unpaced"}));
+    ASSERT_TRUE(
+        unit.Start({Address(studio), "--file", path, "--loop", "--duration", "3.5", "--unpaced"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForEnd(60s));
@@ -528,4 +537,43 @@ TEST(FieldUnitQueue, SaysSoWhileQueuedAndGoesOnWhenServed) {
     // What waited in the queue starts at the beginning, with a key frame.
     ASSERT_FALSE(s.video.empty());
     EXPECT_TRUE(s.video.front().header.KeyFrame());
+}
+
+// ---- The program: playing the return audio -----------------------------------
+
+namespace {
+
+// Streams for a while with return audio coming in, playing it on device.
+int RunPlaying(const std::string& device, std::string& output) {
+    FieldListener studio;
+    FieldProcess unit;
+    if (!unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "2",
+                     "--play-return=" + device}))
+        return -2;
+    if (!studio.Accept(20s))
+        return -3;
+    studio.StartReading();
+    for (auto& p : fieldmedia::ReturnAudio(44100, 2, 1000, 10)) {
+        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
+                                    44100, 2);
+        studio.Send(h.bytes, sizeof h.bytes);
+        studio.Send(p.data(), p.size());
+    }
+    studio.WaitForEnd(60s);
+    studio.CloseConnection();
+    int code = unit.Wait(30s);
+    output = unit.Output();
+    return code;
+}
+
+} // namespace
+
+TEST(FieldUnitPlayback, PlaysOnANamedDeviceAndCarriesOnWithoutOne) {
+    std::string out;
+    EXPECT_EQ(RunPlaying("Studio_Out", out), 0) << out;
+    EXPECT_NE(out.find("return audio: AAC 44100 Hz"), std::string::npos) << out;
+    EXPECT_EQ(out.find("not played"), std::string::npos) << out;
+
+    EXPECT_EQ(RunPlaying("No Such Device", out), 0) << out;
+    EXPECT_NE(out.find("no audio output named \"No Such Device\""), std::string::npos) << out;
 }

@@ -6,12 +6,15 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-CAacDecoder::~CAacDecoder() { Close(); }
+CAacDecoder::~CAacDecoder() {
+    Close();
+}
 
 bool CAacDecoder::Open(int sampleRate, int channelCount) {
     Close();
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-    if (!codec) return false;
+    if (!codec)
+        return false;
     context = avcodec_alloc_context3(codec);
     packet = av_packet_alloc();
     frame = av_frame_alloc();
@@ -25,35 +28,44 @@ bool CAacDecoder::Open(int sampleRate, int channelCount) {
 }
 
 void CAacDecoder::Close() {
-    if (context) avcodec_free_context(&context);
-    if (packet) av_packet_free(&packet);
-    if (frame) av_frame_free(&frame);
-    if (swr) swr_free(&swr);
+    if (context)
+        avcodec_free_context(&context);
+    if (packet)
+        av_packet_free(&packet);
+    if (frame)
+        av_frame_free(&frame);
+    if (swr)
+        swr_free(&swr);
     swrFormat = -1;
     swrRate = swrChannels = 0;
 }
 
 bool CAacDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>& pcm) {
-    if (!context || size == 0 || size > 0x10000) return false;
-    if (av_new_packet(packet, int(size)) < 0) return false;
+    if (!context || size == 0 || size > 0x10000)
+        return false;
+    if (av_new_packet(packet, int(size)) < 0)
+        return false;
     std::copy(data, data + size, packet->data);
     int rc = avcodec_send_packet(context, packet);
     av_packet_unref(packet);
-    if (rc < 0) return false;
+    if (rc < 0)
+        return false;
     bool ok = true;
     while ((rc = avcodec_receive_frame(context, frame)) == 0) {
         // Whatever the frame says, the output keeps the announced format, so
         // that the WAV file and the device never change format mid-stream.
         if (!swr || frame->format != swrFormat || frame->sample_rate != swrRate ||
             frame->ch_layout.nb_channels != swrChannels) {
-            if (swr) swr_free(&swr);
+            if (swr)
+                swr_free(&swr);
             AVChannelLayout out{}, in{};
             av_channel_layout_default(&out, channels);
             av_channel_layout_default(&in, frame->ch_layout.nb_channels);
             rc = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, rate, &in,
                                      AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
             if (rc < 0 || swr_init(swr) < 0) {
-                if (swr) swr_free(&swr);
+                if (swr)
+                    swr_free(&swr);
                 av_frame_unref(frame);
                 return false;
             }
@@ -66,11 +78,12 @@ bool CAacDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>&
             size_t at = pcm.size();
             pcm.resize(at + size_t(room) * size_t(channels));
             uint8_t* outPlane = reinterpret_cast<uint8_t*>(pcm.data() + at);
-            int got = swr_convert(swr, &outPlane, room,
-                                  const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
+            int got =
+                swr_convert(swr, &outPlane, room, const_cast<const uint8_t**>(frame->extended_data),
+                            frame->nb_samples);
             pcm.resize(at + size_t(std::max(got, 0)) * size_t(channels));
-            if (got < 0) ok = false;
+            if (got < 0)
+                ok = false;
         }
         av_frame_unref(frame);
     }

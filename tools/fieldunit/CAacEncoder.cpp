@@ -10,7 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-CAacEncoder::~CAacEncoder() { Close(); }
+CAacEncoder::~CAacEncoder() {
+    Close();
+}
 
 bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error) {
     Close();
@@ -56,14 +58,18 @@ bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error) {
 }
 
 void CAacEncoder::Close() {
-    if (context) avcodec_free_context(&context);
-    if (packet) av_packet_free(&packet);
-    if (frame) av_frame_free(&frame);
+    if (context)
+        avcodec_free_context(&context);
+    if (packet)
+        av_packet_free(&packet);
+    if (frame)
+        av_frame_free(&frame);
     if (fifo) {
         av_audio_fifo_free(fifo);
         fifo = nullptr;
     }
-    if (swr) swr_free(&swr);
+    if (swr)
+        swr_free(&swr);
     inFormat = -1;
     inRate = inChannels = 0;
     inLayout = 0;
@@ -76,7 +82,8 @@ bool CAacEncoder::Resample(const AVFrame* in) {
     uint64_t layout = in->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? in->ch_layout.u.mask : 0;
     if (!swr || in->format != inFormat || in->sample_rate != inRate || layout != inLayout ||
         in->ch_layout.nb_channels != inChannels) {
-        if (swr) swr_free(&swr);
+        if (swr)
+            swr_free(&swr);
         AVChannelLayout inLay{};
         if (layout)
             av_channel_layout_copy(&inLay, &in->ch_layout);
@@ -85,14 +92,16 @@ bool CAacEncoder::Resample(const AVFrame* in) {
         int rc = swr_alloc_set_opts2(&swr, &context->ch_layout, AV_SAMPLE_FMT_FLTP, rate, &inLay,
                                      AVSampleFormat(in->format), in->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&inLay);
-        if (rc < 0 || swr_init(swr) < 0) return false;
+        if (rc < 0 || swr_init(swr) < 0)
+            return false;
         inFormat = in->format;
         inRate = in->sample_rate;
         inLayout = layout;
         inChannels = in->ch_layout.nb_channels;
     }
     int room = swr_get_out_samples(swr, in->nb_samples);
-    if (room <= 0) return true;
+    if (room <= 0)
+        return true;
     uint8_t** planes = nullptr;
     if (av_samples_alloc_array_and_samples(&planes, nullptr, channels, room, AV_SAMPLE_FMT_FLTP,
                                            0) < 0)
@@ -107,9 +116,12 @@ bool CAacEncoder::Resample(const AVFrame* in) {
 }
 
 bool CAacEncoder::Push(const AVFrame* in, int64_t start, std::vector<CMediaPacket>& out) {
-    if (!context || drained) return false;
-    if (startUs < 0) startUs = start;
-    if (in && !Resample(in)) return false;
+    if (!context || drained)
+        return false;
+    if (startUs < 0)
+        startUs = start;
+    if (in && !Resample(in))
+        return false;
     return EncodeQueued(in == nullptr, out);
 }
 
@@ -122,16 +134,21 @@ bool CAacEncoder::EncodeQueued(bool drain, std::vector<CMediaPacket>& out) {
         frame->format = AV_SAMPLE_FMT_FLTP;
         frame->sample_rate = rate;
         av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
-        if (av_frame_get_buffer(frame, 0) < 0) return false;
-        if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), n) != n) return false;
+        if (av_frame_get_buffer(frame, 0) < 0)
+            return false;
+        if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), n) != n)
+            return false;
         frame->pts = samplesEncoded;
         samplesEncoded += n;
-        if (avcodec_send_frame(context, frame) < 0) return false;
-        if (!Receive(out)) return false;
+        if (avcodec_send_frame(context, frame) < 0)
+            return false;
+        if (!Receive(out))
+            return false;
     }
     if (drain) {
         drained = true;
-        if (avcodec_send_frame(context, nullptr) < 0) return false;
+        if (avcodec_send_frame(context, nullptr) < 0)
+            return false;
         return Receive(out);
     }
     return true;
@@ -140,19 +157,23 @@ bool CAacEncoder::EncodeQueued(bool drain, std::vector<CMediaPacket>& out) {
 bool CAacEncoder::Receive(std::vector<CMediaPacket>& out) {
     for (;;) {
         int rc = avcodec_receive_packet(context, packet);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-        if (rc < 0) return false;
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0)
+            return false;
         CMediaPacket p;
         p.type = kPacketAudio;
         int64_t pts = packet->pts == AV_NOPTS_VALUE ? 0 : packet->pts;
-        if (pts < 0) pts = 0;
+        if (pts < 0)
+            pts = 0;
         p.timeUs = startUs + av_rescale(pts, 1000000, rate);
         p.value1 = uint16_t(rate);
         p.value2 = uint16_t(channels);
         p.data.resize(CAdtsHeader::kSize + size_t(packet->size));
         bool ok = adts.Write(p.data.data(), size_t(packet->size));
         if (ok) {
-            std::copy(packet->data, packet->data + packet->size, p.data.begin() + CAdtsHeader::kSize);
+            std::copy(packet->data, packet->data + packet->size,
+                      p.data.begin() + CAdtsHeader::kSize);
             out.push_back(std::move(p));
         }
         av_packet_unref(packet);

@@ -4,7 +4,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-CAudioTranscoder::~CAudioTranscoder() { Close(); }
+CAudioTranscoder::~CAudioTranscoder() {
+    Close();
+}
 
 bool CAudioTranscoder::Open(const AVCodecParameters* par, std::string& error) {
     Close();
@@ -24,35 +26,45 @@ bool CAudioTranscoder::Open(const AVCodecParameters* par, std::string& error) {
     // Keep the source's rate when AAC can carry it and the header's 16-bit
     // field can hold it; stereo at most, which any studio plays.
     int rate = par->sample_rate;
-    if (CAdtsHeader::RateIndex(rate) < 0 || rate > 65535) rate = 48000;
+    if (CAdtsHeader::RateIndex(rate) < 0 || rate > 65535)
+        rate = 48000;
     int channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     return encoder.Open(rate, channels, error);
 }
 
 void CAudioTranscoder::Close() {
-    if (decoder) avcodec_free_context(&decoder);
-    if (decoded) av_frame_free(&decoded);
+    if (decoder)
+        avcodec_free_context(&decoder);
+    if (decoded)
+        av_frame_free(&decoded);
     encoder.Close();
 }
 
 bool CAudioTranscoder::Push(const AVPacket* packet, int64_t firstUs,
                             std::vector<CMediaPacket>& out) {
-    if (!decoder) return false;
+    if (!decoder)
+        return false;
     int rc = avcodec_send_packet(decoder, packet);
-    if (rc < 0 && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA) return false;
+    if (rc < 0 && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA)
+        return false;
     for (;;) {
         rc = avcodec_receive_frame(decoder, decoded);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-        if (rc == AVERROR_INVALIDDATA) return true;
-        if (rc < 0) return false;
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc == AVERROR_INVALIDDATA)
+            return true;
+        if (rc < 0)
+            return false;
         bool ok = encoder.Push(decoded, firstUs, out);
         av_frame_unref(decoded);
-        if (!ok) return false;
+        if (!ok)
+            return false;
     }
 }
 
 void CAudioTranscoder::Restart() {
-    if (decoder) avcodec_flush_buffers(decoder);
+    if (decoder)
+        avcodec_flush_buffers(decoder);
 }
 
 bool CAudioTranscoder::Finish(std::vector<CMediaPacket>& out) {

@@ -12,7 +12,9 @@
 
 namespace {
 
-std::string ErrorText(int code) { return std::system_category().message(code); }
+std::string ErrorText(int code) {
+    return std::system_category().message(code);
+}
 
 // Bounds one blocking connect: the send time-out also limits connect.
 void LimitConnect(SOCKET s, int ms) {
@@ -32,7 +34,8 @@ CConnector::Result CConnector::Connect(const std::string& host, uint16_t port,
     bool toldRetrying = false;
     int lastError = 0;
     for (;;) {
-        if (stop) return Result::Stopped;
+        if (stop)
+            return Result::Stopped;
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
@@ -69,7 +72,8 @@ CConnector::Result CConnector::Connect(const std::string& host, uint16_t port,
         }
         // Half a second between attempts, cut short by a stop.
         for (int i = 0; i < 10 && !stop; ++i) {
-            if (timeoutSeconds > 0 && Clock::now() >= deadline) break;
+            if (timeoutSeconds > 0 && Clock::now() >= deadline)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }

@@ -19,10 +19,14 @@ const uint8_t* Glyph(char c) {
     static const uint8_t colon[7] = {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00};
     static const uint8_t dot[7] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C};
     static const uint8_t dash[7] = {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00};
-    if (c >= '0' && c <= '9') return digits[c - '0'];
-    if (c == ':') return colon;
-    if (c == '.') return dot;
-    if (c == '-') return dash;
+    if (c >= '0' && c <= '9')
+        return digits[c - '0'];
+    if (c == ':')
+        return colon;
+    if (c == '.')
+        return dot;
+    if (c == '-')
+        return dash;
     return nullptr;
 }
 
@@ -38,11 +42,14 @@ void CDigitFont::Draw(uint8_t* plane, int stride, int width, int height, int x, 
         const uint8_t* rows = Glyph(c);
         for (int gy = 0; rows && gy < kGlyphHeight; ++gy) {
             for (int gx = 0; gx < kGlyphWidth; ++gx) {
-                if (!(rows[gy] >> (kGlyphWidth - 1 - gx) & 1)) continue;
+                if (!(rows[gy] >> (kGlyphWidth - 1 - gx) & 1))
+                    continue;
                 for (int py = y + gy * scale; py < y + (gy + 1) * scale; ++py) {
-                    if (py < 0 || py >= height) continue;
+                    if (py < 0 || py >= height)
+                        continue;
                     for (int px = x + gx * scale; px < x + (gx + 1) * scale; ++px)
-                        if (px >= 0 && px < width) plane[py * stride + px] = value;
+                        if (px >= 0 && px < width)
+                            plane[py * stride + px] = value;
                 }
             }
         }

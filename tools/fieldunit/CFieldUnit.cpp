@@ -61,8 +61,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
 
     SOCKET sock = INVALID_SOCKET;
     CConnector connector;
-    switch (connector.Connect(options.host, options.port, options.connectTimeoutSeconds, stop,
-                              sock)) {
+    switch (
+        connector.Connect(options.host, options.port, options.connectTimeoutSeconds, stop, sock)) {
     case CConnector::Result::Unreachable:
         CLog::Error(connector.Error());
         return exitcode::kUnreachable;
@@ -71,8 +71,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     case CConnector::Result::Connected:
         break;
     }
-    CLog::Info("connected to " + options.host + ":" + std::to_string(options.port) +
-               "; sending " + what + (options.unpaced ? ", unpaced" : ""));
+    CLog::Info("connected to " + options.host + ":" + std::to_string(options.port) + "; sending " +
+               what + (options.unpaced ? ", unpaced" : ""));
 
     CStatusLine status;
     CStreamSender sender(sock, status);
@@ -85,15 +85,15 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     status.Start(CLog::Quiet());
 
     auto halted = [&] { return stop.load() || receiver.Ended(); };
-    const int64_t limitUs = options.durationSeconds > 0
-                                ? int64_t(options.durationSeconds * 1e6 + 0.5)
-                                : INT64_MAX;
+    const int64_t limitUs =
+        options.durationSeconds > 0 ? int64_t(options.durationSeconds * 1e6 + 0.5) : INT64_MAX;
     CPacer pacer;
     CMediaPacket packet;
     int code = exitcode::kSuccess;
     std::string ending = "stopped";
     for (;;) {
-        if (halted()) break;
+        if (halted())
+            break;
         auto r = source->Read(packet);
         if (r == CMediaSource::Result::End) {
             ending = "the file ended";
@@ -108,21 +108,24 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
             ending = "the duration was reached";
             break;
         }
-        if (!options.unpaced && !pacer.Wait(packet.timeUs, halted)) break;
+        if (!options.unpaced && !pacer.Wait(packet.timeUs, halted))
+            break;
         auto sent = sender.Send(packet, halted);
         if (sent == CStreamSender::Result::Broken) {
             CLog::Error(sender.Error());
             code = exitcode::kBroken;
             break;
         }
-        if (sent == CStreamSender::Result::Stopped) break;
+        if (sent == CStreamSender::Result::Stopped)
+            break;
         if (sent == CStreamSender::Result::Sent) {
             if (packet.type == kPacketVideo)
                 status.CountVideo(packet.data.size() + sizeof(PacketHeader));
             else
                 status.CountAudio(packet.data.size() + sizeof(PacketHeader));
         }
-        if (sender.TakeResumed()) pacer.Restart();
+        if (sender.TakeResumed())
+            pacer.Restart();
     }
 
     // An orderly end: say we are done, let the studio read the rest and close
@@ -152,7 +155,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     default:
         break;
     }
-    if (code == exitcode::kSuccess) CLog::Info("done: " + ending);
+    if (code == exitcode::kSuccess)
+        CLog::Info("done: " + ending);
     CLog::Info(status.Totals());
     return code;
 }

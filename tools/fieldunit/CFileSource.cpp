@@ -18,7 +18,9 @@ std::string AvError(int rc) {
 }
 } // namespace
 
-CFileSource::~CFileSource() { Close(); }
+CFileSource::~CFileSource() {
+    Close();
+}
 
 bool CFileSource::Open(const COptions& o) {
     Close();
@@ -41,7 +43,8 @@ bool CFileSource::Open(const COptions& o) {
     videoStream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     audioStream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     // Cover art is a picture, not a video stream.
-    if (videoStream >= 0 && (format->streams[videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+    if (videoStream >= 0 &&
+        (format->streams[videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
         videoStream = -1;
     if (videoStream < 0 && audioStream < 0) {
         error = o.file + " has neither video nor audio";
@@ -52,8 +55,10 @@ bool CFileSource::Open(const COptions& o) {
             format->streams[i]->discard = AVDISCARD_ALL;
     startUs = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
     description = std::string(format->iformat->name);
-    if (videoStream >= 0 && !OpenVideo(o)) return false;
-    if (audioStream >= 0 && !OpenAudio()) return false;
+    if (videoStream >= 0 && !OpenVideo(o))
+        return false;
+    if (audioStream >= 0 && !OpenAudio())
+        return false;
     return true;
 }
 
@@ -86,7 +91,8 @@ bool CFileSource::OpenVideo(const COptions& o) {
     }
     AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     int fps = rate.num > 0 && rate.den > 0 ? int(av_q2d(rate) + 0.5) : 30;
-    if (fps < 1 || fps > 120) fps = 30;
+    if (fps < 1 || fps > 120)
+        fps = 30;
     videoTranscoder = std::make_unique<CVideoTranscoder>();
     if (!videoTranscoder->Open(par, fps, o.VideoBitrate(width, height, fps), o.slices, error))
         return false;
@@ -110,21 +116,25 @@ bool CFileSource::OpenAudio() {
         if (adtsFromConfig || par->extradata_size == 0) {
             sampleRate = uint16_t(rate);
             channels = uint16_t(count);
-            description += ", audio aac " + std::to_string(rate) + " Hz " +
-                           std::to_string(count) + " ch (sent as it is)";
+            description += ", audio aac " + std::to_string(rate) + " Hz " + std::to_string(count) +
+                           " ch (sent as it is)";
             return true;
         }
     }
     audioTranscoder = std::make_unique<CAudioTranscoder>();
-    if (!audioTranscoder->Open(par, error)) return false;
+    if (!audioTranscoder->Open(par, error))
+        return false;
     description += ", audio " + codecName + " (transcoded to aac)";
     return true;
 }
 
 void CFileSource::Close() {
-    if (format) avformat_close_input(&format);
-    if (packet) av_packet_free(&packet);
-    if (annexB) av_bsf_free(&annexB);
+    if (format)
+        avformat_close_input(&format);
+    if (packet)
+        av_packet_free(&packet);
+    if (annexB)
+        av_bsf_free(&annexB);
     videoTranscoder.reset();
     audioTranscoder.reset();
     videoStream = audioStream = -1;
@@ -137,7 +147,8 @@ void CFileSource::Close() {
 }
 
 int64_t CFileSource::ToUs(int64_t timestamp, int stream) const {
-    if (timestamp == AV_NOPTS_VALUE) return passEndUs + offsetUs;
+    if (timestamp == AV_NOPTS_VALUE)
+        return passEndUs + offsetUs;
     return av_rescale_q(timestamp, format->streams[stream]->time_base, AV_TIME_BASE_Q) - startUs +
            offsetUs;
 }
@@ -145,11 +156,13 @@ int64_t CFileSource::ToUs(int64_t timestamp, int stream) const {
 void CFileSource::NotePacket(int64_t timeUs, int64_t durationUs) {
     passHadPackets = true;
     int64_t end = timeUs - offsetUs + std::max<int64_t>(durationUs, 0);
-    if (end > passEndUs) passEndUs = end;
+    if (end > passEndUs)
+        passEndUs = end;
 }
 
 void CFileSource::Queue(std::vector<CMediaPacket>& packets) {
-    for (auto& p : packets) ready.push_back(std::move(p));
+    for (auto& p : packets)
+        ready.push_back(std::move(p));
     packets.clear();
 }
 
@@ -192,7 +205,8 @@ bool CFileSource::PassAudio(AVPacket* in) {
         adts.Write(p.data.data(), size);
         std::copy(in->data, in->data + size, p.data.begin() + CAdtsHeader::kSize);
     } else {
-        if (!warnedAdts) CLog::Warn("an AAC packet that ADTS cannot frame was skipped");
+        if (!warnedAdts)
+            CLog::Warn("an AAC packet that ADTS cannot frame was skipped");
         warnedAdts = true;
         return true;
     }
@@ -202,25 +216,30 @@ bool CFileSource::PassAudio(AVPacket* in) {
 
 bool CFileSource::Route(AVPacket* in) {
     if (in->stream_index == videoStream) {
-        if (annexB) return PassVideo(in);
-        NotePacket(ToUs(in->dts != AV_NOPTS_VALUE ? in->dts : in->pts, videoStream),
-                   av_rescale_q(in->duration, format->streams[videoStream]->time_base,
-                                AV_TIME_BASE_Q));
+        if (annexB)
+            return PassVideo(in);
+        NotePacket(
+            ToUs(in->dts != AV_NOPTS_VALUE ? in->dts : in->pts, videoStream),
+            av_rescale_q(in->duration, format->streams[videoStream]->time_base, AV_TIME_BASE_Q));
         bool ok = videoTranscoder->Push(
             in, [this](int64_t t) { return ToUs(t, videoStream); }, made);
         Queue(made);
-        if (!ok) error = "transcoding the video failed";
+        if (!ok)
+            error = "transcoding the video failed";
         return ok;
     }
     if (in->stream_index == audioStream) {
-        if (!audioTranscoder) return PassAudio(in);
+        if (!audioTranscoder)
+            return PassAudio(in);
         int64_t t = ToUs(in->dts != AV_NOPTS_VALUE ? in->dts : in->pts, audioStream);
-        NotePacket(t, av_rescale_q(in->duration, format->streams[audioStream]->time_base,
-                                   AV_TIME_BASE_Q));
-        if (firstAudioUs < 0) firstAudioUs = std::max<int64_t>(t, 0);
+        NotePacket(
+            t, av_rescale_q(in->duration, format->streams[audioStream]->time_base, AV_TIME_BASE_Q));
+        if (firstAudioUs < 0)
+            firstAudioUs = std::max<int64_t>(t, 0);
         bool ok = audioTranscoder->Push(in, firstAudioUs, made);
         Queue(made);
-        if (!ok) error = "transcoding the audio failed";
+        if (!ok)
+            error = "transcoding the audio failed";
         return ok;
     }
     return true;
@@ -229,7 +248,8 @@ bool CFileSource::Route(AVPacket* in) {
 bool CFileSource::EndOfPass() {
     // What the decoders still hold belongs to this pass.
     if (videoTranscoder) {
-        videoTranscoder->Push(nullptr, [this](int64_t t) { return ToUs(t, videoStream); }, made);
+        videoTranscoder->Push(
+            nullptr, [this](int64_t t) { return ToUs(t, videoStream); }, made);
         Queue(made);
     }
     if (audioTranscoder) {
@@ -237,11 +257,15 @@ bool CFileSource::EndOfPass() {
         Queue(made);
     }
     if (loop && passHadPackets) {
-        if (videoTranscoder) videoTranscoder->Restart();
-        if (audioTranscoder) audioTranscoder->Restart();
-        if (annexB) av_bsf_flush(annexB);
-        int rc = av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0,
-                               AVSEEK_FLAG_BACKWARD);
+        if (videoTranscoder)
+            videoTranscoder->Restart();
+        if (audioTranscoder)
+            audioTranscoder->Restart();
+        if (annexB)
+            av_bsf_flush(annexB);
+        int rc =
+            av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0,
+                          AVSEEK_FLAG_BACKWARD);
         if (rc < 0) {
             error = "cannot go back to the start of the file: " + AvError(rc);
             return false;
@@ -252,19 +276,23 @@ bool CFileSource::EndOfPass() {
         return true;
     }
     finished = true;
-    if (videoTranscoder) videoTranscoder->Finish(made);
+    if (videoTranscoder)
+        videoTranscoder->Finish(made);
     Queue(made);
-    if (audioTranscoder) audioTranscoder->Finish(made);
+    if (audioTranscoder)
+        audioTranscoder->Finish(made);
     Queue(made);
     return true;
 }
 
 CMediaSource::Result CFileSource::Read(CMediaPacket& out) {
     while (ready.empty()) {
-        if (finished || !format) return Result::End;
+        if (finished || !format)
+            return Result::End;
         int rc = av_read_frame(format, packet);
         if (rc == AVERROR_EOF || (rc < 0 && format->pb && avio_feof(format->pb))) {
-            if (!EndOfPass()) return Result::Error;
+            if (!EndOfPass())
+                return Result::Error;
             continue;
         }
         if (rc < 0) {
@@ -273,7 +301,8 @@ CMediaSource::Result CFileSource::Read(CMediaPacket& out) {
         }
         bool ok = Route(packet);
         av_packet_unref(packet);
-        if (!ok) return Result::Error;
+        if (!ok)
+            return Result::Error;
     }
     out = std::move(ready.front());
     ready.pop_front();

@@ -62,10 +62,10 @@ private:
 
     bool loop = false;
     bool finished = false;
-    int64_t startUs = 0;        // the file's first timestamp
-    int64_t offsetUs = 0;       // added to every time: the length of earlier passes
-    int64_t passEndUs = 0;      // end of the latest packet of this pass
-    int64_t firstAudioUs = -1;  // stream time of the first transcoded audio
+    int64_t startUs = 0;       // the file's first timestamp
+    int64_t offsetUs = 0;      // added to every time: the length of earlier passes
+    int64_t passEndUs = 0;     // end of the latest packet of this pass
+    int64_t firstAudioUs = -1; // stream time of the first transcoded audio
     bool passHadPackets = false;
 
     std::deque<CMediaPacket> ready;

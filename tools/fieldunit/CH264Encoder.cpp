@@ -7,7 +7,9 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-CH264Encoder::~CH264Encoder() { Close(); }
+CH264Encoder::~CH264Encoder() {
+    Close();
+}
 
 bool CH264Encoder::Open(const Settings& s, std::string& error) {
     Close();
@@ -40,7 +42,8 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
     context->rc_max_rate = s.bitrate;
     context->rc_buffer_size = int(s.bitrate);
     // Pictures above 720p cost too much for veryfast on a small machine.
-    const char* preset = int64_t(s.width) * s.height * s.fps > 1280 * 720 * 30 ? "ultrafast" : "veryfast";
+    const char* preset =
+        int64_t(s.width) * s.height * s.fps > 1280 * 720 * 30 ? "ultrafast" : "veryfast";
     av_opt_set(context->priv_data, "preset", preset, 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     // No global header flag: libx264 then repeats SPS and PPS before every
@@ -58,19 +61,26 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
 }
 
 void CH264Encoder::Close() {
-    if (context) avcodec_free_context(&context);
-    if (packet) av_packet_free(&packet);
+    if (context)
+        avcodec_free_context(&context);
+    if (packet)
+        av_packet_free(&packet);
 }
 
 bool CH264Encoder::Encode(AVFrame* frame, std::vector<CMediaPacket>& out) {
-    if (!context) return false;
-    if (frame) frame->pict_type = AV_PICTURE_TYPE_NONE;
+    if (!context)
+        return false;
+    if (frame)
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
     int rc = avcodec_send_frame(context, frame);
-    if (rc < 0 && rc != AVERROR_EOF) return false;
+    if (rc < 0 && rc != AVERROR_EOF)
+        return false;
     for (;;) {
         rc = avcodec_receive_packet(context, packet);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-        if (rc < 0) return false;
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0)
+            return false;
         CMediaPacket p;
         p.type = kPacketVideo;
         p.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;

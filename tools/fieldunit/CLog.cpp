@@ -15,17 +15,27 @@ void Line(const char* prefix, const std::string& text) {
 }
 } // namespace
 
-void CLog::SetQuiet(bool q) { quiet = q; }
-bool CLog::Quiet() { return quiet; }
-
-void CLog::Info(const std::string& text) {
-    if (!quiet) Line("", text);
+void CLog::SetQuiet(bool q) {
+    quiet = q;
+}
+bool CLog::Quiet() {
+    return quiet;
 }
 
-void CLog::Warn(const std::string& text) { Line("warning: ", text); }
+void CLog::Info(const std::string& text) {
+    if (!quiet)
+        Line("", text);
+}
 
-void CLog::Error(const std::string& text) { Line("error: ", text); }
+void CLog::Warn(const std::string& text) {
+    Line("warning: ", text);
+}
+
+void CLog::Error(const std::string& text) {
+    Line("error: ", text);
+}
 
 void CLog::Status(const std::string& text) {
-    if (!quiet) Line("", text);
+    if (!quiet)
+        Line("", text);
 }

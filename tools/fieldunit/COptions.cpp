@@ -8,21 +8,25 @@
 namespace {
 
 bool ParseInt(const std::string& s, long min, long max, int& out) {
-    if (s.empty()) return false;
+    if (s.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(s.c_str(), &end, 10);
-    if (errno || *end || v < min || v > max) return false;
+    if (errno || *end || v < min || v > max)
+        return false;
     out = static_cast<int>(v);
     return true;
 }
 
 bool ParseSeconds(const std::string& s, double& out) {
-    if (s.empty()) return false;
+    if (s.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     double v = std::strtod(s.c_str(), &end);
-    if (errno || *end || !(v >= 0) || v > 1e7) return false;
+    if (errno || *end || !(v >= 0) || v > 1e7)
+        return false;
     out = v;
     return true;
 }
@@ -30,7 +34,8 @@ bool ParseSeconds(const std::string& s, double& out) {
 // Rates that AAC can signal and that fit the header's 16-bit field.
 bool IsAacRate(int rate) {
     for (int r : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000})
-        if (rate == r) return true;
+        if (rate == r)
+            return true;
     return false;
 }
 
@@ -46,27 +51,33 @@ bool COptions::SetHostPort(const std::string& text) {
     if (!text.empty() && text[0] == '[') {
         // [IPv6]:port
         auto close = text.find(']');
-        if (close == std::string::npos) return false;
+        if (close == std::string::npos)
+            return false;
         host = text.substr(1, close - 1);
         if (close + 1 < text.size()) {
-            if (text[close + 1] != ':') return false;
+            if (text[close + 1] != ':')
+                return false;
             portText = text.substr(close + 2);
-            if (portText.empty()) return false;
+            if (portText.empty())
+                return false;
         }
     } else {
         auto colon = text.rfind(':');
         if (colon != std::string::npos && text.find(':') == colon) {
             host = text.substr(0, colon);
             portText = text.substr(colon + 1);
-            if (portText.empty()) return false;
+            if (portText.empty())
+                return false;
         } else {
             host = text;
         }
     }
-    if (host.empty()) return false;
+    if (host.empty())
+        return false;
     if (!portText.empty()) {
         int p = 0;
-        if (!ParseInt(portText, 1, 65535, p)) return false;
+        if (!ParseInt(portText, 1, 65535, p))
+            return false;
         port = static_cast<uint16_t>(p);
     }
     return true;
@@ -75,29 +86,44 @@ bool COptions::SetHostPort(const std::string& text) {
 bool COptions::Parse(int argc, char** argv) {
     using Setter = std::function<bool(const std::string&)>;
     const std::map<std::string, Setter> valued = {
-        {"--file", [&](const std::string& v) { file = v; return !v.empty(); }},
+        {"--file",
+         [&](const std::string& v) {
+             file = v;
+             return !v.empty();
+         }},
         {"--size",
          [&](const std::string& v) {
              auto x = v.find_first_of("xX");
-             if (x == std::string::npos) return false;
-             if (!ParseInt(v.substr(0, x), 32, 7680, width)) return false;
-             if (!ParseInt(v.substr(x + 1), 32, 4320, height)) return false;
+             if (x == std::string::npos)
+                 return false;
+             if (!ParseInt(v.substr(0, x), 32, 7680, width))
+                 return false;
+             if (!ParseInt(v.substr(x + 1), 32, 4320, height))
+                 return false;
              // 4:2:0 pictures need even sizes.
              return width % 2 == 0 && height % 2 == 0;
          }},
         {"--fps", [&](const std::string& v) { return ParseInt(v, 1, 120, fps); }},
         {"--bitrate", [&](const std::string& v) { return ParseInt(v, 50, 200000, bitrateKbps); }},
         {"--audio-rate",
-         [&](const std::string& v) { return ParseInt(v, 8000, 64000, audioRate) && IsAacRate(audioRate); }},
-        {"--audio-channels", [&](const std::string& v) { return ParseInt(v, 1, 2, audioChannels); }},
+         [&](const std::string& v) {
+             return ParseInt(v, 8000, 64000, audioRate) && IsAacRate(audioRate);
+         }},
+        {"--audio-channels",
+         [&](const std::string& v) { return ParseInt(v, 1, 2, audioChannels); }},
         {"--duration", [&](const std::string& v) { return ParseSeconds(v, durationSeconds); }},
         {"--slices", [&](const std::string& v) { return ParseInt(v, 1, 32, slices); }},
-        {"--return-audio", [&](const std::string& v) { returnAudioPath = v; return !v.empty(); }},
-        {"--connect-timeout", [&](const std::string& v) { return ParseSeconds(v, connectTimeoutSeconds); }},
+        {"--return-audio",
+         [&](const std::string& v) {
+             returnAudioPath = v;
+             return !v.empty();
+         }},
+        {"--connect-timeout",
+         [&](const std::string& v) { return ParseSeconds(v, connectTimeoutSeconds); }},
     };
     const std::map<std::string, bool*> flags = {
-        {"--loop", &loop}, {"--unpaced", &unpaced}, {"--quiet", &quiet}, {"--help", &help},
-        {"-h", &help},
+        {"--loop", &loop}, {"--unpaced", &unpaced}, {"--quiet", &quiet},
+        {"--help", &help}, {"-h", &help},
     };
 
     bool haveHost = false;
@@ -105,7 +131,8 @@ bool COptions::Parse(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--play-return" || arg.rfind("--play-return=", 0) == 0) {
             playReturn = true;
-            if (arg.size() > 13) playDevice = arg.substr(14);
+            if (arg.size() > 13)
+                playDevice = arg.substr(14);
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {
@@ -118,35 +145,47 @@ bool COptions::Parse(int argc, char** argv) {
                 inlineValue = true;
             }
             if (auto f = flags.find(name); f != flags.end()) {
-                if (inlineValue) return Fail("option " + name + " takes no value");
+                if (inlineValue)
+                    return Fail("option " + name + " takes no value");
                 *f->second = true;
                 continue;
             }
             auto v = valued.find(name);
-            if (v == valued.end()) return Fail("unknown option " + name);
+            if (v == valued.end())
+                return Fail("unknown option " + name);
             if (!inlineValue) {
-                if (i + 1 >= argc) return Fail("option " + name + " needs a value");
+                if (i + 1 >= argc)
+                    return Fail("option " + name + " needs a value");
                 value = argv[++i];
             }
-            if (!v->second(value)) return Fail("bad value '" + value + "' for " + name);
+            if (!v->second(value))
+                return Fail("bad value '" + value + "' for " + name);
             continue;
         }
-        if (haveHost) return Fail("more than one studio address given: " + arg);
-        if (!SetHostPort(arg)) return Fail("bad studio address '" + arg + "' (HOST or HOST:PORT)");
+        if (haveHost)
+            return Fail("more than one studio address given: " + arg);
+        if (!SetHostPort(arg))
+            return Fail("bad studio address '" + arg + "' (HOST or HOST:PORT)");
         haveHost = true;
     }
-    if (help) return true;
-    if (!haveHost) return Fail("no studio address given (HOST or HOST:PORT)");
-    if (loop && file.empty()) return Fail("--loop needs --file");
+    if (help)
+        return true;
+    if (!haveHost)
+        return Fail("no studio address given (HOST or HOST:PORT)");
+    if (loop && file.empty())
+        return Fail("--loop needs --file");
     return true;
 }
 
 int64_t COptions::VideoBitrate(int w, int h, double framesPerSecond) const {
-    if (bitrateKbps > 0) return int64_t(bitrateKbps) * 1000;
+    if (bitrateKbps > 0)
+        return int64_t(bitrateKbps) * 1000;
     // About 0.09 bits per pixel: 2.5 Mbit/s for 720p30, enough for live news.
     double bits = double(w) * h * framesPerSecond * 0.09;
-    if (bits < 200e3) bits = 200e3;
-    if (bits > 20e6) bits = 20e6;
+    if (bits < 200e3)
+        bits = 200e3;
+    if (bits > 20e6)
+        bits = 20e6;
     return int64_t(bits);
 }
 

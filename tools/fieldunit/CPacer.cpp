@@ -15,7 +15,8 @@ bool CPacer::Wait(int64_t timeUs, const std::function<bool()>& halted) {
     }
     while (!halted()) {
         auto left = due - Clock::now();
-        if (left <= Clock::duration::zero()) return true;
+        if (left <= Clock::duration::zero())
+            return true;
         std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(50)));
     }
     return false;

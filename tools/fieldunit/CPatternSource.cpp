@@ -2,7 +2,9 @@
 
 #include "COptions.h"
 
-CPatternSource::~CPatternSource() { Close(); }
+CPatternSource::~CPatternSource() {
+    Close();
+}
 
 bool CPatternSource::Open(const COptions& o) {
     Close();
@@ -51,13 +53,15 @@ bool CPatternSource::Produce() {
             return false;
         }
     }
-    for (auto& p : made) ready.push_back(std::move(p));
+    for (auto& p : made)
+        ready.push_back(std::move(p));
     return true;
 }
 
 CMediaSource::Result CPatternSource::Read(CMediaPacket& packet) {
     while (ready.empty())
-        if (!Produce()) return Result::Error;
+        if (!Produce())
+            return Result::Error;
     packet = std::move(ready.front());
     ready.pop_front();
     return Result::Packet;

@@ -2,7 +2,9 @@
 
 #include <SDL.h>
 
-CReturnPlayer::~CReturnPlayer() { Close(); }
+CReturnPlayer::~CReturnPlayer() {
+    Close();
+}
 
 bool CReturnPlayer::Open(const std::string& name, int sampleRate, int channels,
                          std::string& error) {
@@ -18,13 +20,15 @@ bool CReturnPlayer::Open(const std::string& name, int sampleRate, int channels,
         std::string known;
         for (int i = 0, n = SDL_GetNumAudioDevices(0); i < n; ++i) {
             const char* device = SDL_GetAudioDeviceName(i, 0);
-            if (!device) continue;
-            if (name == device) found = true;
+            if (!device)
+                continue;
+            if (name == device)
+                found = true;
             known += std::string(known.empty() ? "" : ", ") + "\"" + device + "\"";
         }
         if (!found) {
-            error = "no audio output named \"" + name + "\" (there are: " +
-                    (known.empty() ? std::string("none") : known) + ")";
+            error = "no audio output named \"" + name +
+                    "\" (there are: " + (known.empty() ? std::string("none") : known) + ")";
             Close();
             return false;
         }
@@ -47,9 +51,11 @@ bool CReturnPlayer::Open(const std::string& name, int sampleRate, int channels,
 }
 
 void CReturnPlayer::Play(const int16_t* samples, size_t count) {
-    if (!device) return;
+    if (!device)
+        return;
     uint32_t bytes = uint32_t(count * 2);
-    if (SDL_GetQueuedAudioSize(device) + bytes > maxQueuedBytes) SDL_ClearQueuedAudio(device);
+    if (SDL_GetQueuedAudioSize(device) + bytes > maxQueuedBytes)
+        SDL_ClearQueuedAudio(device);
     SDL_QueueAudio(device, samples, bytes);
 }
 

@@ -12,12 +12,17 @@
 CReturnReceiver::CReturnReceiver(SOCKET s, CStatusLine& st, const Settings& se)
     : socket(s), status(st), settings(se) {}
 
-CReturnReceiver::~CReturnReceiver() { Join(); }
+CReturnReceiver::~CReturnReceiver() {
+    Join();
+}
 
-void CReturnReceiver::Start() { thread = std::thread([this] { Run(); }); }
+void CReturnReceiver::Start() {
+    thread = std::thread([this] { Run(); });
+}
 
 void CReturnReceiver::Join() {
-    if (thread.joinable()) thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 std::string CReturnReceiver::Error() const {
@@ -57,14 +62,16 @@ std::string CReturnReceiver::CheckHeader(const uint8_t* bytes) {
 
 bool CReturnReceiver::ReceiveAll(uint8_t* data, size_t length) {
     while (length > 0) {
-        auto got = ::recv(socket, reinterpret_cast<char*>(data), length > 0x100000 ? 0x100000 : int(length), 0);
+        auto got = ::recv(socket, reinterpret_cast<char*>(data),
+                          length > 0x100000 ? 0x100000 : int(length), 0);
         if (got > 0) {
             data += got;
             length -= size_t(got);
             continue;
         }
         int code = WSAGetLastError();
-        if (got < 0 && code == EINTR) continue;
+        if (got < 0 && code == EINTR)
+            continue;
         if (closing) {
             outcome = Outcome::Closed;
         } else if (got == 0) {
@@ -85,8 +92,9 @@ bool CReturnReceiver::Handle(const uint8_t* data, size_t length) {
         size_t frame = CAdtsHeader::FrameLength(data + at, length - at);
         if (frame == 0 || frame > length - at) {
             Fail(Outcome::BadPacket, "bad return audio packet: the payload is not ADTS frames "
-                                     "(at byte " + std::to_string(at) + " of " +
-                                         std::to_string(length) + ")");
+                                     "(at byte " +
+                                         std::to_string(at) + " of " + std::to_string(length) +
+                                         ")");
             return false;
         }
         at += frame;
@@ -109,7 +117,8 @@ bool CReturnReceiver::Handle(const uint8_t* data, size_t length) {
             bytesSinceHeaderUpdate = 0;
         }
     }
-    if (player.IsOpen()) player.Play(pcm.data(), pcm.size());
+    if (player.IsOpen())
+        player.Play(pcm.data(), pcm.size());
     return true;
 }
 
@@ -128,7 +137,8 @@ void CReturnReceiver::Run() {
                 Fail(Outcome::BadPacket, "cannot open the AAC decoder for the return audio");
                 break;
             }
-            if (settings.wav) settings.wav->SetFormat(rate, channels);
+            if (settings.wav)
+                settings.wav->SetFormat(rate, channels);
             if (settings.play) {
                 std::string why;
                 if (!player.Open(settings.device, rate, channels, why))
@@ -143,8 +153,10 @@ void CReturnReceiver::Run() {
             break;
         }
         payload.resize(h.PayloadLength());
-        if (!ReceiveAll(payload.data(), payload.size())) break;
-        if (!Handle(payload.data(), payload.size())) break;
+        if (!ReceiveAll(payload.data(), payload.size()))
+            break;
+        if (!Handle(payload.data(), payload.size()))
+            break;
     }
     player.Close();
     decoder.Close();

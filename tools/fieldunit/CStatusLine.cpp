@@ -6,12 +6,15 @@
 #include <cmath>
 #include <cstdio>
 
-CStatusLine::~CStatusLine() { Stop(); }
+CStatusLine::~CStatusLine() {
+    Stop();
+}
 
 void CStatusLine::Start(bool quiet) {
     Stop();
     stopping = false;
-    if (!quiet) thread = std::thread([this] { Run(); });
+    if (!quiet)
+        thread = std::thread([this] { Run(); });
 }
 
 void CStatusLine::Stop() {
@@ -20,14 +23,16 @@ void CStatusLine::Stop() {
         stopping = true;
     }
     wake.notify_all();
-    if (thread.joinable()) thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 void CStatusLine::Run() {
     auto last = std::chrono::steady_clock::now();
     std::unique_lock guard(lock);
     for (;;) {
-        if (wake.wait_for(guard, std::chrono::seconds(1), [this] { return stopping; })) return;
+        if (wake.wait_for(guard, std::chrono::seconds(1), [this] { return stopping; }))
+            return;
         auto now = std::chrono::steady_clock::now();
         double seconds = std::chrono::duration<double>(now - last).count();
         last = now;
@@ -40,24 +45,29 @@ void CStatusLine::CountVideo(size_t bytes) {
     videoBytes += bytes;
 }
 
-void CStatusLine::CountAudio(size_t) { ++audioPackets; }
+void CStatusLine::CountAudio(size_t) {
+    ++audioPackets;
+}
 
 void CStatusLine::CountReturn(const int16_t* samples, size_t count) {
     ++returnPackets;
     double sum = 0;
-    for (size_t i = 0; i < count; ++i) sum += double(samples[i]) * samples[i];
+    for (size_t i = 0; i < count; ++i)
+        sum += double(samples[i]) * samples[i];
     std::lock_guard guard(levelLock);
     sumSquares += sum;
     sampleCount += count;
 }
 
 double CStatusLine::LevelDbfs(double sum, uint64_t count) {
-    if (count == 0 || sum <= 0) return -INFINITY;
+    if (count == 0 || sum <= 0)
+        return -INFINITY;
     return 20 * std::log10(std::sqrt(sum / double(count)) / 32768.0);
 }
 
 std::string CStatusLine::Line(double seconds) {
-    if (seconds <= 0) seconds = 1;
+    if (seconds <= 0)
+        seconds = 1;
     uint64_t v = videoPackets, vb = videoBytes, a = audioPackets, r = returnPackets;
     double sum;
     uint64_t count;
@@ -69,7 +79,8 @@ std::string CStatusLine::Line(double seconds) {
         sampleCount = 0;
     }
     char level[32] = "-";
-    if (count) std::snprintf(level, sizeof level, "%.1f dBFS", LevelDbfs(sum, count));
+    if (count)
+        std::snprintf(level, sizeof level, "%.1f dBFS", LevelDbfs(sum, count));
     char text[200];
     std::snprintf(text, sizeof text,
                   "video %.1f fps %.0f kbit/s | audio %.1f pkt/s | return %llu pkt, level %s%s",

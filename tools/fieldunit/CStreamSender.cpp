@@ -15,16 +15,19 @@ CStreamSender::CStreamSender(SOCKET s, CStatusLine& st) : socket(s), status(st) 
     platform::TuneConnection(socket, 250);
 }
 
-CStreamSender::Result CStreamSender::Send(const CMediaPacket& p, const std::function<bool()>& halted) {
+CStreamSender::Result CStreamSender::Send(const CMediaPacket& p,
+                                          const std::function<bool()>& halted) {
     if (p.data.size() > kMaxPayloadLength) {
         CLog::Warn("a " + std::string(p.type == kPacketVideo ? "video" : "audio") + " packet of " +
-                   std::to_string(p.data.size()) + " bytes is too long for the link and was skipped");
+                   std::to_string(p.data.size()) +
+                   " bytes is too long for the link and was skipped");
         return Result::Skipped;
     }
-    PacketHeader h = PacketHeader::Make(kFieldUnitMagic, p.type, p.key,
-                                        uint32_t(p.data.size()), p.value1, p.value2);
+    PacketHeader h = PacketHeader::Make(kFieldUnitMagic, p.type, p.key, uint32_t(p.data.size()),
+                                        p.value1, p.value2);
     Result r = SendBytes(h.bytes, sizeof h.bytes, halted);
-    if (r != Result::Sent) return r;
+    if (r != Result::Sent)
+        return r;
     return SendBytes(p.data.data(), p.data.size(), halted);
 }
 
@@ -48,11 +51,14 @@ CStreamSender::Result CStreamSender::SendBytes(const uint8_t* data, size_t lengt
             continue;
         }
         int code = WSAGetLastError();
-        if (sent < 0 && code == EINTR) continue;
+        if (sent < 0 && code == EINTR)
+            continue;
         if (sent < 0 && (code == EAGAIN || code == EWOULDBLOCK)) {
-            if (halted()) return Result::Stopped;
+            if (halted())
+                return Result::Stopped;
             auto now = Clock::now();
-            if (blockedSince == Clock::time_point{}) blockedSince = now;
+            if (blockedSince == Clock::time_point{})
+                blockedSince = now;
             if (!stalled && now - blockedSince > std::chrono::milliseconds(kStallMs)) {
                 stalled = true;
                 status.SetWaiting(true);

@@ -28,7 +28,7 @@ public:
 
     // Our send buffer: small, so that a studio that does not read is noticed
     // soon and little stale media piles up in front of the live picture.
-    static constexpr int kSendBuffer = 128 * 1024;
+    static constexpr int kSendBuffer = 64 * 1024;
     static constexpr int kStallMs = 1000;
 
 private:

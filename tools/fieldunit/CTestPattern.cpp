@@ -33,7 +33,9 @@ std::string WallClock() {
 
 } // namespace
 
-CTestPattern::~CTestPattern() { Close(); }
+CTestPattern::~CTestPattern() {
+    Close();
+}
 
 bool CTestPattern::Open(int w, int h, int framesPerSecond) {
     Close();
@@ -41,7 +43,8 @@ bool CTestPattern::Open(int w, int h, int framesPerSecond) {
     height = h;
     fps = framesPerSecond;
     frame = av_frame_alloc();
-    if (!frame) return false;
+    if (!frame)
+        return false;
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = w;
     frame->height = h;
@@ -53,7 +56,8 @@ bool CTestPattern::Open(int w, int h, int framesPerSecond) {
 }
 
 void CTestPattern::Close() {
-    if (frame) av_frame_free(&frame);
+    if (frame)
+        av_frame_free(&frame);
 }
 
 void CTestPattern::Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, uint8_t v) {
@@ -62,7 +66,8 @@ void CTestPattern::Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, ui
     x1 = std::min(x1, width);
     y1 = std::min(y1, height);
     for (int row = y0; row < y1; ++row)
-        for (int col = x0; col < x1; ++col) frame->data[0][row * frame->linesize[0] + col] = y;
+        for (int col = x0; col < x1; ++col)
+            frame->data[0][row * frame->linesize[0] + col] = y;
     for (int row = y0 / 2; row < (y1 + 1) / 2; ++row)
         for (int col = x0 / 2; col < (x1 + 1) / 2; ++col) {
             frame->data[1][row * frame->linesize[1] + col] = u;
@@ -71,7 +76,8 @@ void CTestPattern::Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, ui
 }
 
 AVFrame* CTestPattern::Render(int64_t index) {
-    if (!frame || av_frame_make_writable(frame) < 0) return nullptr;
+    if (!frame || av_frame_make_writable(frame) < 0)
+        return nullptr;
     const int barsBottom = height * 2 / 3;
     for (int i = 0; i < 7; ++i)
         Fill(width * i / 7, 0, width * (i + 1) / 7, barsBottom, kBars[i][0], kBars[i][1],
@@ -94,8 +100,8 @@ AVFrame* CTestPattern::Render(int64_t index) {
     std::snprintf(number, sizeof number, "%08lld", static_cast<long long>(index));
     const int line = (CDigitFont::kGlyphHeight + 2) * scale;
     const int left = std::max(0, (width - CDigitFont::TextWidth("00:00:00.000", scale)) / 2);
-    CDigitFont::Draw(frame->data[0], frame->linesize[0], width, height, left,
-                     barsBottom + scale, scale, number, 235);
+    CDigitFont::Draw(frame->data[0], frame->linesize[0], width, height, left, barsBottom + scale,
+                     scale, number, 235);
     CDigitFont::Draw(frame->data[0], frame->linesize[0], width, height, left,
                      barsBottom + scale + line, scale, WallClock(), 235);
 

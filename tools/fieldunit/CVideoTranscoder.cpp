@@ -7,7 +7,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-CVideoTranscoder::~CVideoTranscoder() { Close(); }
+CVideoTranscoder::~CVideoTranscoder() {
+    Close();
+}
 
 bool CVideoTranscoder::Open(const AVCodecParameters* par, int fps, int64_t bitrate, int slices,
                             std::string& error) {
@@ -33,9 +35,12 @@ bool CVideoTranscoder::Open(const AVCodecParameters* par, int fps, int64_t bitra
 }
 
 void CVideoTranscoder::Close() {
-    if (decoder) avcodec_free_context(&decoder);
-    if (decoded) av_frame_free(&decoded);
-    if (converted) av_frame_free(&converted);
+    if (decoder)
+        avcodec_free_context(&decoder);
+    if (decoded)
+        av_frame_free(&decoded);
+    if (converted)
+        av_frame_free(&converted);
     if (sws) {
         sws_freeContext(sws);
         sws = nullptr;
@@ -47,18 +52,22 @@ void CVideoTranscoder::Close() {
 }
 
 bool CVideoTranscoder::Send(const AVPacket* packet) {
-    if (!decoder) return false;
+    if (!decoder)
+        return false;
     int rc = avcodec_send_packet(decoder, packet);
     // A damaged packet costs a picture, not the stream.
-    if (rc < 0 && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA) return false;
+    if (rc < 0 && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA)
+        return false;
     return true;
 }
 
 AVFrame* CVideoTranscoder::NextFrame() {
     av_frame_unref(decoded);
     int rc = avcodec_receive_frame(decoder, decoded);
-    if (rc == 0) return decoded;
-    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA) failed = true;
+    if (rc == 0)
+        return decoded;
+    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA)
+        failed = true;
     return nullptr;
 }
 
@@ -67,7 +76,8 @@ int64_t CVideoTranscoder::FrameTime(const AVFrame* f) {
 }
 
 void CVideoTranscoder::Restart() {
-    if (!decoder) return;
+    if (!decoder)
+        return;
     avcodec_flush_buffers(decoder);
 }
 
@@ -88,15 +98,18 @@ bool CVideoTranscoder::Encode(AVFrame* in, int64_t timeUs, std::vector<CMediaPac
         converted->format = AV_PIX_FMT_YUV420P;
         converted->width = settings.width;
         converted->height = settings.height;
-        if (av_frame_get_buffer(converted, 0) < 0) return false;
+        if (av_frame_get_buffer(converted, 0) < 0)
+            return false;
     }
     // The encoder needs strictly rising times; a repeated or stepped-back
     // picture is dropped.
-    if (timeUs <= lastUs) return true;
+    if (timeUs <= lastUs)
+        return true;
     sws = sws_getCachedContext(sws, in->width, in->height, AVPixelFormat(in->format),
                                settings.width, settings.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
                                nullptr, nullptr, nullptr);
-    if (!sws || av_frame_make_writable(converted) < 0) return false;
+    if (!sws || av_frame_make_writable(converted) < 0)
+        return false;
     sws_scale(sws, in->data, in->linesize, 0, in->height, converted->data, converted->linesize);
     converted->pts = timeUs;
     lastUs = timeUs;

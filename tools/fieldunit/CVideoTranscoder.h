@@ -31,10 +31,12 @@ public:
     // toUs turns a timestamp of the stream into stream time in microseconds.
     template <typename ToUs>
     bool Push(const AVPacket* packet, ToUs toUs, std::vector<CMediaPacket>& out) {
-        if (!Send(packet)) return false;
+        if (!Send(packet))
+            return false;
         AVFrame* f;
         while ((f = NextFrame()) != nullptr)
-            if (!Encode(f, toUs(FrameTime(f)), out)) return false;
+            if (!Encode(f, toUs(FrameTime(f)), out))
+                return false;
         return !failed;
     }
     // Makes the decoder ready for the next pass of a looped file.

@@ -13,12 +13,15 @@ void Put32(uint8_t* p, uint32_t v) {
 }
 } // namespace
 
-CWavWriter::~CWavWriter() { Close(); }
+CWavWriter::~CWavWriter() {
+    Close();
+}
 
 bool CWavWriter::Open(const std::string& path, int sampleRate, int channelCount) {
     Close();
     file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
+    if (!file)
+        return false;
     rate = sampleRate;
     channels = channelCount;
     dataBytes = 0;
@@ -26,24 +29,29 @@ bool CWavWriter::Open(const std::string& path, int sampleRate, int channelCount)
 }
 
 bool CWavWriter::SetFormat(int sampleRate, int channelCount) {
-    if (dataBytes > 0) return sampleRate == rate && channelCount == channels;
+    if (dataBytes > 0)
+        return sampleRate == rate && channelCount == channels;
     rate = sampleRate;
     channels = channelCount;
     return UpdateHeader();
 }
 
 bool CWavWriter::Write(const int16_t* samples, size_t count) {
-    if (!file) return false;
+    if (!file)
+        return false;
     uint64_t bytes = uint64_t(count) * 2;
-    if (dataBytes + bytes > kMaxData) return false;
+    if (dataBytes + bytes > kMaxData)
+        return false;
     // WAV is little-endian, as are the machines this runs on.
-    if (std::fwrite(samples, 2, count, file) != count) return false;
+    if (std::fwrite(samples, 2, count, file) != count)
+        return false;
     dataBytes += bytes;
     return true;
 }
 
 bool CWavWriter::UpdateHeader() {
-    if (!file) return false;
+    if (!file)
+        return false;
     uint8_t h[44];
     const uint32_t blockAlign = uint32_t(channels) * 2;
     std::copy_n("RIFF", 4, h);
@@ -60,13 +68,15 @@ bool CWavWriter::UpdateHeader() {
     Put32(h + 40, uint32_t(dataBytes));
     long end = std::ftell(file);
     bool ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, file) == sizeof h;
-    if (end > long(sizeof h)) ok &= std::fseek(file, end, SEEK_SET) == 0;
+    if (end > long(sizeof h))
+        ok &= std::fseek(file, end, SEEK_SET) == 0;
     ok &= std::fflush(file) == 0;
     return ok;
 }
 
 void CWavWriter::Close() {
-    if (!file) return;
+    if (!file)
+        return;
     UpdateHeader();
     std::fclose(file);
     file = nullptr;

@@ -16,7 +16,9 @@ namespace {
 std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnSignal(int) { stopRequested = true; }
+extern "C" void OnSignal(int) {
+    stopRequested = true;
+}
 } // namespace
 
 int main(int argc, char** argv) {
