@@ -103,6 +103,17 @@ std::string Address(const FieldListener& l) {
     return "127.0.0.1:" + std::to_string(l.Port());
 }
 
+// Sends return audio payloads as the studio does: 44100 Hz stereo headers.
+bool SendReturn(FieldListener& studio, const std::vector<std::vector<uint8_t>>& payloads) {
+    for (auto& p : payloads) {
+        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
+                                    44100, 2);
+        if (!studio.Send(h.bytes, sizeof h.bytes) || !studio.Send(p.data(), p.size()))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // ---- Parts ---------------------------------------------------------------
@@ -276,12 +287,7 @@ TEST(FieldUnitReturn, WritesTheStudiosToneToWav) {
     studio.StartReading();
     auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 20);
     ASSERT_EQ(payloads.size(), 20u);
-    for (auto& p : payloads) {
-        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
-                                    44100, 2);
-        ASSERT_TRUE(studio.Send(h.bytes, sizeof h.bytes));
-        ASSERT_TRUE(studio.Send(p.data(), p.size()));
-    }
+    ASSERT_TRUE(SendReturn(studio, payloads));
     ASSERT_TRUE(studio.WaitForEnd(60s));
     studio.CloseConnection();
     EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
@@ -386,12 +392,7 @@ TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
         {Address(studio), "--size", "160x120", "--fps", "10", "--return-audio", wavPath}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
-    for (auto& p : fieldmedia::ReturnAudio(44100, 2, 1000, 5)) {
-        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
-                                    44100, 2);
-        studio.Send(h.bytes, sizeof h.bytes);
-        studio.Send(p.data(), p.size());
-    }
+    SendReturn(studio, fieldmedia::ReturnAudio(44100, 2, 1000, 5));
     ASSERT_TRUE(unit.WaitForOutput("return audio: AAC 44100 Hz", 20s)) << unit.Output();
     ASSERT_TRUE(studio.WaitForPackets(10, 20s));
     unit.Signal(SIGTERM);
@@ -553,12 +554,7 @@ int RunPlaying(const std::string& device, std::string& output) {
     if (!studio.Accept(20s))
         return -3;
     studio.StartReading();
-    for (auto& p : fieldmedia::ReturnAudio(44100, 2, 1000, 10)) {
-        auto h = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, uint32_t(p.size()),
-                                    44100, 2);
-        studio.Send(h.bytes, sizeof h.bytes);
-        studio.Send(p.data(), p.size());
-    }
+    SendReturn(studio, fieldmedia::ReturnAudio(44100, 2, 1000, 10));
     studio.WaitForEnd(60s);
     studio.CloseConnection();
     int code = unit.Wait(30s);
