@@ -289,8 +289,10 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "CCaptureTest";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics are gone by the time static objects
+    // would be, at exit.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 QString LabelText(QWidget* dialog, const char* name) {
