@@ -1,0 +1,300 @@
+// Return audio over the test set-up's loopback: clicks played into
+// "Studio_Mic_Feed" are captured from "Studio_Mic", encoded and sent to a field
+// unit on 127.0.0.1, which times their arrival. Prints packets sent, chunks
+// dropped, click-to-packet latency and the encoding cost per packet.
+//
+//   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
+#include "capture/CNetwork.h"
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "platform/SdlAudio.h"
+
+#include <SDL.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <numbers>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PrintingLine : public CErrorLine {
+public:
+    void SetText(const std::u16string& text) override {
+        std::string narrow(text.begin(), text.end());
+        std::fprintf(stderr, "error line: %s\n", narrow.c_str());
+    }
+};
+
+// Silence with a short loud burst once a second; remembers when each burst was
+// handed to the output device.
+class ClickPlayer {
+public:
+    bool Open() {
+        SDL_AudioSpec want{}, have{};
+        want.freq = 44100;
+        want.format = AUDIO_S16LSB;
+        want.channels = 2;
+        want.samples = 1024;
+        want.callback = &ClickPlayer::Fill;
+        want.userdata = this;
+        id = SDL_OpenAudioDevice("Studio_Mic_Feed", 0, &want, &have, 0);
+        if (id) SDL_PauseAudioDevice(id, 0);
+        return id != 0;
+    }
+    ~ClickPlayer() {
+        if (id) SDL_CloseAudioDevice(id);
+    }
+    std::vector<Clock::time_point> Clicks() {
+        std::lock_guard guard(lock);
+        return clicks;
+    }
+
+private:
+    static constexpr int kPeriod = 44100;     // one click a second
+    static constexpr int kClickFrames = 441;  // 10 ms
+
+    static void SDLCALL Fill(void* self, Uint8* stream, int length) {
+        auto* p = static_cast<ClickPlayer*>(self);
+        auto now = Clock::now();
+        auto* out = reinterpret_cast<int16_t*>(stream);
+        int frames = length / 4;
+        for (int i = 0; i < frames; ++i, ++p->position) {
+            int at = static_cast<int>(p->position % kPeriod);
+            int16_t v = 0;
+            if (at < kClickFrames) {
+                v = static_cast<int16_t>(26000 * std::sin(2 * std::numbers::pi * 2000 * at / 44100.0));
+                if (at == 0 && p->position > 0) {
+                    std::lock_guard guard(p->lock);
+                    p->clicks.push_back(now + std::chrono::microseconds(int64_t(i) * 1000000 / 44100));
+                }
+            }
+            out[2 * i] = out[2 * i + 1] = v;
+        }
+    }
+
+    platform::CSdlAudio sdl;
+    SDL_AudioDeviceID id = 0;
+    int64_t position = 0;
+    std::mutex lock;
+    std::vector<Clock::time_point> clicks;
+};
+
+// Arrival time and loudest decoded sample of each return packet.
+struct Arrival {
+    Clock::time_point time;
+    float peak = 0;
+};
+
+class FieldUnit {
+public:
+    ~FieldUnit() {
+        stop = true;
+        if (reader.joinable()) reader.join();
+        if (sock != INVALID_SOCKET) closesocket(sock);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&context);
+    }
+    bool Connect(uint16_t port) {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+        context = avcodec_alloc_context3(codec);
+        if (!context || avcodec_open2(context, codec, nullptr) < 0) return false;
+        frame = av_frame_alloc();
+        packet = av_packet_alloc();
+        sock = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < 250; ++i) {
+            if (connect(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                reader = std::thread(&FieldUnit::Read, this);
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    std::vector<Arrival> Arrivals() {
+        std::lock_guard guard(lock);
+        return arrivals;
+    }
+
+private:
+    bool ReceiveAll(uint8_t* p, size_t n) {
+        while (n > 0) {
+            if (stop) return false;
+            pollfd pfd{sock, POLLIN, 0};
+            if (poll(&pfd, 1, 100) <= 0) continue;
+            auto got = recv(sock, p, n, 0);
+            if (got <= 0) return false;
+            p += got;
+            n -= size_t(got);
+        }
+        return true;
+    }
+    void Read() {
+        std::vector<uint8_t> payload;
+        PacketHeader header;
+        while (ReceiveAll(header.bytes, 12)) {
+            payload.assign(header.PayloadLength() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+            if (!ReceiveAll(payload.data(), header.PayloadLength())) break;
+            Arrival arrival{Clock::now(), Peak(payload.data(), header.PayloadLength())};
+            std::lock_guard guard(lock);
+            arrivals.push_back(arrival);
+        }
+    }
+    float Peak(uint8_t* data, size_t length) {
+        float peak = 0;
+        size_t at = 0;
+        while (at + 7 <= length) {
+            const uint8_t* p = data + at;
+            size_t frameLength = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
+            if (frameLength < 7 || at + frameLength > length) break;
+            packet->data = data + at;
+            packet->size = static_cast<int>(frameLength);
+            if (avcodec_send_packet(context, packet) == 0) {
+                while (avcodec_receive_frame(context, frame) == 0) {
+                    auto* s = reinterpret_cast<const float*>(frame->extended_data[0]);
+                    for (int i = 0; i < frame->nb_samples; ++i) peak = std::max(peak, std::fabs(s[i]));
+                }
+            }
+            at += frameLength;
+        }
+        return peak;
+    }
+
+    SOCKET sock = INVALID_SOCKET;
+    std::atomic<bool> stop{false};
+    std::thread reader;
+    AVCodecContext* context = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    std::mutex lock;
+    std::vector<Arrival> arrivals;
+};
+
+uint16_t FreePort() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 60;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+    }
+    if (seconds <= 0) seconds = 60;
+
+    WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
+    SessionContext session;
+    ClearSessionContext(session);
+    uint16_t port = FreePort();
+    session.port = port;
+    SetSessionAddress(session, "127.0.0.1");
+    session.playbackFormat = &playback;
+    session.captureFormat = &capture;
+    session.outputDevice = -1;
+    session.audioSource = 1;
+    SetSessionAudioSourceName(session, u"Studio_Mic");
+    PrintingLine line;
+    CErrorHandler handler(&line);
+    session.errorHandler = &handler;
+
+    ClickPlayer clicks;
+    if (!clicks.Open()) {
+        std::fprintf(stderr, "cannot play into Studio_Mic_Feed (run under scripts/headless.sh)\n");
+        return 1;
+    }
+    auto server = std::make_unique<CGateway>(&session);
+    server->Start(0);
+    FieldUnit unit;
+    if (!unit.Connect(port)) {
+        std::fprintf(stderr, "cannot connect to the server\n");
+        return 1;
+    }
+    while (!session.sender.load()) std::this_thread::sleep_for(5ms);
+    // The idle sink's first buffer may take a while: time from the first packet.
+    auto waitUntil = Clock::now() + 10s;
+    while (unit.Arrivals().empty() && Clock::now() < waitUntil) std::this_thread::sleep_for(10ms);
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    auto end = Clock::now();
+
+    CNetwork::Counters counters = session.sender.load()->GetCounters();
+    uint64_t ringBytes = session.sender.load()->CaptureBytesDropped();
+    int32_t chunkSize = session.chunkSize;
+    auto arrivals = unit.Arrivals();
+    auto clickTimes = clicks.Clicks();
+
+    server->Terminate();
+    server->CloseListener();
+    server->WaitFor(30000);
+    server.reset();
+
+    // Each click is found in the first packet after it that carries it.
+    std::vector<double> latencies;
+    int missed = 0;
+    for (auto click : clickTimes) {
+        if (click < start || click > end - 1s) continue;
+        auto it = std::find_if(arrivals.begin(), arrivals.end(),
+                               [&](const Arrival& a) { return a.time > click && a.peak > 0.2f; });
+        if (it == arrivals.end() || it->time - click > 900ms) {
+            ++missed;
+            continue;
+        }
+        latencies.push_back(Ms(it->time - click));
+    }
+    std::sort(latencies.begin(), latencies.end());
+    size_t received = std::count_if(arrivals.begin(), arrivals.end(),
+                                    [&](const Arrival& a) { return a.time >= start && a.time < end; });
+    double expected = std::chrono::duration<double>(end - start).count() *
+                      capture.nAvgBytesPerSec / std::max(chunkSize, 1);
+
+    std::printf("return audio, %d s of loopback capture, chunk %d bytes\n", seconds, chunkSize);
+    std::printf("  packets sent            %llu in all, %zu in the measured %d s (%.1f chunks expected)\n",
+                (unsigned long long)counters.packetsSent, received, seconds, expected);
+    std::printf("  chunks dropped          %llu by the sender, %llu by the capture ring\n",
+                (unsigned long long)counters.chunksDropped,
+                (unsigned long long)(chunkSize > 0 ? ringBytes / uint64_t(chunkSize) : 0));
+    std::printf("  frames failed to encode %llu\n", (unsigned long long)counters.framesSkipped);
+    if (!latencies.empty())
+        std::printf("  click latency           median %.1f ms, max %.1f ms, min %.1f ms over %zu clicks"
+                    " (%d not found)\n",
+                    latencies[latencies.size() / 2], latencies.back(), latencies.front(),
+                    latencies.size(), missed);
+    else
+        std::printf("  click latency           no click found (%d missed)\n", missed);
+    if (counters.chunks > 0)
+        std::printf("  encode cost per packet  %.3f ms (five frames)\n",
+                    counters.encodeNanoseconds / 1e6 / double(counters.chunks));
+    return 0;
+}
