@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QOpenGLContext>
 #include <QOpenGLShaderProgram>
+#include <QScreen>
+#include <QTimer>
 
 #include <cstring>
 #include <utility>
@@ -105,13 +107,23 @@ void CVideoSurface::ScheduleUpdate() {
     // At most one request waits in the GUI thread's queue; the paint it
     // causes takes whatever picture is newest by then.
     if (updateQueued.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            updateQueued = false;
-            update();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { PaintSoon(); }, Qt::QueuedConnection);
+}
+
+void CVideoSurface::PaintSoon() {
+    // Painting more often than the screen refreshes shows nothing more and
+    // takes time from decoding; such pictures wait for the next refresh, and
+    // newer ones replace them meanwhile.
+    qreal hz = screen() ? screen()->refreshRate() : 0;
+    auto interval = std::chrono::microseconds(int64_t(1e6 / (hz >= 20 && hz <= 500 ? hz : 60)));
+    auto since = std::chrono::steady_clock::now() - lastPaint;
+    if (since < interval) {
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(interval - since);
+        QTimer::singleShot(wait, this, [this] { PaintSoon(); });
+        return;
+    }
+    updateQueued = false;
+    repaint();
 }
 
 void CVideoSurface::initializeGL() {
@@ -185,6 +197,7 @@ void CVideoSurface::Upload(const Picture& picture) {
 }
 
 void CVideoSurface::paintGL() {
+    lastPaint = std::chrono::steady_clock::now();
     bool fresh = false;
     {
         std::lock_guard guard(mutex);

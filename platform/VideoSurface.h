@@ -11,6 +11,7 @@
 #include <QOpenGLWidget>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -54,6 +55,7 @@ private:
     };
 
     void ScheduleUpdate();
+    void PaintSoon();
     void Upload(const Picture& picture);
     void ReleaseGL();
 
@@ -66,6 +68,7 @@ private:
     Picture shown;
     bool hasShown = false;
     std::atomic<bool> updateQueued{false};
+    std::chrono::steady_clock::time_point lastPaint; // GUI thread only
 
     std::atomic<uint32_t> presented{0};
     std::atomic<uint32_t> painted{0};
