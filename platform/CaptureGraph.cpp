@@ -140,7 +140,7 @@ class CCaptureStream {
 public:
     CCaptureStream(std::shared_ptr<CCaptureFilter> capture, std::shared_ptr<CSampleGrabber> grabber)
         : capture(std::move(capture)), grabber(std::move(grabber)) {}
-    ~CCaptureStream() { Stop(); }
+    virtual ~CCaptureStream() { Stop(); }
 
     HRESULT Open();
     HRESULT Run();
@@ -248,7 +248,8 @@ void SDLCALL CCaptureStream::Captured(void* self, Uint8* data, int length) {
     {
         std::lock_guard guard(s->ringLock);
         size_t capacity = s->ring.size();
-        if (s->stopping || n > capacity - s->held) {
+        if (s->stopping) return;
+        if (n > capacity - s->held) {
             // Whole device buffers only, so that the stream stays frame aligned.
             s->capture->bytesDropped += n;
             return;
