@@ -1,6 +1,7 @@
 #include "MonitorRecorder.h"
 
 #include "TestClient.h"
+#include "platform/AudioOut.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -13,6 +14,24 @@
 extern char** environ;
 
 namespace testing_support {
+
+bool WarmUpAudioOutput(const std::string& device, std::chrono::milliseconds timeout) {
+    platform::CAudioOut out;
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    if (!out.Open(platform::CAudioOut::FindDevice(device), format))
+        return false;
+    std::vector<uint8_t> silence(4096 * 4);
+    platform::WAVEHDR headers[2];
+    for (auto& h : headers) {
+        h.lpData = silence.data();
+        h.dwBufferLength = static_cast<uint32_t>(silence.size());
+        out.Prepare(&h);
+        out.Write(&h);
+    }
+    bool done = WaitUntil([&] { return (headers[1].dwFlags & platform::WHDR_DONE) != 0; }, timeout);
+    out.Close();
+    return done;
+}
 
 MonitorRecorder::~MonitorRecorder() {
     Stop();

@@ -14,6 +14,13 @@
 
 namespace testing_support {
 
+// The first output stream of a process on the test sound server stalls for
+// about two seconds after its first buffer; later ones start at once. Plays a
+// little silence on device until it has gone through, so that a test's own
+// stream starts at once. True when it did within timeout.
+bool WarmUpAudioOutput(const std::string& device,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 class MonitorRecorder {
 public:
     MonitorRecorder() = default;
