@@ -44,10 +44,13 @@ namespace {
 constexpr int kFrames = 300;
 constexpr int kFrameRate = 30;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return NAN;
+    if (v.empty())
+        return NAN;
     std::sort(v.begin(), v.end());
     size_t i = size_t(std::ceil(p / 100.0 * double(v.size()))) - 1;
     return v[std::min(i, v.size() - 1)];
@@ -57,13 +60,15 @@ double Percentile(std::vector<double> v, double p) {
 // spinning loop would take a core from the decoder.
 bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
-    if (cond()) return true;
+    if (cond())
+        return true;
     QEventLoop loop;
     QTimer poll;
     bool held = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         held = cond();
-        if (held || Clock::now() > deadline) loop.quit();
+        if (held || Clock::now() > deadline)
+            loop.quit();
     });
     poll.start(2);
     loop.exec();
@@ -85,12 +90,14 @@ void MakeClip(Clip& clip) {
     const int tw = w + 2 * kFrames, th = h + kFrames;
     std::vector<uint8_t> noise(size_t(tw) * th), texture(size_t(tw) * th);
     std::mt19937 random(1);
-    for (auto& b : noise) b = uint8_t(random());
+    for (auto& b : noise)
+        b = uint8_t(random());
     for (int y = 1; y < th - 1; ++y)
         for (int x = 1; x < tw - 1; ++x) {
             int sum = 0;
             for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) sum += noise[size_t(y + dy) * tw + x + dx];
+                for (int dx = -1; dx <= 1; ++dx)
+                    sum += noise[size_t(y + dy) * tw + x + dx];
             texture[size_t(y) * tw + x] = uint8_t(40 + sum / 9 * 160 / 255);
         }
 
@@ -103,7 +110,8 @@ void MakeClip(Clip& clip) {
     settings.bitRate = clip.bitRate;
     settings.threads = 2;
     H264Maker maker(settings);
-    if (!maker.Ok()) return;
+    if (!maker.Ok())
+        return;
     std::vector<uint8_t> picture(testing_support::I420Size(w, h));
     for (int i = 0; i < kFrames; ++i) {
         uint8_t* y = picture.data();
@@ -139,7 +147,8 @@ DecodeFigures DecodeAlone(const Clip& clip, bool frameThreads) {
     }
     AVFrame* frame = av_frame_alloc();
     AVPacket* packet = av_packet_alloc();
-    if (avcodec_open2(context, codec, nullptr) < 0) return figures;
+    if (avcodec_open2(context, codec, nullptr) < 0)
+        return figures;
     std::vector<double> perPacket;
     int pictures = 0;
     auto start = Clock::now();
@@ -148,11 +157,13 @@ DecodeFigures DecodeAlone(const Clip& clip, bool frameThreads) {
         packet->data = const_cast<uint8_t*>(p.data.data());
         packet->size = int(p.data.size());
         avcodec_send_packet(context, packet);
-        while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+        while (avcodec_receive_frame(context, frame) == 0)
+            ++pictures;
         perPacket.push_back(Ms(Clock::now() - t));
     }
     avcodec_send_packet(context, nullptr);
-    while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+    while (avcodec_receive_frame(context, frame) == 0)
+        ++pictures;
     double seconds = Ms(Clock::now() - start) / 1000;
     figures.fps = pictures / seconds;
     figures.medianMs = Percentile(perPacket, 50);
@@ -175,7 +186,8 @@ protected:
         uint32_t newest = GetCounters().presented;
         uint32_t before = GetCounters().painted;
         CVideoSurface::paintGL();
-        if (GetCounters().painted == before || newest == 0 || newest > kFrames) return;
+        if (GetCounters().painted == before || newest == 0 || newest > kFrames)
+            return;
         glFinish();
         drawn[newest - 1] = Clock::now();
         paintMs.push_back(Ms(drawn[newest - 1] - start));
@@ -190,7 +202,8 @@ public:
     void Present(const uint8_t* i420, int32_t width, int32_t height, const DrawRect& dst,
                  bool keyFrame) override {
         uint32_t n = count;
-        if (n < kFrames) handed[n] = Clock::now();
+        if (n < kFrames)
+            handed[n] = Clock::now();
         count = n + 1;
         surface->Present(i420, width, height, dst, keyFrame);
     }
@@ -252,7 +265,8 @@ PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bo
     Clock::time_point start = Clock::now();
     std::thread sender([&] {
         for (size_t i = 0; i < clip.packets.size(); ++i) {
-            if (paced) std::this_thread::sleep_until(start + i * 1000000us / kFrameRate);
+            if (paced)
+                std::this_thread::sleep_until(start + i * 1000000us / kFrameRate);
             const H264Packet& p = clip.packets[i];
             client.SendPacket(kPacketVideo, p.key, uint16_t(clip.width), uint16_t(clip.height),
                               p.data);
@@ -270,10 +284,12 @@ PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bo
     figures.painted = surface.GetCounters().painted;
     figures.paintMs = surface.paintMs;
     uint32_t handed = std::min<uint32_t>(window.count, kFrames);
-    if (handed > 0) figures.fps = handed / (Ms(window.handed[handed - 1] - start) / 1000);
+    if (handed > 0)
+        figures.fps = handed / (Ms(window.handed[handed - 1] - start) / 1000);
     for (uint32_t i = 0; i < handed; ++i) {
         figures.toHanded.push_back(Ms(window.handed[i] - sent[i]));
-        if (surface.drawn[i] != Clock::time_point{}) figures.toDrawn.push_back(Ms(surface.drawn[i] - sent[i]));
+        if (surface.drawn[i] != Clock::time_point{})
+            figures.toDrawn.push_back(Ms(surface.drawn[i] - sent[i]));
     }
 
     server->Terminate();
@@ -293,8 +309,8 @@ int main(int argc, char** argv) {
 
     std::printf("video path benchmark: %d frames per clip at %d fps, libx264 zero latency, 4 "
                 "slices; drawn into %s (%d x %d at %d, %d)\n",
-                kFrames, kFrameRate, full ? "a full window" : "the panel", rect.width,
-                rect.height, rect.left, rect.top);
+                kFrames, kFrameRate, full ? "a full window" : "the panel", rect.width, rect.height,
+                rect.left, rect.top);
     Clip clips[] = {{"1080p30", 1920, 1080, 8000000, {}}, {"720p30", 1280, 720, 4000000, {}}};
     for (Clip& clip : clips) {
         MakeClip(clip);
@@ -303,7 +319,8 @@ int main(int argc, char** argv) {
             continue;
         }
         size_t bytes = 0;
-        for (auto& p : clip.packets) bytes += p.data.size();
+        for (auto& p : clip.packets)
+            bytes += p.data.size();
         std::printf("\n%s: %d x %d, %.2f Mbit/s\n", clip.name, clip.width, clip.height,
                     bytes * 8.0 / (double(kFrames) / kFrameRate) / 1e6);
 
@@ -314,11 +331,14 @@ int main(int argc, char** argv) {
         PathFigures unpaced;
         for (int round = 0; round < 3; ++round) {
             DecodeFigures s = DecodeAlone(clip, false);
-            if (s.fps > slice.fps) slice = s;
+            if (s.fps > slice.fps)
+                slice = s;
             PathFigures u = RunPath(clip, rect, windowSize, false);
-            if (u.fps > unpaced.fps) unpaced = u;
+            if (u.fps > unpaced.fps)
+                unpaced = u;
             DecodeFigures f = DecodeAlone(clip, true);
-            if (f.fps > frame.fps) frame = f;
+            if (f.fps > frame.fps)
+                frame = f;
         }
         PathFigures paced = RunPath(clip, rect, windowSize, true);
 

@@ -14,21 +14,26 @@ CVideoDecoder::~CVideoDecoder() {
 int32_t CVideoDecoder::Open(SessionContext* session) {
     Close();
     codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    if (!codec) return 0;
+    if (!codec)
+        return 0;
     context = avcodec_alloc_context3(codec);
-    if (!context) return 0;
+    if (!context)
+        return 0;
     context->bit_rate = session->videoBitRate;
-    if (session->videoFrameRate > 0) context->time_base = AVRational{1, session->videoFrameRate};
+    if (session->videoFrameRate > 0)
+        context->time_base = AVRational{1, session->videoFrameRate};
     context->width = session->videoWidth;
     context->height = session->videoHeight;
     context->pix_fmt = AV_PIX_FMT_YUV420P;
-    if (session->videoKeyInterval > 0) context->gop_size = session->videoKeyInterval;
+    if (session->videoKeyInterval > 0)
+        context->gop_size = session->videoKeyInterval;
     // Frame threading holds pictures back by one packet per thread; slices
     // decoded in parallel do not.
     context->thread_count = 2;
     context->thread_type = FF_THREAD_SLICE;
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    if (avcodec_open2(context, codec, nullptr) < 0) return 0;
+    if (avcodec_open2(context, codec, nullptr) < 0)
+        return 0;
 
     picture = av_frame_alloc();
     spare = av_frame_alloc();
@@ -65,13 +70,15 @@ int32_t CVideoDecoder::Decode(const uint8_t* data, uint32_t length, uint8_t* out
     }
     packet->data = nullptr;
     packet->size = 0;
-    if (result < 0) return 0;
+    if (result < 0)
+        return 0;
 
     while (avcodec_receive_frame(context, spare) == 0) {
         std::swap(picture, spare);
         gotPicture = 1;
     }
-    if (!gotPicture) return 0;
+    if (!gotPicture)
+        return 0;
 
     // Only 8-bit 4:2:0 fits the packed layout; anything else is dropped.
     if ((picture->format != AV_PIX_FMT_YUV420P && picture->format != AV_PIX_FMT_YUVJ420P) ||
@@ -104,23 +111,30 @@ int32_t CVideoDecoder::CopyPicture(uint8_t* out) {
     return 1;
 }
 
-int32_t CVideoDecoder::PictureWidth() const { return gotPicture && picture ? picture->width : 0; }
+int32_t CVideoDecoder::PictureWidth() const {
+    return gotPicture && picture ? picture->width : 0;
+}
 
 int32_t CVideoDecoder::PictureHeight() const {
     return gotPicture && picture ? picture->height : 0;
 }
 
 int64_t CVideoDecoder::CopySize(int32_t w, int32_t h) {
-    if (w <= 0 || h <= 0) return 0;
+    if (w <= 0 || h <= 0)
+        return 0;
     return int64_t(w) * h + 2 * int64_t(w / 2) * (h / 2);
 }
 
 void CVideoDecoder::Close() {
-    if (context) avcodec_free_context(&context);
+    if (context)
+        avcodec_free_context(&context);
     context = nullptr;
-    if (picture) av_frame_free(&picture);
-    if (spare) av_frame_free(&spare);
-    if (packet) av_packet_free(&packet);
+    if (picture)
+        av_frame_free(&picture);
+    if (spare)
+        av_frame_free(&spare);
+    if (packet)
+        av_packet_free(&packet);
     picture = spare = nullptr;
     packet = nullptr;
     gotPicture = 0;

@@ -4,39 +4,46 @@
 
 CVideoRenderer::CVideoRenderer() = default;
 
-CVideoRenderer::~CVideoRenderer() { Close(); }
+CVideoRenderer::~CVideoRenderer() {
+    Close();
+}
 
 bool CVideoRenderer::SizeAllowed(int32_t w, int32_t h) {
     return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && int64_t(w) * h <= kMaxArea;
 }
 
 int32_t CVideoRenderer::ImageSize(int32_t w, int32_t h) {
-    if (!SizeAllowed(w, h)) return 0;
+    if (!SizeAllowed(w, h))
+        return 0;
     return w * h * 3 / 2;
 }
 
 int32_t CVideoRenderer::Open(SessionContext* s) {
     ++opens;
-    if (open) Close();
+    if (open)
+        Close();
     open = true;
     session = s;
     window = s->videoWindow;
     // An absurd or empty size from the header opens nothing: every Draw then
     // skips until the next Open.
-    if (!Resize(s->videoWidth, s->videoHeight)) return 0;
+    if (!Resize(s->videoWidth, s->videoHeight))
+        return 0;
     decoderOpen = decoder.Open(s) != 0;
     return decoderOpen ? 1 : 0;
 }
 
 bool CVideoRenderer::Resize(int32_t w, int32_t h) {
     int32_t size = ImageSize(w, h);
-    if (size <= 0) return false;
+    if (size <= 0)
+        return false;
     // The copy writes a little less than the image size when a side is odd.
     if (size > frameBufferSize) {
         frameBuffer.reset();
         frameBufferSize = 0;
         frameBuffer.reset(new (std::nothrow) uint8_t[size_t(size)]);
-        if (!frameBuffer) return false;
+        if (!frameBuffer)
+            return false;
         frameBufferSize = size;
     }
     width = w;
@@ -51,17 +58,22 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         std::atomic<uint32_t>& count;
         ~CountOnReturn() { ++count; }
     } counted{draws};
-    if (!frameBuffer || !decoderOpen) return;
+    if (!frameBuffer || !decoderOpen)
+        return;
     if (!decoder.Decode(data, length, frameBuffer.get())) {
-        if (!decoder.SizeDiffers()) return;
+        if (!decoder.SizeDiffers())
+            return;
         // The stream is not the size its header announced, or it changed
         // size: lay the buffer out anew for the picture that came.
         // A refused size drops the picture and keeps the old layout.
-        if (!Resize(decoder.PictureWidth(), decoder.PictureHeight())) return;
-        if (!decoder.CopyPicture(frameBuffer.get())) return;
+        if (!Resize(decoder.PictureWidth(), decoder.PictureHeight()))
+            return;
+        if (!decoder.CopyPicture(frameBuffer.get()))
+            return;
     }
     platform::CVideoWindow* target = window;
-    if (!target) return;
+    if (!target)
+        return;
     platform::DrawRect dst{session->drawLeft, session->drawTop, session->drawWidth,
                            session->drawHeight};
     target->Present(frameBuffer.get(), width, height, dst, keyFrame != 0);
@@ -69,7 +81,8 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
 }
 
 void CVideoRenderer::Close() {
-    if (!open) return;
+    if (!open)
+        return;
     open = false;
     window = nullptr;
     decoder.Close();

@@ -68,9 +68,10 @@ CVideoSurface::~CVideoSurface() {
     }
 }
 
-void CVideoSurface::Present(const uint8_t* i420, int32_t width, int32_t height,
-                            const DrawRect& dst, bool keyFrame) {
-    if (!i420 || width < 2 || height < 2 || width > kMaxSide || height > kMaxSide) return;
+void CVideoSurface::Present(const uint8_t* i420, int32_t width, int32_t height, const DrawRect& dst,
+                            bool keyFrame) {
+    if (!i420 || width < 2 || height < 2 || width > kMaxSide || height > kMaxSide)
+        return;
     size_t luma = size_t(width) * size_t(height);
     size_t chroma = size_t(width / 2) * size_t(height / 2);
     {
@@ -106,8 +107,10 @@ CVideoSurface::Counters CVideoSurface::GetCounters() const {
 void CVideoSurface::ScheduleUpdate() {
     // At most one request waits in the GUI thread's queue; the paint it
     // causes takes whatever picture is newest by then.
-    if (updateQueued.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this] { PaintSoon(); }, Qt::QueuedConnection);
+    if (updateQueued.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this, [this] { PaintSoon(); }, Qt::QueuedConnection);
 }
 
 void CVideoSurface::PaintSoon() {
@@ -169,7 +172,8 @@ void CVideoSurface::initializeGL() {
 }
 
 void CVideoSurface::ReleaseGL() {
-    if (textures[0]) glDeleteTextures(3, textures);
+    if (textures[0])
+        glDeleteTextures(3, textures);
     textures[0] = textures[1] = textures[2] = 0;
     textureWidth = textureHeight = 0;
     program.reset();
@@ -184,8 +188,8 @@ void CVideoSurface::Upload(const Picture& picture) {
     for (int i = 0; i < 3; ++i) {
         glBindTexture(GL_TEXTURE_2D, textures[i]);
         if (resize)
-            glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, sizes[i][0], sizes[i][1], 0,
-                         pixelFormat, GL_UNSIGNED_BYTE, plane);
+            glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, sizes[i][0], sizes[i][1], 0, pixelFormat,
+                         GL_UNSIGNED_BYTE, plane);
         else
             glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, sizes[i][0], sizes[i][1], pixelFormat,
                             GL_UNSIGNED_BYTE, plane);
@@ -215,16 +219,20 @@ void CVideoSurface::paintGL() {
 
     glClearColor(0.f, 0.f, 0.f, 1.f);
     glClear(GL_COLOR_BUFFER_BIT);
-    if (!hasShown || !program) return;
+    if (!hasShown || !program)
+        return;
     // After a context change the textures are empty: upload the picture again.
-    if (fresh || textureWidth == 0) Upload(shown);
-    if (fresh) ++painted;
+    if (fresh || textureWidth == 0)
+        Upload(shown);
+    if (fresh)
+        ++painted;
 
     // The rectangle is in widget pixels from the top left; GL counts from
     // the bottom left in device pixels. What lies outside stays black.
     const qreal ratio = devicePixelRatioF();
     const DrawRect& r = shown.dst;
-    if (r.width <= 0 || r.height <= 0) return;
+    if (r.width <= 0 || r.height <= 0)
+        return;
     glViewport(qRound(r.left * ratio), qRound((height() - r.top - r.height) * ratio),
                qRound(r.width * ratio), qRound(r.height * ratio));
 

@@ -24,7 +24,9 @@ const Yuv kPalette[] = {YuvFromRgb(255, 0, 0),   YuvFromRgb(0, 255, 0), YuvFromR
                         YuvFromRgb(255, 255, 0), YuvFromRgb(0, 0, 0),   YuvFromRgb(255, 255, 255),
                         YuvFromRgb(90, 30, 160)};
 
-bool Near(int a, int b, int tolerance = 4) { return std::abs(a - b) <= tolerance; }
+bool Near(int a, int b, int tolerance = 4) {
+    return std::abs(a - b) <= tolerance;
+}
 
 // Every byte of [from, to) is within tolerance of value.
 ::testing::AssertionResult RegionIs(const std::vector<uint8_t>& buffer, size_t from, size_t to,
@@ -153,7 +155,8 @@ TEST_F(VideoDecoderTest, RejectedPacketIsDroppedAndTheNextDecodes) {
 
     std::vector<uint8_t> noise(5000);
     std::mt19937 random(7);
-    for (auto& b : noise) b = uint8_t(random());
+    for (auto& b : noise)
+        b = uint8_t(random());
     EXPECT_EQ(decoder.Decode(noise.data(), uint32_t(noise.size()), out.data()), 0);
     EXPECT_EQ(decoder.gotPicture, 0);
 
@@ -185,7 +188,8 @@ TEST_F(VideoDecoderTest, FreshDecoderWaitsForParameterSetsAndAKeyFrame) {
     // Joining the stream after its start, as a reopened channel does.
     ASSERT_EQ(OpenFor(320, 240), 1);
     auto out = Guarded(115200);
-    for (int i = 1; i < 4; ++i) EXPECT_EQ(Decode(clip[i], out), 0) << "packet " << i;
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(Decode(clip[i], out), 0) << "packet " << i;
     EXPECT_EQ(Decode(clip[4], out), 1);
     EXPECT_TRUE(Near(out[1000], kPalette[4].y));
     EXPECT_EQ(Decode(clip[5], out), 1);
@@ -217,13 +221,15 @@ TEST_F(VideoDecoderTest, DamagedStreamsNeverCrashNorOverrun) {
                 break;
             case 2: // a start code and noise
                 bytes.assign(2000 + random() % 60000, 0);
-                for (size_t n = 4; n < bytes.size(); ++n) bytes[n] = uint8_t(random());
+                for (size_t n = 4; n < bytes.size(); ++n)
+                    bytes[n] = uint8_t(random());
                 bytes[2] = 1;
                 bytes[3] = uint8_t(random());
                 break;
             case 3: // start codes only
                 bytes.clear();
-                for (int n = 0; n < 3000; ++n) bytes.insert(bytes.end(), {0, 0, 1});
+                for (int n = 0; n < 3000; ++n)
+                    bytes.insert(bytes.end(), {0, 0, 1});
                 break;
             default: // intact
                 break;

@@ -47,7 +47,8 @@ void EnsureApplication() {
 bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(1ms);
     }
@@ -72,15 +73,17 @@ const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255,
            << qBlue(got) << ", expected " << want.r << "," << want.g << "," << want.b;
 }
 
-std::vector<uint8_t> Solid(int w, int h, Rgb c) { return SolidPicture(w, h, YuvFromRgb(c.r, c.g, c.b)); }
+std::vector<uint8_t> Solid(int w, int h, Rgb c) {
+    return SolidPicture(w, h, YuvFromRgb(c.r, c.g, c.b));
+}
 
 // The pattern's quadrants where they show in rect, and the box of picture
 // index at its place.
 void ExpectPattern(const QImage& image, const DrawRect& r, int width, int height, int index) {
     auto at = [&](double fx, double fy, Rgb want) {
         int x = r.left + int(fx * r.width), y = r.top + int(fy * r.height);
-        EXPECT_TRUE(PixelIs(image, x, y, want)) << "at " << fx << ", " << fy << " of picture "
-                                                << index;
+        EXPECT_TRUE(PixelIs(image, x, y, want))
+            << "at " << fx << ", " << fy << " of picture " << index;
     };
     at(0.25, 0.125, kRed);
     at(0.75, 0.125, kGreen);
@@ -202,9 +205,9 @@ TEST_F(VideoChannelTest, UnusableHeaderSizesOpenNothingAndDrawNothing) {
     H264Maker maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     H264Packet key = maker.Encode(Solid(320, 240, kRed), true);
-    const std::pair<int, int> sizes[] = {{0, 0},       {0, 240},      {320, 0},    {65535, 65535},
-                                         {65535, 2},   {2, 65535},    {-320, 240}, {8194, 16},
-                                         {8192, 4322}};
+    const std::pair<int, int> sizes[] = {{0, 0},         {0, 240},   {320, 0},
+                                         {65535, 65535}, {65535, 2}, {2, 65535},
+                                         {-320, 240},    {8194, 16}, {8192, 4322}};
     for (auto [w, h] : sizes) {
         EXPECT_EQ(OpenRenderer(w, h), 0) << w << " x " << h;
         EXPECT_EQ(renderer.BufferSize(), 0) << w << " x " << h;
@@ -231,7 +234,8 @@ TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenRenderer(175, 99), 1);
     std::vector<uint8_t> grey(25851, 128);
-    for (int i = 0; i < 175 * 99; ++i) grey[i] = 180;
+    for (int i = 0; i < 175 * 99; ++i)
+        grey[i] = 180;
     Draw(maker.Encode(grey, true));
     EXPECT_EQ(renderer.GetCounters().pictures, 1u);
     EXPECT_EQ(renderer.Width(), 175);
@@ -338,7 +342,8 @@ TEST_F(VideoChannelTest, RejectedPacketDrawsNothingAndTheNextDraws) {
     EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kRed));
 
     std::vector<uint8_t> noise(3000);
-    for (size_t i = 0; i < noise.size(); ++i) noise[i] = uint8_t(i * 7 + 3);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uint8_t(i * 7 + 3);
     SendAndWait({noise, true}, 320, 240);
     EXPECT_EQ(panel->GetCounters().presented, 1u) << "nothing drawn for the rejected packet";
 
@@ -353,7 +358,8 @@ TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFram
     H264Maker maker(settings);
     ASSERT_TRUE(maker.Ok());
     StartServer();
-    for (int i = 0; i < 3; ++i) SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
+    for (int i = 0; i < 3; ++i)
+        SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
     ExpectPattern(Shown(panel.get()), kPanelRect, 320, 240, 2);
 
     // To full screen: another window, the rectangle covering it.
@@ -367,7 +373,8 @@ TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFram
     EXPECT_EQ(server->VideoCounters().closes, 1u);
 
     // The fresh decoder has no parameter sets until the next key frame.
-    for (int i = 3; i < 6; ++i) SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
+    for (int i = 3; i < 6; ++i)
+        SendAndWait(maker.Encode(PatternPicture(320, 240, i)), 320, 240);
     EXPECT_EQ(server->VideoCounters().opens, 2u);
     EXPECT_EQ(session.videoWidth, 320) << "the reopening packet's size";
     EXPECT_EQ(full->GetCounters().presented, 0u);

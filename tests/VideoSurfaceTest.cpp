@@ -38,7 +38,8 @@ void EnsureApplication() {
 bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(1ms);
     }
@@ -88,9 +89,8 @@ protected:
         surface = std::make_unique<CVideoSurface>();
         surface->resize(362, 290);
         surface->show();
-        ASSERT_TRUE(Pump([&] {
-            return surface->windowHandle() && surface->windowHandle()->isExposed();
-        }));
+        ASSERT_TRUE(
+            Pump([&] { return surface->windowHandle() && surface->windowHandle()->isExposed(); }));
     }
 
     void TearDown() override { surface.reset(); }
@@ -181,7 +181,8 @@ TEST_F(VideoSurfaceTest, ASlowDisplayShowsOnlyTheNewestPicture) {
     // presents a hundred pictures.
     const Rgb colours[] = {kRed, kGreen, kBlue, kWhite};
     std::vector<std::vector<uint8_t>> pictures;
-    for (Rgb c : colours) pictures.push_back(SolidPicture(320, 240, YuvFromRgb(c.r, c.g, c.b)));
+    for (Rgb c : colours)
+        pictures.push_back(SolidPicture(320, 240, YuvFromRgb(c.r, c.g, c.b)));
     std::thread presenter([&] {
         for (int i = 0; i < 100; ++i)
             surface->Present(pictures[i % 4].data(), 320, 240, {0, 0, 362, 290}, i == 99);

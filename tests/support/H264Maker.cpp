@@ -16,7 +16,9 @@ namespace testing_support {
 
 namespace {
 
-uint8_t Clamp(double v) { return uint8_t(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t Clamp(double v) {
+    return uint8_t(std::clamp(std::lround(v), 0L, 255L));
+}
 
 void FillRect(std::vector<uint8_t>& p, int w, int h, int x0, int y0, int x1, int y1, Yuv c) {
     uint8_t* y = p.data();
@@ -79,11 +81,14 @@ H264Maker::H264Maker(int width, int height) : H264Maker(Settings{width, height})
 H264Maker::H264Maker(const Settings& s) : settings(s) {
     // The encoder's statistics would bury the test output; a quieter level
     // set by the code under test stays.
-    if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    if (av_log_get_level() > AV_LOG_ERROR)
+        av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) return;
+    if (!codec)
+        return;
     AVCodecContext* c = avcodec_alloc_context3(codec);
-    if (!c) return;
+    if (!c)
+        return;
     c->width = s.width;
     c->height = s.height;
     c->pix_fmt = s.monochrome ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_YUV420P;
@@ -130,19 +135,21 @@ H264Maker::~H264Maker() {
 H264Packet H264Maker::Encode(const std::vector<uint8_t>& i420, bool forceKey) {
     H264Packet out;
     const int w = settings.width, h = settings.height;
-    if (!context || i420.size() < I420Size(w, h) || av_frame_make_writable(frame) < 0) return out;
+    if (!context || i420.size() < I420Size(w, h) || av_frame_make_writable(frame) < 0)
+        return out;
     const int planes = settings.monochrome ? 1 : 3;
     const int pw[3] = {w, w / 2, w / 2}, ph[3] = {h, h / 2, h / 2};
     const uint8_t* src = i420.data();
     for (int i = 0; i < planes; ++i) {
         for (int row = 0; row < ph[i]; ++row)
-            std::memcpy(frame->data[i] + size_t(row) * frame->linesize[i], src + size_t(row) * pw[i],
-                        size_t(pw[i]));
+            std::memcpy(frame->data[i] + size_t(row) * frame->linesize[i],
+                        src + size_t(row) * pw[i], size_t(pw[i]));
         src += size_t(pw[i]) * ph[i];
     }
     frame->pts = pts++;
     frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(context, frame) < 0) return out;
+    if (avcodec_send_frame(context, frame) < 0)
+        return out;
     while (avcodec_receive_packet(context, packet) == 0) {
         out.data.insert(out.data.end(), packet->data, packet->data + packet->size);
         out.key = out.key || (packet->flags & AV_PKT_FLAG_KEY) != 0;
