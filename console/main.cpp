@@ -1,11 +1,27 @@
+#include "TAboutForm.h"
+#include "TFullScreenForm.h"
+#include "TMainForm.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QMessageBox>
+
+#include <exception>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QLabel placeholder("Lumenfeed: the operator console is not built yet.");
-    placeholder.setWindowTitle("TV - Lumenfeed");
-    placeholder.setMargin(24);
-    placeholder.show();
-    return app.exec();
+    QApplication::setOrganizationName("Norvik");
+    QApplication::setApplicationName("Lumenfeed");
+    try {
+        MainForm = new TMainForm;
+        FullScreenForm = new TFullScreenForm;
+        AboutForm = new TAboutForm(MainForm);
+        MainForm->show();
+        int result = app.exec();
+        (void)result;
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "Lumenfeed", e.what());
+    }
+    delete MainForm;
+    delete FullScreenForm;
+    return 0;
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -68,7 +69,10 @@ QImage Wordmark(int w, int h) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     QFont font("DejaVu Sans", 1, QFont::Bold);
-    font.setPixelSize(int(h * 0.5));
+    int pixels = int(h * 0.5);
+    do {
+        font.setPixelSize(pixels--);
+    } while (QFontMetrics(font).horizontalAdvance("Lumenfeed") > w - 2 && pixels > 6);
     p.setFont(font);
     p.setPen(kNavy);
     p.drawText(QRect(0, 0, w, int(h * 0.72)), Qt::AlignLeft | Qt::AlignBottom, "Lumenfeed");
@@ -81,7 +85,7 @@ QImage Wordmark(int w, int h) {
     return image;
 }
 
-QImage OnAirBadge(int w, int h) {
+QImage StudioBadge(int w, int h) {
     QImage image = Canvas(w, h, false);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -97,7 +101,7 @@ QImage OnAirBadge(int w, int h) {
     font.setPixelSize(18);
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(QRect(26, 0, w - 30, h), Qt::AlignCenter, "ON AIR");
+    p.drawText(QRect(26, 0, w - 30, h), Qt::AlignCenter, "STUDIO");
     return image;
 }
 
@@ -223,7 +227,7 @@ int main(int argc, char** argv) {
     save(Mark(48), "ctx-image.png");
     save(Mark(64), "logo.png");
     save(Wordmark(136, 48), "wordmark.png");
-    save(OnAirBadge(114, 47), "on-air.jpg", "JPG");
+    save(StudioBadge(114, 47), "studio.jpg", "JPG");
     save(TestCard(), "mira.png");
     save(Icon(PaintNetwork), "host.png");
     save(Icon(PaintSpeaker), "audio-out.png");

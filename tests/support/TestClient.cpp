@@ -17,6 +17,23 @@ uint16_t FreePort() {
     return ntohs(a.sin_port);
 }
 
+uint16_t FreePortUpTo(uint16_t highest) {
+    static unsigned seed = unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        seed = seed * 1103515245u + 12345u;
+        auto port = uint16_t(20000 + (seed >> 8) % (highest - 20000 + 1u));
+        SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        closesocket(s);
+        if (free) return port;
+    }
+    return 0;
+}
+
 bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (!cond()) {

@@ -15,6 +15,8 @@ namespace testing_support {
 
 // A TCP port on 127.0.0.1 that nobody listens on right now.
 uint16_t FreePort();
+// A free port from 20000 up to highest, for places whose port range is limited.
+uint16_t FreePortUpTo(uint16_t highest);
 
 // Polls cond every few milliseconds until it holds or timeout passes.
 bool WaitUntil(const std::function<bool()>& cond,

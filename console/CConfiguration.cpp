@@ -1,0 +1,33 @@
+#include "CConfiguration.h"
+
+#include <QSettings>
+
+static constexpr char kOrganisation[] = "Norvik";
+static constexpr char kApplication[] = "Lumenfeed";
+
+// Only whole numbers count, as a 32-bit value of the registry would.
+static std::optional<int> ReadWholeNumber(const QSettings& settings, const char* name) {
+    QVariant value = settings.value(name);
+    if (!value.isValid()) return std::nullopt;
+    bool ok = false;
+    int number = value.toString().trimmed().toInt(&ok);
+    if (!ok) return std::nullopt;
+    return number;
+}
+
+StoredChoices CConfiguration::Load() {
+    QSettings settings(kOrganisation, kApplication);
+    StoredChoices choices;
+    auto full = ReadWholeNumber(settings, "Full");
+    if (!full) return choices;
+    choices.full = *full != 0;
+    choices.audioSource = ReadWholeNumber(settings, "AudioSource");
+    return choices;
+}
+
+void CConfiguration::Save(bool full, int audioSource) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue("Full", full ? 1 : 0);
+    settings.setValue("AudioSource", audioSource);
+    settings.sync();
+}

@@ -1,0 +1,33 @@
+// The borderless black window the video goes to in full-screen mode. Esc
+// hides it; the main window notices at its next tick.
+#pragma once
+
+#include <QWidget>
+
+namespace platform {
+class CVideoSurface;
+}
+
+class TFullScreenForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFullScreenForm(QWidget* parent = nullptr);
+    ~TFullScreenForm() override;
+
+    platform::CVideoSurface* Surface() const { return surface; }
+    // Shown covering the whole screen, with or without a window manager.
+    void ShowCovering();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormKeyDown(int key);
+    void FormShow() {}
+
+    platform::CVideoSurface* surface;
+};
+
+extern TFullScreenForm* FullScreenForm;

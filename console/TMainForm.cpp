@@ -1,0 +1,471 @@
+#include "ConsoleResources.h"
+#include "TMainForm.h"
+
+#include "CConfiguration.h"
+#include "CQtErrorLine.h"
+#include "TAboutForm.h"
+#include "TFullScreenForm.h"
+#include "capture/CDevice.h"
+#include "capture/CNetwork.h"
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "platform/AudioOut.h"
+#include "platform/Com.h"
+#include "platform/HostAddresses.h"
+#include "platform/VideoSurface.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+TMainForm* MainForm = nullptr;
+
+static constexpr char kMakerAddress[] = "https://lumenfeed.example/";
+
+namespace {
+
+QLabel* Picture(QWidget* parent, const char* name, const char* resource, QRect geometry) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setPixmap(QPixmap(resource));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QLabel* Caption(QWidget* parent, const char* name, const QString& text, QPoint at) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->move(at);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
+    InitConsoleResources();
+    BuildComponents();
+    WSAStartup(0x0002, &socketData);
+    platform::CoInitialize(nullptr);
+    server.reset();
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationName(windowTitle());
+
+    playbackFormat = DefaultWaveFormat();
+    captureFormat = playbackFormat;
+
+    FillHostList();
+    FillAudioOutList();
+    FillAudioSourceList();
+    LoadConfiguration();
+}
+
+TMainForm::~TMainForm() {
+    // A window destroyed without the exit sequence (tests) still ends its session.
+    StopSession();
+}
+
+void TMainForm::BuildComponents() {
+    setObjectName("MainForm");
+    setWindowTitle("TV - Lumenfeed");
+    setWindowIcon(QIcon(":/artwork/app-icon.png"));
+    setFixedSize(616, 415);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    Banner = new QFrame(this);
+    Banner->setObjectName("Banner");
+    Banner->setGeometry(0, 0, 616, 64);
+    Banner->setAutoFillBackground(true);
+    QPalette white = Banner->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Banner->setPalette(white);
+    CtxImage = Picture(Banner, "CtxImage", ":/artwork/ctx-image.png", {8, 8, 48, 48});
+    Image3 = Picture(Banner, "Image3", ":/artwork/wordmark.png", {62, 8, 136, 48});
+    Image5 = Picture(Banner, "Image5", ":/artwork/studio.jpg", {495, 9, 114, 47});
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName("Bevel1");
+    Bevel1->setGeometry(0, 64, 616, 4);
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+
+    Bord = new QFrame(this);
+    Bord->setObjectName("Bord");
+    Bord->setGeometry(0, 68, 616, 332);
+
+    Renderer = new QFrame(Bord);
+    Renderer->setObjectName("Renderer");
+    Renderer->setGeometry(7, 6, 362, 290);
+    Renderer->setFrameShape(QFrame::Panel);
+    Renderer->setFrameShadow(QFrame::Raised);
+    Renderer->setLineWidth(1);
+    Renderer->setAutoFillBackground(true);
+    QPalette black = Renderer->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Renderer->setPalette(black);
+    // The surface covers the whole panel, so that the drawing rectangle
+    // (1, 1, 360 x 288) means the same in both.
+    panelSurface = new platform::CVideoSurface(Renderer);
+    panelSurface->setObjectName("RendererSurface");
+    panelSurface->setGeometry(0, 0, 362, 290);
+    Mira = new QLabel(Renderer);
+    Mira->setObjectName("Mira");
+    Mira->setGeometry(1, 1, 360, 288);
+    Mira->setAlignment(Qt::AlignCenter);
+    Mira->setPixmap(QPixmap(":/artwork/mira.png"));
+    Mira->setAutoFillBackground(true);
+    Mira->setPalette(black);
+
+    GroupBox1 = new QGroupBox(" Operator: ", Bord);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(375, 6, 234, 155);
+    Image2 = Picture(GroupBox1, "Image2", ":/artwork/host.png", {14, 37, 16, 16});
+    Host = new QComboBox(GroupBox1);
+    Host->setObjectName("Host");
+    Host->setGeometry(33, 35, 120, 21);
+    Label1 = Caption(GroupBox1, "Label1", ":", {155, 38});
+    Port = new QSpinBox(GroupBox1);
+    Port->setObjectName("Port");
+    Port->setGeometry(161, 35, 55, 21);
+    Port->setRange(0, 32000);
+    Port->setValue(8088);
+    Port->setGroupSeparatorShown(false);
+    Image1 = Picture(GroupBox1, "Image1", ":/artwork/audio-out.png", {14, 64, 16, 16});
+    AudioOut = new QComboBox(GroupBox1);
+    AudioOut->setObjectName("AudioOut");
+    AudioOut->setGeometry(33, 62, 185, 21);
+    Label2 = Caption(GroupBox1, "Label2", "Volume", {103, 89});
+    Volume = new QSlider(Qt::Horizontal, GroupBox1);
+    Volume->setObjectName("Volume");
+    Volume->setGeometry(37, 108, 161, 29);
+    Volume->setRange(0, 100);
+    Volume->setValue(0);
+    Volume->setTickPosition(QSlider::TicksBelow);
+    Volume->setTickInterval(10);
+    connect(Volume, &QSlider::valueChanged, this, &TMainForm::VolumeChange);
+
+    GroupBox2 = new QGroupBox(" Studio: ", Bord);
+    GroupBox2->setObjectName("GroupBox2");
+    GroupBox2->setGeometry(375, 167, 234, 129);
+    Image4 = Picture(GroupBox2, "Image4", ":/artwork/audio-source.png", {18, 37, 16, 16});
+    AudioSources = new QComboBox(GroupBox2);
+    AudioSources->setObjectName("AudioSources");
+    AudioSources->setGeometry(40, 35, 182, 21);
+    Button1 = new QPushButton("&Audio", GroupBox2);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(80, 80, 75, 25);
+    connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
+
+    Clients = Caption(Bord, "Clients", "Unconnected.", {9, 301});
+    Clients->setMinimumWidth(80);
+    StartBtn = new QPushButton(QIcon(":/artwork/start.png"), "Start", Bord);
+    StartBtn->setObjectName("StartBtn");
+    StartBtn->setGeometry(95, 302, 90, 25);
+    StartBtn->setCheckable(true);
+    StartBtn->setFlat(false);
+    connect(StartBtn, &QPushButton::clicked, this, &TMainForm::OnStart);
+    Full = new QPushButton(QIcon(":/artwork/full-screen.png"), "&Full Screen", Bord);
+    Full->setObjectName("Full");
+    Full->setGeometry(191, 302, 90, 25);
+    Full->setCheckable(true);
+    connect(Full, &QPushButton::clicked, this, &TMainForm::FullClick);
+    Time = Caption(Bord, "Time", "00:00:00", {327, 306});
+    Time->setToolTip("time");
+    url = Caption(Bord, "url", kMakerAddress, {449, 306});
+    url->setCursor(Qt::PointingHandCursor);
+    url->installEventFilter(this);
+
+    error = new QLineEdit(this);
+    error->setObjectName("error");
+    error->setGeometry(0, 400, 616, 15);
+    error->setReadOnly(true);
+    error->setFrame(false);
+    error->setFocusPolicy(Qt::NoFocus);
+    QPalette red = error->palette();
+    red.setColor(QPalette::Text, Qt::red);
+    red.setColor(QPalette::Base, palette().color(QPalette::Window));
+    error->setPalette(red);
+
+    status = new QLabel(this);
+    status->setObjectName("status");
+    status->move(9, 414);
+    status->setToolTip("status");
+
+    Timer = new QTimer(this);
+    Timer->setObjectName("Timer");
+    Timer->setInterval(1000);
+    connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+
+    setTabOrder(Volume, AudioOut);
+    setTabOrder(AudioOut, Host);
+    setTabOrder(Host, Port);
+    setTabOrder(Port, AudioSources);
+    setTabOrder(AudioSources, Button1);
+}
+
+void TMainForm::FillHostList() {
+    Host->clear();
+    for (const std::string& address : platform::LocalIPv4Addresses())
+        Host->addItem(QString::fromStdString(address));
+    Host->setCurrentIndex(Host->count() > 0 ? 0 : -1);
+}
+
+void TMainForm::FillAudioOutList() {
+    AudioOut->clear();
+    // The list position is the device number handed to the audio layer.
+    int32_t count = platform::CAudioOut::DeviceCount();
+    for (int32_t i = 0; i < count; ++i) {
+        std::string name = platform::CAudioOut::DeviceName(i);
+        AudioOut->addItem(name.empty() ? QString("Output %1").arg(i + 1)
+                                       : QString::fromStdString(name));
+    }
+    AudioOut->setCurrentIndex(AudioOut->count() > 0 ? 0 : -1);
+}
+
+void TMainForm::FillAudioSourceList() {
+    AudioSources->clear();
+    AudioSources->addItem("(none)");
+    CDevice device;
+    device.ListDevices(
+        [this](const std::u16string& name) {
+            AudioSources->addItem(QString::fromUtf16(name.data(), qsizetype(name.size())));
+        },
+        1);
+    AudioSources->setCurrentIndex(0);
+}
+
+void TMainForm::LoadConfiguration() {
+    CConfiguration configuration;
+    StoredChoices choices = configuration.Load();
+    if (choices.full) Full->setChecked(*choices.full); // does not run FullClick
+    if (choices.audioSource) {
+        int index = *choices.audioSource;
+        AudioSources->setCurrentIndex(index >= 0 && index < AudioSources->count() ? index : -1);
+    }
+}
+
+void TMainForm::SaveConfiguration() {
+    CConfiguration configuration;
+    configuration.Save(Full->isChecked(), AudioSources->currentIndex());
+}
+
+void TMainForm::OnStart() {
+    if (StartBtn->isChecked()) {
+        StartBtn->setText("&Stop");
+        error->setText(QString());
+        Mira->hide();
+        StartSession();
+    } else {
+        StopSession();
+        Mira->show();
+        StartBtn->setText("&Start");
+        status->setText(QString());
+        Clients->setText("Unconnected.");
+    }
+}
+
+void TMainForm::StartSession() {
+    StartBtn->setEnabled(false);
+    FillSessionContext();
+    server = std::make_unique<CGateway>(&session);
+    server->Start(0);
+    uint32_t volume = server->GetVolume();
+    Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
+    tickCount = 0;
+    Timer->start();
+    StartBtn->setEnabled(true);
+}
+
+void TMainForm::FillSessionContext() {
+    ClearSessionContext(session);
+    session.videoWidth = Mira->width();
+    session.videoHeight = Mira->height();
+    session.fullScreen = Full->isChecked() ? 1 : 0;
+    if (session.fullScreen)
+        FullScreenForm->ShowCovering();
+    else
+        FullScreenForm->hide();
+    ApplyDisplayTarget();
+    SetSessionAddress(session, Host->currentText().toStdString());
+    session.port = Port->value();
+    session.playbackFormat = &playbackFormat;
+    session.captureFormat = &captureFormat;
+    SetSessionAudioSourceName(session, AudioSourceName());
+    session.audioSource = AudioSources->currentIndex();
+    session.outputDevice = AudioOut->currentIndex();
+    errorLine = std::make_unique<CQtErrorLine>(error);
+    session.errorHandler = new CErrorHandler(errorLine.get());
+}
+
+void TMainForm::ApplyDisplayTarget() {
+    if (session.fullScreen) {
+        session.videoWindow = FullScreenForm->Surface();
+        session.drawLeft = 0;
+        session.drawTop = 0;
+        session.drawWidth = FullScreenForm->width();
+        session.drawHeight = FullScreenForm->height();
+    } else {
+        session.videoWindow = panelSurface;
+        session.drawLeft = 1;
+        session.drawTop = 1;
+        session.drawWidth = session.videoWidth.load();
+        session.drawHeight = session.videoHeight.load();
+    }
+}
+
+std::u16string TMainForm::AudioSourceName() const {
+    QString text = AudioSources->currentText();
+    if (text.isEmpty()) return u"?";
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
+}
+
+void TMainForm::StopSession() {
+    StartBtn->setEnabled(false);
+    Timer->stop();
+    if (server) {
+        server->Terminate();
+        server->CloseListener();
+        server->WaitFor(30000);
+        // The server's destructor waits on if the worker is still busy: it
+        // is never destroyed under a running thread.
+        server.reset();
+    }
+    if (CErrorHandler* handler = session.errorHandler) {
+        delete handler;
+        session.errorHandler = nullptr;
+    }
+    errorLine.reset();
+    FullScreenForm->hide();
+    panelSurface->Clear();
+    Renderer->update();
+    ClearSessionContext(session);
+    StartBtn->setEnabled(true);
+}
+
+void TMainForm::TimerTimer() {
+    Timer->stop();
+    ++tickCount;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(tickCount / 3600 % 24),
+                  unsigned(tickCount / 60 % 60), unsigned(tickCount % 60));
+    Time->setText(text);
+    Time->adjustSize();
+    if (Full->isChecked() && !FullScreenForm->isVisible()) {
+        Full->setChecked(false); // no click handler runs for this
+        FullClick();
+    }
+    if (session.connected) {
+        Clients->setText("Connected.");
+        Mira->setVisible(session.fullScreen != 0);
+    } else {
+        Clients->setText("Unconnected.");
+        Mira->show();
+    }
+    Timer->start();
+}
+
+void TMainForm::FullClick() {
+    if (!server) return;
+    session.videoWidth = Mira->width();
+    session.videoHeight = Mira->height();
+    session.fullScreen = Full->isChecked() ? 1 : 0;
+    if (session.fullScreen)
+        FullScreenForm->ShowCovering();
+    else
+        FullScreenForm->hide();
+    ApplyDisplayTarget();
+    server->CloseVideo();
+    if (session.fullScreen)
+        panelSurface->Clear();
+    else
+        FullScreenForm->Surface()->Clear();
+    Mira->setVisible(session.fullScreen != 0);
+}
+
+void TMainForm::VolumeChange() {
+    if (!server) return;
+    uint32_t level = uint32_t(Volume->value() * 65535 / 100) & 0xFFFF;
+    server->SetVolume(level | level << 16);
+}
+
+void TMainForm::Button1Click() {
+    if (!session.sender) return;
+    // The worker may end the connection at any moment: the request goes
+    // through the sender's guarded accessor, which keeps the capture device
+    // alive for as long as its dialog is open.
+    CNetwork::ShowCaptureProperties(&session, this);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (closing || OnFormClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainForm::OnFormClose() {
+    if (QMessageBox::question(this, "Exit", "Are you sure?", QMessageBox::Yes | QMessageBox::No) !=
+        QMessageBox::Yes)
+        return false;
+    closing = true;
+    StopSession();
+    if (QMessageBox::question(this, "Save", "Do you want to save the current configuration?",
+                              QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        SaveConfiguration();
+    platform::CoUninitialize();
+    WSACleanup();
+    if (AboutForm) AboutForm->exec();
+    return true;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == url) {
+        switch (event->type()) {
+        case QEvent::Enter:
+            urlMouseEnter();
+            break;
+        case QEvent::Leave:
+            urlMouseLeave();
+            break;
+        case QEvent::MouseButtonRelease:
+            urlClick();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::urlMouseEnter() {
+    QFont f = url->font();
+    f.setUnderline(true);
+    url->setFont(f);
+    url->setStyleSheet("color: #0000FF");
+}
+
+void TMainForm::urlMouseLeave() {
+    QFont f = url->font();
+    f.setUnderline(false);
+    url->setFont(f);
+    url->setStyleSheet("color: #000000");
+}
+
+void TMainForm::urlClick() { QDesktopServices::openUrl(QUrl(url->text())); }

@@ -1,0 +1,115 @@
+// The operator's main window: where to listen, where the sound goes, which
+// studio source goes back to the reporter; Start and Stop; the clock, the
+// connection state and the error line.
+#pragma once
+
+#include "core/SessionContext.h"
+#include "platform/SocketCompat.h"
+#include "platform/WaveFormat.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class CErrorLine;
+class CGateway;
+namespace platform {
+class CVideoSurface;
+}
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Session control.
+    void OnStart();
+    void TimerTimer();
+    void FullClick();
+    void VolumeChange();
+    void Button1Click();
+    void StartSession();
+    void StopSession();
+
+    // Stored choices.
+    void LoadConfiguration();
+    void SaveConfiguration();
+
+    // The tick count of the clock, as the timer keeps it.
+    int32_t TickCount() const { return tickCount; }
+    void SetTickCount(int32_t count) { tickCount = count; }
+    CGateway* Server() const { return server.get(); }
+    SessionContext& Session() { return session; }
+    const WAVEFORMATEX& PlaybackFormat() const { return playbackFormat; }
+    platform::CVideoSurface* PanelSurface() const { return panelSurface; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildComponents();
+    void FillHostList();
+    void FillAudioOutList();
+    void FillAudioSourceList();
+    void FillSessionContext();
+    void ApplyDisplayTarget();
+    std::u16string AudioSourceName() const;
+    // Closing the window: asks, stops, offers to save, shows the notice.
+    bool OnFormClose();
+    void urlClick();
+    void urlMouseEnter();
+    void urlMouseLeave();
+
+    std::unique_ptr<CGateway> server;
+    SessionContext session;
+    WAVEFORMATEX playbackFormat{};
+    WAVEFORMATEX captureFormat{};
+    WSADATA socketData{};
+    std::unique_ptr<CErrorLine> errorLine;
+    int32_t tickCount = 0;
+    bool closing = false;
+
+    QFrame* Banner;
+    QLabel* CtxImage;
+    QLabel* Image3;
+    QLabel* Image5;
+    QFrame* Bevel1;
+    QFrame* Bord;
+    QFrame* Renderer;
+    platform::CVideoSurface* panelSurface;
+    QLabel* Mira;
+    QGroupBox* GroupBox1;
+    QLabel* Image2;
+    QComboBox* Host;
+    QLabel* Label1;
+    QSpinBox* Port;
+    QLabel* Image1;
+    QComboBox* AudioOut;
+    QLabel* Label2;
+    QSlider* Volume;
+    QGroupBox* GroupBox2;
+    QLabel* Image4;
+    QComboBox* AudioSources;
+    QPushButton* Button1;
+    QLabel* Clients;
+    QPushButton* StartBtn;
+    QPushButton* Full;
+    QLabel* Time;
+    QLabel* url;
+    QLineEdit* error;
+    QLabel* status;
+    QTimer* Timer;
+};
+
+extern TMainForm* MainForm;

@@ -1,0 +1,376 @@
+// The main window, the full-screen window and the notice, driven as an
+// operator would, with a real server, real sockets and real devices.
+#include "console/TAboutForm.h"
+#include "console/TFullScreenForm.h"
+#include "console/TMainForm.h"
+#include "core/CGateway.h"
+#include "platform/VideoSurface.h"
+#include "support/TestClient.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using testing_support::TestClient;
+
+namespace {
+
+// Answers the next message box that comes up with the given button, and
+// remembers what it said.
+struct BoxAnswer {
+    QString caption, text;
+    bool seen = false;
+};
+
+std::shared_ptr<BoxAnswer> AnswerNextBox(QMessageBox::StandardButton button) {
+    auto answer = std::make_shared<BoxAnswer>();
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, answer, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        answer->caption = box->windowTitle();
+        answer->text = box->text();
+        answer->seen = true;
+        timer->stop();
+        timer->deleteLater();
+        box->button(button)->click();
+    });
+    timer->start(10);
+    return answer;
+}
+
+// Records the enabled states a widget passes through.
+class EnabledRecorder : public QObject {
+public:
+    explicit EnabledRecorder(QWidget* w) : widget(w) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::EnabledChange) states.push_back(widget->isEnabled());
+        return false;
+    }
+    QWidget* widget;
+    std::vector<bool> states;
+};
+
+} // namespace
+
+class TMainFormTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir settingsDir;
+    TMainForm* form = nullptr;
+
+    template <typename T> T* Child(const char* name) {
+        T* child = form->findChild<T*>(name);
+        if (!child) qFatal("no component %s", name);
+        return child;
+    }
+    QPushButton* StartBtn() { return Child<QPushButton>("StartBtn"); }
+    QPushButton* Full() { return Child<QPushButton>("Full"); }
+    QLabel* Mira() { return Child<QLabel>("Mira"); }
+    QLabel* Clients() { return Child<QLabel>("Clients"); }
+    QLineEdit* Error() { return Child<QLineEdit>("error"); }
+    QComboBox* AudioSources() { return Child<QComboBox>("AudioSources"); }
+
+    void MakeForm() {
+        delete form;
+        form = new TMainForm;
+        MainForm = form;
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+    }
+    uint16_t UseFreePort() {
+        // The up-down goes to 32000, below the system's ephemeral ports.
+        uint16_t port = testing_support::FreePortUpTo(32000);
+        Child<QSpinBox>("Port")->setValue(port);
+        int loopback = Child<QComboBox>("Host")->findText("127.0.0.1");
+        Child<QComboBox>("Host")->setCurrentIndex(loopback);
+        return port;
+    }
+    void Press(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        FullScreenForm = new TFullScreenForm;
+        AboutForm = new TAboutForm;
+    }
+    void init() {
+        QSettings("Norvik", "Lumenfeed").clear();
+        MakeForm();
+    }
+    void cleanup() {
+        delete form;
+        form = nullptr;
+        MainForm = nullptr;
+        FullScreenForm->hide();
+    }
+    void cleanupTestCase() {
+        delete AboutForm;
+        delete FullScreenForm;
+    }
+
+    void layoutAndDefaults() {
+        QCOMPARE(form->windowTitle(), QString("TV - Lumenfeed"));
+        QCOMPARE(form->size(), QSize(616, 415));
+        QCOMPARE(Child<QWidget>("Renderer")->geometry(), QRect(7, 6, 362, 290));
+        QCOMPARE(Mira()->geometry(), QRect(1, 1, 360, 288));
+        QCOMPARE(Child<QSpinBox>("Port")->text(), QString("8088"));
+        QCOMPARE(Child<QSpinBox>("Port")->maximum(), 32000);
+        QCOMPARE(StartBtn()->text(), QString("Start"));
+        QCOMPARE(Clients()->text(), QString("Unconnected."));
+        QCOMPARE(AudioSources()->itemText(0), QString("(none)"));
+        QCOMPARE(AudioSources()->currentIndex(), 0);
+        QVERIFY(AudioSources()->findText("Studio_Mic") > 0);
+        QVERIFY(Child<QComboBox>("AudioOut")->findText("Studio_Out") >= 0);
+        QComboBox* host = Child<QComboBox>("Host");
+        QVERIFY(host->count() > 0);
+        QCOMPARE(host->itemText(host->count() - 1), QString("127.0.0.1")); // loopback last
+        QCOMPARE(Child<QSlider>("Volume")->value(), 0);
+        QVERIFY(Mira()->isVisible());
+    }
+
+    void startAndStop() {
+        UseFreePort();
+        Error()->setText("left over from before");
+        EnabledRecorder recorder(StartBtn());
+        Press(StartBtn());
+        QCOMPARE(StartBtn()->text(), QString("&Stop"));
+        QVERIFY(StartBtn()->isChecked());
+        QCOMPARE(Error()->text(), QString()); // emptied at Start
+        QVERIFY(form->Server() != nullptr);
+        QVERIFY2(!Mira()->isVisible(), "hidden until the first tick");
+        QCOMPARE(recorder.states, (std::vector<bool>{false, true}));
+        QCOMPARE(Child<QSlider>("Volume")->value(), 100); // full volume until set
+
+        recorder.states.clear();
+        Press(StartBtn());
+        QCOMPARE(StartBtn()->text(), QString("&Start"));
+        QVERIFY(form->Server() == nullptr);
+        QCOMPARE(recorder.states, (std::vector<bool>{false, true}));
+        QVERIFY(Mira()->isVisible());
+        QCOMPARE(form->Session().port, 0); // the record is cleared at Stop
+        QCOMPARE(form->Session().errorHandler.load(), nullptr);
+    }
+
+    void portInUseIsShownAndKeptAfterStop() {
+        uint16_t port = UseFreePort();
+        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        listen(squatter, 1);
+        Press(StartBtn());
+        QTRY_COMPARE(Error()->text(), QString("Address already in use"));
+        Press(StartBtn());
+        QCoreApplication::processEvents();
+        QCOMPARE(Error()->text(), QString("Address already in use"));
+        closesocket(squatter);
+    }
+
+    void clockWrapsAtADay() {
+        form->SetTickCount(3660);
+        form->TimerTimer();
+        QCOMPARE(Child<QLabel>("Time")->text(), QString("01:01:01"));
+        form->SetTickCount(86399);
+        form->TimerTimer();
+        QCOMPARE(Child<QLabel>("Time")->text(), QString("00:00:00"));
+    }
+
+    void connectionStateAndTestCardFollowTheFieldUnit() {
+        uint16_t port = UseFreePort();
+        Press(StartBtn());
+        QTRY_VERIFY_WITH_TIMEOUT(Mira()->isVisible(), 3000); // first tick, unconnected
+        {
+            TestClient client;
+            QVERIFY(client.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 2500);
+            QVERIFY2(!Mira()->isVisible(), "panel mode shows the video");
+            client.Close();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Unconnected."), 2500);
+        QVERIFY(Mira()->isVisible());
+        Press(StartBtn());
+    }
+
+    void fullScreenWhileStoppedOnlyChangesTheButton() {
+        Press(Full());
+        QVERIFY(Full()->isChecked());
+        QVERIFY(!FullScreenForm->isVisible());
+        QVERIFY(Mira()->isVisible());
+        Press(Full());
+        QVERIFY(!Full()->isChecked());
+    }
+
+    void fullScreenSessionAndEscBackToThePanel() {
+        uint16_t port = UseFreePort();
+        Press(Full());
+        Press(StartBtn());
+        QVERIFY(FullScreenForm->isVisible());
+        SessionContext& s = form->Session();
+        QCOMPARE(s.fullScreen.load(), 1u);
+        QCOMPARE(s.videoWindow.load(),
+                 static_cast<platform::CVideoWindow*>(FullScreenForm->Surface()));
+        QCOMPARE(s.drawLeft.load(), 0);
+        QCOMPARE(s.drawWidth.load(), FullScreenForm->width());
+        QCOMPARE(FullScreenForm->geometry(), FullScreenForm->screen()->geometry()); // covers the screen without a window manager
+
+        TestClient client;
+        QVERIFY(client.Connect(port));
+        QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 2500);
+        QVERIFY2(Mira()->isVisible(), "the test card stays in the panel in full-screen mode");
+
+        QTest::keyClick(FullScreenForm, Qt::Key_A);
+        QVERIFY2(FullScreenForm->isVisible(), "other keys do nothing");
+        QTest::keyClick(FullScreenForm, Qt::Key_Escape);
+        QVERIFY(!FullScreenForm->isVisible());
+        form->TimerTimer();
+        QVERIFY(!Full()->isChecked());
+        QCOMPARE(s.fullScreen.load(), 0u);
+        QCOMPARE(s.videoWindow.load(), static_cast<platform::CVideoWindow*>(form->PanelSurface()));
+        QCOMPARE(s.drawLeft.load(), 1);
+        QCOMPARE(s.drawTop.load(), 1);
+        QCOMPARE(s.drawWidth.load(), 360);
+        QCOMPARE(s.drawHeight.load(), 288);
+        QVERIFY(!Mira()->isVisible());
+        Press(StartBtn());
+    }
+
+    void volumeSliderSetsBothChannels() {
+        UseFreePort();
+        Press(StartBtn());
+        auto* volume = Child<QSlider>("Volume");
+        volume->setValue(0);
+        QCOMPARE(form->Server()->GetVolume(), 0u);
+        volume->setValue(100);
+        QCOMPARE(form->Server()->GetVolume(), 0xFFFFFFFFu);
+        volume->setValue(50);
+        QCOMPARE(form->Server()->GetVolume(), 0x7FFF7FFFu);
+        Press(StartBtn());
+        volume->setValue(10); // while stopped: nothing to set
+        QVERIFY(form->Server() == nullptr);
+    }
+
+    void audioButtonWithoutAConnectionDoesNothing() {
+        UseFreePort();
+        Press(StartBtn());
+        Press(Child<QPushButton>("Button1"));
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        Press(StartBtn());
+    }
+
+    void storedChoicesRoundTrip() {
+        Full()->setChecked(true);
+        AudioSources()->setCurrentIndex(1);
+        form->SaveConfiguration();
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            QCOMPARE(stored.value("Full").toInt(), 1);
+            QCOMPARE(stored.value("AudioSource").toInt(), 1);
+        }
+        MakeForm();
+        QVERIFY(Full()->isChecked());
+        QCOMPARE(AudioSources()->currentIndex(), 1);
+        QVERIFY2(!FullScreenForm->isVisible(), "the choice takes effect at Start");
+
+        QSettings("Norvik", "Lumenfeed").setValue("AudioSource", AudioSources()->count());
+        MakeForm();
+        QCOMPARE(AudioSources()->currentIndex(), -1); // beyond the list: no selection
+
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            stored.setValue("Full", "yes");
+            stored.setValue("AudioSource", 1);
+        }
+        MakeForm();
+        QVERIFY(!Full()->isChecked());
+        QCOMPARE(AudioSources()->currentIndex(), 0); // ignored together with Full
+    }
+
+    void sessionWithNoSelectedSourceGetsQuestionMark() {
+        UseFreePort();
+        AudioSources()->setCurrentIndex(-1);
+        Press(StartBtn());
+        QCOMPARE(form->Session().audioSource, -1);
+        QCOMPARE(std::u16string(form->Session().audioSourceName), std::u16string(u"?"));
+        Press(StartBtn());
+    }
+
+    void exitAnsweredNoKeepsTheSessionRunning() {
+        UseFreePort();
+        Press(StartBtn());
+        auto answer = AnswerNextBox(QMessageBox::No);
+        QVERIFY(!form->close());
+        QVERIFY(answer->seen);
+        QCOMPARE(answer->caption, QString("Exit"));
+        QCOMPARE(answer->text, QString("Are you sure?"));
+        QVERIFY(form->isVisible());
+        QVERIFY(form->Server() != nullptr);
+        Press(StartBtn());
+    }
+
+    void exitYesThenNoEndsWithoutSaving() {
+        QSettings("Norvik", "Lumenfeed").setValue("Full", 0);
+        UseFreePort();
+        Full()->setChecked(true);
+        Press(StartBtn());
+        auto sure = AnswerNextBox(QMessageBox::Yes);
+        std::shared_ptr<BoxAnswer> save;
+        // The second box comes after the session has stopped.
+        QTimer::singleShot(0, [&] { save = AnswerNextBox(QMessageBox::No); });
+        bool noticeShown = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (AboutForm->isVisible()) {
+                noticeShown = true;
+                QVERIFY2(form->Server() == nullptr, "stopped before the notice");
+                Child<QPushButton>("Full"); // the main window still exists
+                AboutForm->findChild<QPushButton*>("OkBtn")->click();
+            }
+        });
+        closer.start(20);
+        QVERIFY(form->close());
+        QVERIFY(sure->seen);
+        QVERIFY(save && save->seen);
+        QCOMPARE(save->caption, QString("Save"));
+        QCOMPARE(save->text, QString("Do you want to save the current configuration?"));
+        QVERIFY(noticeShown);
+        QVERIFY2(!AboutForm->Timer()->isActive(), "closing the notice stops its timer");
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("Full").toInt(), 0);
+    }
+
+    void noticeClosesItselfAndCarriesTheLicence() {
+        AboutForm->show();
+        QVERIFY(AboutForm->Timer()->isActive());
+        QCOMPARE(AboutForm->Timer()->interval(), 60000);
+        auto* text = AboutForm->findChild<QTextEdit*>("License");
+        QString notice = text->toPlainText();
+        QVERIFY(notice.contains("are parts of ffmpeg project."));
+        QVERIFY(notice.contains("GNU LESSER GENERAL PUBLIC LICENSE"));
+        QVERIFY(notice.contains("END OF TERMS AND CONDITIONS"));
+        QVERIFY(notice.contains("How to Apply These Terms to Your New Libraries"));
+        QVERIFY(notice.contains("reports its licence as: "));
+        AboutForm->OnTimer();
+        QVERIFY(!AboutForm->isVisible());
+        QVERIFY(!AboutForm->Timer()->isActive());
+    }
+};
+
+QTEST_MAIN(TMainFormTest)
+#include "TMainFormTest.moc"
