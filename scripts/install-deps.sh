@@ -15,6 +15,8 @@ packages=(
   libsdl2-dev
   # tests: GoogleTest, a private X server and a private sound server
   libgtest-dev libgmock-dev xvfb xauth pulseaudio pulseaudio-utils
+  # end-to-end tests drive the real program as an operator would
+  xdotool imagemagick x11-utils
 )
 
 missing=()
