@@ -107,6 +107,8 @@ private:
     std::atomic<uint32_t> queuedBytes{0};
     std::atomic<uint32_t> underruns{0};
     std::atomic<bool> starving{true};
+    // A start from dry has already waited its one period.
+    std::atomic<bool> deferred{false};
 };
 
 } // namespace platform
