@@ -32,6 +32,7 @@ int32_t CVideoDecoder::Open(SessionContext* session) {
     context->thread_count = 2;
     context->thread_type = FF_THREAD_SLICE;
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    context->max_pixels = kMaxPixels;
     if (avcodec_open2(context, codec, nullptr) < 0)
         return 0;
 

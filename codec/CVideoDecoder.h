@@ -37,6 +37,11 @@ public:
     // (width / 2) x (height / 2) each.
     static int64_t CopySize(int32_t width, int32_t height);
 
+    // The largest picture accepted, in pixels (4096 x 2304): the stream's
+    // parameter sets come from the network, and every reference picture the
+    // decoder keeps is this large at most.
+    static constexpr int64_t kMaxPixels = int64_t(4096) * 2304;
+
     const AVCodec* codec = nullptr;
     AVCodecContext* context = nullptr;
     AVFrame* picture = nullptr;

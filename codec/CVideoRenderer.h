@@ -31,9 +31,9 @@ public:
 
     // Picture sizes come from the network: larger ones are refused, so that
     // no header or stream makes the channel allocate more than this allows
-    // (8192 x 4320 at most, about 53 MB of picture).
+    // (a side of 8192 at most, 4096 x 2304 pixels in all: 14 MB of picture).
     static constexpr int32_t kMaxSide = 8192;
-    static constexpr int64_t kMaxArea = int64_t(8192) * 4320;
+    static constexpr int64_t kMaxArea = CVideoDecoder::kMaxPixels;
     static bool SizeAllowed(int32_t width, int32_t height);
     // width x height x 3 / 2 in 32-bit arithmetic (175 x 99 gives 25987).
     static int32_t ImageSize(int32_t width, int32_t height);

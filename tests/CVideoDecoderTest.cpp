@@ -146,6 +146,23 @@ TEST_F(VideoDecoderTest, PictureOfAnotherSizeIsHeldNotCopied) {
     EXPECT_EQ(decoder.PictureWidth(), 160);
 }
 
+TEST_F(VideoDecoderTest, StreamLargerThanTheBoundIsRefused) {
+    // 4608 x 2304 is more pixels than any picture the channel accepts.
+    H264Maker::Settings settings;
+    settings.width = 4608;
+    settings.height = 2304;
+    settings.preset = "ultrafast";
+    H264Maker maker(settings);
+    ASSERT_TRUE(maker.Ok());
+    ASSERT_EQ(OpenFor(320, 240), 1);
+    auto out = Guarded(115200);
+    H264Packet packet = maker.Encode(SolidPicture(4608, 2304, kPalette[0]), true);
+    EXPECT_EQ(Decode(packet, out), 0);
+    EXPECT_FALSE(decoder.SizeDiffers()) << "nothing held to lay a buffer out for";
+    EXPECT_EQ(decoder.PictureWidth(), 0);
+    EXPECT_TRUE(RegionIs(out, 0, out.size(), kCanary, 0));
+}
+
 TEST_F(VideoDecoderTest, RejectedPacketIsDroppedAndTheNextDecodes) {
     H264Maker maker(320, 240);
     ASSERT_TRUE(maker.Ok());
