@@ -55,11 +55,13 @@ public:
         want.callback = &ClickPlayer::Fill;
         want.userdata = this;
         id = SDL_OpenAudioDevice("Studio_Mic_Feed", 0, &want, &have, 0);
-        if (id) SDL_PauseAudioDevice(id, 0);
+        if (id)
+            SDL_PauseAudioDevice(id, 0);
         return id != 0;
     }
     ~ClickPlayer() {
-        if (id) SDL_CloseAudioDevice(id);
+        if (id)
+            SDL_CloseAudioDevice(id);
     }
     std::vector<Clock::time_point> Clicks() {
         std::lock_guard guard(lock);
@@ -67,8 +69,8 @@ public:
     }
 
 private:
-    static constexpr int kPeriod = 44100;     // one click a second
-    static constexpr int kClickFrames = 441;  // 10 ms
+    static constexpr int kPeriod = 44100;    // one click a second
+    static constexpr int kClickFrames = 441; // 10 ms
 
     static void SDLCALL Fill(void* self, Uint8* stream, int length) {
         auto* p = static_cast<ClickPlayer*>(self);
@@ -79,10 +81,12 @@ private:
             int at = static_cast<int>(p->position % kPeriod);
             int16_t v = 0;
             if (at < kClickFrames) {
-                v = static_cast<int16_t>(26000 * std::sin(2 * std::numbers::pi * 2000 * at / 44100.0));
+                v = static_cast<int16_t>(26000 *
+                                         std::sin(2 * std::numbers::pi * 2000 * at / 44100.0));
                 if (at == 0 && p->position > 0) {
                     std::lock_guard guard(p->lock);
-                    p->clicks.push_back(now + std::chrono::microseconds(int64_t(i) * 1000000 / 44100));
+                    p->clicks.push_back(now +
+                                        std::chrono::microseconds(int64_t(i) * 1000000 / 44100));
                 }
             }
             out[2 * i] = out[2 * i + 1] = v;
@@ -106,8 +110,10 @@ class FieldUnit {
 public:
     ~FieldUnit() {
         stop = true;
-        if (reader.joinable()) reader.join();
-        if (sock != INVALID_SOCKET) closesocket(sock);
+        if (reader.joinable())
+            reader.join();
+        if (sock != INVALID_SOCKET)
+            closesocket(sock);
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&context);
@@ -115,7 +121,8 @@ public:
     bool Connect(uint16_t port) {
         const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
         context = avcodec_alloc_context3(codec);
-        if (!context || avcodec_open2(context, codec, nullptr) < 0) return false;
+        if (!context || avcodec_open2(context, codec, nullptr) < 0)
+            return false;
         frame = av_frame_alloc();
         packet = av_packet_alloc();
         sock = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -140,11 +147,14 @@ public:
 private:
     bool ReceiveAll(uint8_t* p, size_t n) {
         while (n > 0) {
-            if (stop) return false;
+            if (stop)
+                return false;
             pollfd pfd{sock, POLLIN, 0};
-            if (poll(&pfd, 1, 100) <= 0) continue;
+            if (poll(&pfd, 1, 100) <= 0)
+                continue;
             auto got = recv(sock, p, n, 0);
-            if (got <= 0) return false;
+            if (got <= 0)
+                return false;
             p += got;
             n -= size_t(got);
         }
@@ -155,7 +165,8 @@ private:
         PacketHeader header;
         while (ReceiveAll(header.bytes, 12)) {
             payload.assign(header.PayloadLength() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-            if (!ReceiveAll(payload.data(), header.PayloadLength())) break;
+            if (!ReceiveAll(payload.data(), header.PayloadLength()))
+                break;
             Arrival arrival{Clock::now(), Peak(payload.data(), header.PayloadLength())};
             std::lock_guard guard(lock);
             arrivals.push_back(arrival);
@@ -167,13 +178,15 @@ private:
         while (at + 7 <= length) {
             const uint8_t* p = data + at;
             size_t frameLength = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
-            if (frameLength < 7 || at + frameLength > length) break;
+            if (frameLength < 7 || at + frameLength > length)
+                break;
             packet->data = data + at;
             packet->size = static_cast<int>(frameLength);
             if (avcodec_send_packet(context, packet) == 0) {
                 while (avcodec_receive_frame(context, frame) == 0) {
                     auto* s = reinterpret_cast<const float*>(frame->extended_data[0]);
-                    for (int i = 0; i < frame->nb_samples; ++i) peak = std::max(peak, std::fabs(s[i]));
+                    for (int i = 0; i < frame->nb_samples; ++i)
+                        peak = std::max(peak, std::fabs(s[i]));
                 }
             }
             at += frameLength;
@@ -203,16 +216,20 @@ uint16_t FreePort() {
     return ntohs(a.sin_port);
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     int seconds = 60;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
     }
-    if (seconds <= 0) seconds = 60;
+    if (seconds <= 0)
+        seconds = 60;
 
     WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
     SessionContext session;
@@ -241,10 +258,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot connect to the server\n");
         return 1;
     }
-    while (!session.sender.load()) std::this_thread::sleep_for(5ms);
+    while (!session.sender.load())
+        std::this_thread::sleep_for(5ms);
     // The idle sink's first buffer may take a while: time from the first packet.
     auto waitUntil = Clock::now() + 10s;
-    while (unit.Arrivals().empty() && Clock::now() < waitUntil) std::this_thread::sleep_for(10ms);
+    while (unit.Arrivals().empty() && Clock::now() < waitUntil)
+        std::this_thread::sleep_for(10ms);
     auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     auto end = Clock::now();
@@ -264,7 +283,8 @@ int main(int argc, char** argv) {
     std::vector<double> latencies;
     int missed = 0;
     for (auto click : clickTimes) {
-        if (click < start || click > end - 1s) continue;
+        if (click < start || click > end - 1s)
+            continue;
         auto it = std::find_if(arrivals.begin(), arrivals.end(),
                                [&](const Arrival& a) { return a.time > click && a.peak > 0.2f; });
         if (it == arrivals.end() || it->time - click > 900ms) {
@@ -274,23 +294,26 @@ int main(int argc, char** argv) {
         latencies.push_back(Ms(it->time - click));
     }
     std::sort(latencies.begin(), latencies.end());
-    size_t received = std::count_if(arrivals.begin(), arrivals.end(),
-                                    [&](const Arrival& a) { return a.time >= start && a.time < end; });
-    double expected = std::chrono::duration<double>(end - start).count() *
-                      capture.nAvgBytesPerSec / std::max(chunkSize, 1);
+    size_t received = std::count_if(arrivals.begin(), arrivals.end(), [&](const Arrival& a) {
+        return a.time >= start && a.time < end;
+    });
+    double expected = std::chrono::duration<double>(end - start).count() * capture.nAvgBytesPerSec /
+                      std::max(chunkSize, 1);
 
     std::printf("return audio, %d s of loopback capture, chunk %d bytes\n", seconds, chunkSize);
-    std::printf("  packets sent            %llu in all, %zu in the measured %d s (%.1f chunks expected)\n",
-                (unsigned long long)counters.packetsSent, received, seconds, expected);
+    std::printf(
+        "  packets sent            %llu in all, %zu in the measured %d s (%.1f chunks expected)\n",
+        (unsigned long long)counters.packetsSent, received, seconds, expected);
     std::printf("  chunks dropped          %llu by the sender, %llu by the capture ring\n",
                 (unsigned long long)counters.chunksDropped,
                 (unsigned long long)(chunkSize > 0 ? ringBytes / uint64_t(chunkSize) : 0));
     std::printf("  frames failed to encode %llu\n", (unsigned long long)counters.framesSkipped);
     if (!latencies.empty())
-        std::printf("  click latency           median %.1f ms, max %.1f ms, min %.1f ms over %zu clicks"
-                    " (%d not found)\n",
-                    latencies[latencies.size() / 2], latencies.back(), latencies.front(),
-                    latencies.size(), missed);
+        std::printf(
+            "  click latency           median %.1f ms, max %.1f ms, min %.1f ms over %zu clicks"
+            " (%d not found)\n",
+            latencies[latencies.size() / 2], latencies.back(), latencies.front(), latencies.size(),
+            missed);
     else
         std::printf("  click latency           no click found (%d missed)\n", missed);
     if (counters.chunks > 0)

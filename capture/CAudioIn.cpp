@@ -10,10 +10,12 @@ CAudioIn::~CAudioIn() = default;
 
 HRESULT CAudioIn::BufferCB(double, uint8_t* buffer, int32_t length) {
     CNetwork* sender = session->sender;
-    if (!sender) return S_OK;
+    if (!sender)
+        return S_OK;
     int32_t size = session->chunkSize;
     // Without a chunk size (no encoder) nothing could ever leave the queue.
-    if (size <= 0 || !buffer || length <= 0) return S_OK;
+    if (size <= 0 || !buffer || length <= 0)
+        return S_OK;
     uint32_t chunkSize = static_cast<uint32_t>(size);
     if (chunkCapacity < chunkSize) {
         chunk.reset(new (std::nothrow) uint8_t[chunkSize]);
@@ -21,8 +23,10 @@ HRESULT CAudioIn::BufferCB(double, uint8_t* buffer, int32_t length) {
     }
     // Without room for a chunk nothing could be taken: the buffer is dropped
     // rather than letting the queue grow.
-    if (!chunk) return S_OK;
+    if (!chunk)
+        return S_OK;
     queue.Append(buffer, static_cast<uint32_t>(length));
-    while (queue.Take(chunk.get(), chunkSize)) sender->Send(chunk.get(), chunkSize);
+    while (queue.Take(chunk.get(), chunkSize))
+        sender->Send(chunk.get(), chunkSize);
     return S_OK;
 }

@@ -5,7 +5,9 @@
 
 #include <new>
 
-CBaseCapture::CBaseCapture() { platform::CoInitialize(nullptr); }
+CBaseCapture::CBaseCapture() {
+    platform::CoInitialize(nullptr);
+}
 
 CBaseCapture::~CBaseCapture() {
     mediaControl = nullptr;
@@ -14,13 +16,15 @@ CBaseCapture::~CBaseCapture() {
 }
 
 int32_t CBaseCapture::Run() {
-    if (!mediaControl) return 0;
+    if (!mediaControl)
+        return 0;
     lastResult = mediaControl->Run();
     return lastResult == S_OK;
 }
 
 int32_t CBaseCapture::Stop() {
-    if (!mediaControl) return 0;
+    if (!mediaControl)
+        return 0;
     lastResult = mediaControl->Stop();
     return lastResult == S_OK;
 }
@@ -29,7 +33,8 @@ std::u16string CBaseCapture::ErrorText() const {
     char16_t buffer[160] = u"No error.";
     if (lastResult != S_OK) {
         uint32_t n = platform::GetErrorText(lastResult, buffer, std::size(buffer));
-        if (n > 0) buffer[n] = 0;
+        if (n > 0)
+            buffer[n] = 0;
     }
     return buffer;
 }
@@ -76,7 +81,8 @@ int32_t CBaseCapture::AddDeviceFilter(platform::DeviceCategory category,
         return 0;
     }
     lastResult = graph->FindCaptureDevice(wanted, filter);
-    if (lastResult != S_OK) return 0;
+    if (lastResult != S_OK)
+        return 0;
     lastResult = graph->AddFilter(filter, graphName);
     return SUCCEEDED(lastResult);
 }
@@ -84,7 +90,8 @@ int32_t CBaseCapture::AddDeviceFilter(platform::DeviceCategory category,
 int32_t CBaseCapture::AddSampleGrabber(std::shared_ptr<platform::CSampleGrabber>& filter,
                                        const char16_t* graphName) {
     std::shared_ptr<platform::CFilter> added;
-    if (!AddFilterByClass(platform::FilterKind::SampleGrabber, added, graphName)) return 0;
+    if (!AddFilterByClass(platform::FilterKind::SampleGrabber, added, graphName))
+        return 0;
     filter = std::static_pointer_cast<platform::CSampleGrabber>(added);
     return 1;
 }

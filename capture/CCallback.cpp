@@ -1,7 +1,8 @@
 #include "CCallback.h"
 
 HRESULT CCallback::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
+    if (!object)
+        return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
         *object = static_cast<ISampleGrabberCB*>(this);
         return S_OK;
@@ -9,4 +10,6 @@ HRESULT CCallback::QueryInterface(REFIID riid, void** object) {
     return E_NOTIMPL;
 }
 
-HRESULT CCallback::SampleCB(double, IMediaSample*) { return S_OK; }
+HRESULT CCallback::SampleCB(double, IMediaSample*) {
+    return S_OK;
+}

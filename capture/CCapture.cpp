@@ -25,15 +25,19 @@ int32_t CCapture::Build(SessionContext* s) {
 }
 
 int32_t CCapture::AddGrabber() {
-    if (!AddSampleGrabber(grabberFilter, u"AudioSampleGrabber")) return 0;
+    if (!AddSampleGrabber(grabberFilter, u"AudioSampleGrabber"))
+        return 0;
     platform::MediaType type;
     type.major = platform::MajorType::Audio;
     type.subtype = platform::SubType::Pcm;
     type.formatType = platform::FormatType::WaveFormatEx;
     lastResult = grabberFilter->SetMediaType(type);
-    if (SUCCEEDED(lastResult)) lastResult = grabberFilter->SetOneShot(false);
-    if (SUCCEEDED(lastResult)) lastResult = grabberFilter->SetBufferSamples(true);
-    if (SUCCEEDED(lastResult)) lastResult = grabberFilter->SetCallback(session->grabber.load(), 1);
+    if (SUCCEEDED(lastResult))
+        lastResult = grabberFilter->SetOneShot(false);
+    if (SUCCEEDED(lastResult))
+        lastResult = grabberFilter->SetBufferSamples(true);
+    if (SUCCEEDED(lastResult))
+        lastResult = grabberFilter->SetCallback(session->grabber.load(), 1);
     return lastResult == S_OK;
 }
 
@@ -58,7 +62,8 @@ int32_t CCapture::SetCaptureFormat() {
     }
     WAVEFORMATEX format{};
     lastResult = captureFilter->GetFormat(format);
-    if (FAILED(lastResult)) return 0;
+    if (FAILED(lastResult))
+        return 0;
     // The device's format block is the plain 18-byte record: copied whole,
     // never beyond it.
     format = *wanted;
@@ -77,7 +82,8 @@ int32_t CCapture::Connect() {
 }
 
 void CCapture::ReportError() {
-    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(ErrorText().c_str());
+    if (CErrorHandler* handler = session->errorHandler)
+        handler->ReportText(ErrorText().c_str());
 }
 
 std::shared_ptr<platform::CCaptureFilter> CCapture::CaptureFilter() const {
@@ -87,10 +93,12 @@ std::shared_ptr<platform::CCaptureFilter> CCapture::CaptureFilter() const {
 
 int32_t CCapture::ShowCaptureProperties(platform::OwnerWindow owner) {
     std::shared_ptr<platform::CCaptureFilter> filter = CaptureFilter();
-    if (!filter) return 0;
+    if (!filter)
+        return 0;
     return ShowPropertyFrame(owner, filter);
 }
 
 void CCapture::DetachCallback() {
-    if (grabberFilter) grabberFilter->SetCallback(nullptr, 1);
+    if (grabberFilter)
+        grabberFilter->SetCallback(nullptr, 1);
 }

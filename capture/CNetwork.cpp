@@ -25,7 +25,8 @@ std::vector<std::pair<const SessionContext*, std::shared_ptr<platform::CCaptureF
 } // namespace
 
 CNetwork::CNetwork(SessionContext* s) : session(s) {
-    if (session->audioSource == 0) return;
+    if (session->audioSource == 0)
+        return;
 
     const WAVEFORMATEX* format = session->captureFormat;
     header.SetMagic(kReturnAudioMagic);
@@ -51,14 +52,16 @@ CNetwork::CNetwork(SessionContext* s) : session(s) {
 
     if (chunk == 0) {
         // Nothing could be encoded, so no graph is built.
-        if (CErrorHandler* handler = session->errorHandler) handler->ReportText(kEncoderNotOpened);
+        if (CErrorHandler* handler = session->errorHandler)
+            handler->ReportText(kEncoderNotOpened);
         return;
     }
     // Room for as many coded bytes as the chunk has PCM bytes: far more than
     // five AAC frames ever take.
     packetCapacity = sizeof header.bytes + static_cast<uint32_t>(chunk);
     packet.reset(new (std::nothrow) uint8_t[packetCapacity]);
-    if (!packet) packetCapacity = 0;
+    if (!packet)
+        packetCapacity = 0;
 
     capture.Build(session);
     Publish();
@@ -71,13 +74,15 @@ CNetwork::~CNetwork() {
         capture.Stop();
         capture.DetachCallback();
         encoder.Close();
-        if (CAudioIn* grabber = session->grabber.exchange(nullptr)) delete grabber;
+        if (CAudioIn* grabber = session->grabber.exchange(nullptr))
+            delete grabber;
     }
 }
 
 void CNetwork::Publish() {
     std::shared_ptr<platform::CCaptureFilter> filter = capture.CaptureFilter();
-    if (!filter) return;
+    if (!filter)
+        return;
     std::lock_guard guard(registryLock);
     for (auto& entry : registry) {
         if (entry.first == session) {
@@ -90,7 +95,8 @@ void CNetwork::Publish() {
 
 void CNetwork::Withdraw() {
     std::shared_ptr<platform::CCaptureFilter> ours = capture.CaptureFilter();
-    if (!ours) return;
+    if (!ours)
+        return;
     std::shared_ptr<platform::CCaptureFilter> released;
     {
         std::lock_guard guard(registryLock);
@@ -110,9 +116,11 @@ int32_t CNetwork::ShowCaptureProperties(const SessionContext* session,
     {
         std::lock_guard guard(registryLock);
         for (auto& entry : registry)
-            if (entry.first == session) filter = entry.second;
+            if (entry.first == session)
+                filter = entry.second;
     }
-    if (!filter) return 0;
+    if (!filter)
+        return 0;
     // The dialog runs without the lock: the worker may end the connection
     // meanwhile, and the filter stays alive with the dialog.
     return CBaseCapture::ShowPropertyFrame(owner, filter);
@@ -131,7 +139,8 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
     auto start = std::chrono::steady_clock::now();
     for (uint32_t i = 0; i < framesPerPacket; ++i) {
         const auto* samples = reinterpret_cast<const int16_t*>(chunk + size_t(i) * bytesPerFrame);
-        int32_t coded = encoder.Encode(payload + total, static_cast<int32_t>(room - total), samples);
+        int32_t coded =
+            encoder.Encode(payload + total, static_cast<int32_t>(room - total), samples);
         if (coded < 0) {
             // A frame the encoder failed on is left out; the others still go.
             ++framesSkipped;
@@ -144,11 +153,12 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
         }
         total += static_cast<uint32_t>(coded);
     }
-    encodeNanoseconds += static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
-            .count());
+    encodeNanoseconds += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                   std::chrono::steady_clock::now() - start)
+                                                   .count());
     // All five frames still filling the encoder's delay: no packet.
-    if (total == 0) return;
+    if (total == 0)
+        return;
     header.SetPayloadLength(total);
     std::memcpy(packet.get(), header.bytes, sizeof header.bytes);
     SOCKET s = session->socket;

@@ -41,10 +41,10 @@ public:
 
     // For tests and benchmarks; any thread.
     struct Counters {
-        uint64_t chunks = 0;         // Send calls
-        uint64_t packetsSent = 0;    // packets that went out whole
-        uint64_t chunksDropped = 0;  // chunks that produced no packet on the wire
-        uint64_t framesSkipped = 0;  // frames the encoder failed on
+        uint64_t chunks = 0;        // Send calls
+        uint64_t packetsSent = 0;   // packets that went out whole
+        uint64_t chunksDropped = 0; // chunks that produced no packet on the wire
+        uint64_t framesSkipped = 0; // frames the encoder failed on
         uint64_t encodeNanoseconds = 0;
     };
     Counters GetCounters() const;

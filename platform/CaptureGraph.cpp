@@ -22,7 +22,8 @@ static std::u16string FromUtf8(const char* text) {
 // Device names in SDL's order. Empty when SDL's audio is not up.
 static std::vector<std::string> CaptureDeviceNames(const CSdlAudio& sdl) {
     std::vector<std::string> names;
-    if (!sdl.Ok()) return names;
+    if (!sdl.Ok())
+        return names;
     int n = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < n; ++i) {
         const char* name = SDL_GetAudioDeviceName(i, 1);
@@ -35,8 +36,10 @@ HRESULT CDeviceEnumerator::FriendlyNames(DeviceCategory category,
                                          std::vector<std::u16string>& names) {
     names.clear();
     // Video capture is not offered on this platform: an empty category.
-    if (category != DeviceCategory::AudioInput) return S_FALSE;
-    for (const std::string& name : CaptureDeviceNames(sdl)) names.push_back(FromUtf8(name.c_str()));
+    if (category != DeviceCategory::AudioInput)
+        return S_FALSE;
+    for (const std::string& name : CaptureDeviceNames(sdl))
+        names.push_back(FromUtf8(name.c_str()));
     return names.empty() ? S_FALSE : S_OK;
 }
 
@@ -74,7 +77,8 @@ HRESULT CCaptureFilter::SetFormat(const WAVEFORMATEX& f) {
         f.nBlockAlign != f.nChannels * 2 || f.nAvgBytesPerSec != f.nSamplesPerSec * f.nBlockAlign)
         return VFW_E_INVALIDMEDIATYPE;
     std::lock_guard guard(lock);
-    if (connected) return VFW_E_WRONG_STATE;
+    if (connected)
+        return VFW_E_WRONG_STATE;
     format = f;
     format.cbSize = 0;
     return S_OK;
@@ -82,8 +86,10 @@ HRESULT CCaptureFilter::SetFormat(const WAVEFORMATEX& f) {
 
 HRESULT CCaptureFilter::SuggestBufferSize(int32_t bytes) {
     std::lock_guard guard(lock);
-    if (connected) return VFW_E_WRONG_STATE;
-    if (bytes != -1 && bytes < format.nBlockAlign) return E_INVALIDARG;
+    if (connected)
+        return VFW_E_WRONG_STATE;
+    if (bytes != -1 && bytes < format.nBlockAlign)
+        return E_INVALIDARG;
     suggestedBytes = bytes;
     return S_OK;
 }
@@ -91,8 +97,8 @@ HRESULT CCaptureFilter::SuggestBufferSize(int32_t bytes) {
 uint32_t CCaptureFilter::BufferSize() const {
     std::lock_guard guard(lock);
     uint32_t frame = format.nBlockAlign;
-    uint32_t bytes = suggestedBytes == -1 ? format.nAvgBytesPerSec / 10
-                                          : static_cast<uint32_t>(suggestedBytes);
+    uint32_t bytes =
+        suggestedBytes == -1 ? format.nAvgBytesPerSec / 10 : static_cast<uint32_t>(suggestedBytes);
     return std::max(frame, bytes / frame * frame);
 }
 
@@ -124,10 +130,13 @@ HRESULT CSampleGrabber::SetOneShot(bool oneShot) {
     return oneShot ? E_NOTIMPL : S_OK;
 }
 
-HRESULT CSampleGrabber::SetBufferSamples(bool) { return S_OK; }
+HRESULT CSampleGrabber::SetBufferSamples(bool) {
+    return S_OK;
+}
 
 HRESULT CSampleGrabber::SetCallback(ISampleGrabberCB* cb, int32_t which) {
-    if (cb && which != 1) return E_NOTIMPL;
+    if (cb && which != 1)
+        return E_NOTIMPL;
     std::lock_guard guard(callbackLock);
     callback = cb;
     return S_OK;
@@ -171,7 +180,8 @@ private:
 };
 
 HRESULT CCaptureStream::Open() {
-    if (device) return S_OK;
+    if (device)
+        return S_OK;
     capture->GetFormat(format);
     bufferBytes = capture->BufferSize();
     uint32_t frames = bufferBytes / format.nBlockAlign;
@@ -187,7 +197,8 @@ HRESULT CCaptureStream::Open() {
     want.userdata = this;
     SDL_AudioSpec have{};
     device = SDL_OpenAudioDevice(capture->deviceName.c_str(), 1, &want, &have, 0);
-    if (!device) return VFW_E_CANNOT_CONNECT;
+    if (!device)
+        return VFW_E_CANNOT_CONNECT;
 
     // Room for two seconds, or eight deliveries, whichever is more: a slow
     // consumer loses the newest audio rather than holding the device.
@@ -203,9 +214,11 @@ HRESULT CCaptureStream::Open() {
 }
 
 HRESULT CCaptureStream::Run() {
-    if (thread.joinable()) return S_OK;
+    if (thread.joinable())
+        return S_OK;
     HRESULT hr = Open();
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     {
         std::lock_guard guard(ringLock);
         stopping = false;
@@ -231,7 +244,8 @@ HRESULT CCaptureStream::Stop() {
         SDL_CloseAudioDevice(device);
         device = 0;
     }
-    if (thread.joinable()) thread.join();
+    if (thread.joinable())
+        thread.join();
     SetRunning(false);
     return S_OK;
 }
@@ -243,12 +257,14 @@ void CCaptureStream::SetRunning(bool running) {
 
 void SDLCALL CCaptureStream::Captured(void* self, Uint8* data, int length) {
     auto* s = static_cast<CCaptureStream*>(self);
-    if (length <= 0) return;
+    if (length <= 0)
+        return;
     size_t n = static_cast<size_t>(length);
     {
         std::lock_guard guard(s->ringLock);
         size_t capacity = s->ring.size();
-        if (s->stopping) return;
+        if (s->stopping)
+            return;
         if (n > capacity - s->held) {
             // Whole device buffers only, so that the stream stays frame aligned.
             s->capture->bytesDropped += n;
@@ -270,7 +286,8 @@ void CCaptureStream::Deliver() {
     std::unique_lock lock(ringLock);
     for (;;) {
         ready.wait(lock, [&] { return stopping || held >= bufferBytes; });
-        if (stopping) return;
+        if (stopping)
+            return;
         size_t capacity = ring.size();
         size_t first = std::min<size_t>(bufferBytes, capacity - head);
         std::memcpy(delivery.data(), ring.data() + head, first);
@@ -283,7 +300,8 @@ void CCaptureStream::Deliver() {
         {
             std::lock_guard guard(grabber->callbackLock);
             if (grabber->callback)
-                grabber->callback->BufferCB(time, delivery.data(), static_cast<int32_t>(bufferBytes));
+                grabber->callback->BufferCB(time, delivery.data(),
+                                            static_cast<int32_t>(bufferBytes));
         }
         deliveredBytes += bufferBytes;
         ++capture->buffersDelivered;
@@ -300,20 +318,25 @@ CFilterGraph::~CFilterGraph() {
     std::lock_guard guard(controlLock);
     stream.reset();
     for (auto& filter : filters) {
-        if (filter->Kind() != FilterKind::AudioCapture) continue;
+        if (filter->Kind() != FilterKind::AudioCapture)
+            continue;
         auto* capture = static_cast<CCaptureFilter*>(filter.get());
         std::lock_guard captureGuard(capture->lock);
         capture->connected = false;
     }
 }
 
-HRESULT CFilterGraph::AddFilter(const std::shared_ptr<CFilter>& filter, const std::u16string& name) {
-    if (!filter) return E_POINTER;
+HRESULT CFilterGraph::AddFilter(const std::shared_ptr<CFilter>& filter,
+                                const std::u16string& name) {
+    if (!filter)
+        return E_POINTER;
     std::lock_guard guard(controlLock);
     for (auto& f : filters)
-        if (f == filter || f->GraphName() == name) return VFW_E_DUPLICATE_NAME;
+        if (f == filter || f->GraphName() == name)
+            return VFW_E_DUPLICATE_NAME;
     std::lock_guard nameGuard(filter->nameLock);
-    if (!filter->graphName.empty()) return VFW_E_WRONG_STATE; // in another graph
+    if (!filter->graphName.empty())
+        return VFW_E_WRONG_STATE; // in another graph
     filter->graphName = name;
     filters.push_back(filter);
     return S_OK;
@@ -323,9 +346,11 @@ HRESULT CFilterGraph::FindCaptureDevice(const std::u16string& friendlyName,
                                         std::shared_ptr<CCaptureFilter>& filter) {
     filter.reset();
     std::vector<std::string> names = CaptureDeviceNames(sdl);
-    if (names.empty()) return VFW_E_NO_CAPTURE_HARDWARE;
+    if (names.empty())
+        return VFW_E_NO_CAPTURE_HARDWARE;
     for (size_t i = 0; i < names.size(); ++i) {
-        if (FromUtf8(names[i].c_str()) != friendlyName) continue;
+        if (FromUtf8(names[i].c_str()) != friendlyName)
+            continue;
         filter = std::make_shared<CCaptureFilter>(friendlyName, names[i], static_cast<int32_t>(i));
         return S_OK;
     }
@@ -335,7 +360,8 @@ HRESULT CFilterGraph::FindCaptureDevice(const std::u16string& friendlyName,
 HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
                                    const std::shared_ptr<CFilter>& transform,
                                    const std::shared_ptr<CFilter>& renderer) {
-    if (!source || !transform || !renderer) return E_POINTER;
+    if (!source || !transform || !renderer)
+        return E_POINTER;
     if (source->Kind() != FilterKind::AudioCapture ||
         transform->Kind() != FilterKind::SampleGrabber ||
         renderer->Kind() != FilterKind::NullRenderer)
@@ -343,14 +369,16 @@ HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
     auto capture = std::static_pointer_cast<CCaptureFilter>(source);
     auto grabber = std::static_pointer_cast<CSampleGrabber>(transform);
     std::lock_guard guard(controlLock);
-    for (const CFilter* wanted : {static_cast<CFilter*>(capture.get()),
-                                  static_cast<CFilter*>(grabber.get()),
-                                  static_cast<CFilter*>(renderer.get())}) {
+    for (const CFilter* wanted :
+         {static_cast<CFilter*>(capture.get()), static_cast<CFilter*>(grabber.get()),
+          static_cast<CFilter*>(renderer.get())}) {
         bool found = std::any_of(filters.begin(), filters.end(),
                                  [&](const auto& f) { return f.get() == wanted; });
-        if (!found) return VFW_E_NOT_IN_GRAPH;
+        if (!found)
+            return VFW_E_NOT_IN_GRAPH;
     }
-    if (stream) return VFW_E_WRONG_STATE;
+    if (stream)
+        return VFW_E_WRONG_STATE;
     {
         std::lock_guard typeGuard(grabber->callbackLock);
         const MediaType& t = grabber->type;
@@ -358,10 +386,12 @@ HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
             (t.formatType != FormatType::None && t.formatType != FormatType::WaveFormatEx))
             return VFW_E_TYPE_NOT_ACCEPTED;
     }
-    if (!sdl.Ok()) return VFW_E_NO_CAPTURE_HARDWARE;
+    if (!sdl.Ok())
+        return VFW_E_NO_CAPTURE_HARDWARE;
     auto s = std::make_unique<CCaptureStream>(capture, grabber);
     HRESULT hr = s->Open();
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     stream = std::move(s);
     std::lock_guard captureGuard(capture->lock);
     capture->connected = true;
@@ -370,13 +400,15 @@ HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
 
 HRESULT CFilterGraph::Run() {
     std::lock_guard guard(controlLock);
-    if (!stream) return VFW_E_NOT_CONNECTED;
+    if (!stream)
+        return VFW_E_NOT_CONNECTED;
     return stream->Run();
 }
 
 HRESULT CFilterGraph::Stop() {
     std::lock_guard guard(controlLock);
-    if (!stream) return S_OK;
+    if (!stream)
+        return S_OK;
     return stream->Stop();
 }
 
@@ -384,29 +416,48 @@ HRESULT CFilterGraph::Stop() {
 
 static const char16_t* TextFor(HRESULT hr) {
     switch (hr) {
-    case S_OK: return u"No error.";
-    case S_FALSE: return u"The operation found nothing to do.";
-    case E_NOTIMPL: return u"The operation is not offered by this filter.";
-    case E_NOINTERFACE: return u"The filter does not offer this interface.";
-    case E_POINTER: return u"A required pointer is missing.";
-    case E_FAIL: return u"The operation failed.";
-    case E_OUTOFMEMORY: return u"There is not enough memory for the capture graph.";
-    case E_INVALIDARG: return u"The capture buffer size is not valid for this format.";
-    case VFW_E_INVALIDMEDIATYPE: return u"The capture device does not accept this wave format.";
-    case VFW_E_NOT_CONNECTED: return u"The capture graph is not connected.";
-    case VFW_E_NOT_FOUND: return u"No audio capture device has the chosen name.";
-    case VFW_E_CANNOT_CONNECT: return u"The audio capture device could not be opened.";
-    case VFW_E_WRONG_STATE: return u"The capture graph cannot do this in its present state.";
-    case VFW_E_TYPE_NOT_ACCEPTED: return u"The sample grabber does not accept this media type.";
-    case VFW_E_DUPLICATE_NAME: return u"A filter of this name is already in the capture graph.";
-    case VFW_E_NOT_IN_GRAPH: return u"The filter is not in the capture graph.";
-    case VFW_E_NO_CAPTURE_HARDWARE: return u"No audio capture device is available.";
-    default: return nullptr;
+    case S_OK:
+        return u"No error.";
+    case S_FALSE:
+        return u"The operation found nothing to do.";
+    case E_NOTIMPL:
+        return u"The operation is not offered by this filter.";
+    case E_NOINTERFACE:
+        return u"The filter does not offer this interface.";
+    case E_POINTER:
+        return u"A required pointer is missing.";
+    case E_FAIL:
+        return u"The operation failed.";
+    case E_OUTOFMEMORY:
+        return u"There is not enough memory for the capture graph.";
+    case E_INVALIDARG:
+        return u"The capture buffer size is not valid for this format.";
+    case VFW_E_INVALIDMEDIATYPE:
+        return u"The capture device does not accept this wave format.";
+    case VFW_E_NOT_CONNECTED:
+        return u"The capture graph is not connected.";
+    case VFW_E_NOT_FOUND:
+        return u"No audio capture device has the chosen name.";
+    case VFW_E_CANNOT_CONNECT:
+        return u"The audio capture device could not be opened.";
+    case VFW_E_WRONG_STATE:
+        return u"The capture graph cannot do this in its present state.";
+    case VFW_E_TYPE_NOT_ACCEPTED:
+        return u"The sample grabber does not accept this media type.";
+    case VFW_E_DUPLICATE_NAME:
+        return u"A filter of this name is already in the capture graph.";
+    case VFW_E_NOT_IN_GRAPH:
+        return u"The filter is not in the capture graph.";
+    case VFW_E_NO_CAPTURE_HARDWARE:
+        return u"No audio capture device is available.";
+    default:
+        return nullptr;
     }
 }
 
 uint32_t GetErrorText(HRESULT hr, char16_t* buffer, uint32_t capacity) {
-    if (!buffer || capacity == 0) return 0;
+    if (!buffer || capacity == 0)
+        return 0;
     std::u16string text;
     if (const char16_t* known = TextFor(hr)) {
         text = known;
@@ -415,7 +466,8 @@ uint32_t GetErrorText(HRESULT hr, char16_t* buffer, uint32_t capacity) {
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
         text = u"Capture error " + FromUtf8(code) + u".";
     }
-    if (text.size() + 1 > capacity) return 0;
+    if (text.size() + 1 > capacity)
+        return 0;
     std::copy(text.begin(), text.end(), buffer);
     buffer[text.size()] = 0;
     return static_cast<uint32_t>(text.size());

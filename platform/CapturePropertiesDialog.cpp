@@ -23,11 +23,15 @@ QString FormatText(const WAVEFORMATEX& f) {
 QString BufferText(const CCaptureFilter::Properties& p) {
     uint32_t frames = p.format.nBlockAlign ? p.bufferBytes / p.format.nBlockAlign : 0;
     double ms = p.format.nSamplesPerSec ? 1000.0 * frames / p.format.nSamplesPerSec : 0.0;
-    return QStringLiteral("%1 bytes (%2 frames, %3 ms)").arg(p.bufferBytes).arg(frames).arg(ms, 0, 'f', 1);
+    return QStringLiteral("%1 bytes (%2 frames, %3 ms)")
+        .arg(p.bufferBytes)
+        .arg(frames)
+        .arg(ms, 0, 'f', 1);
 }
 
 QString StateText(const CCaptureFilter::Properties& p) {
-    if (p.running) return QStringLiteral("Running");
+    if (p.running)
+        return QStringLiteral("Running");
     return p.connected ? QStringLiteral("Stopped") : QStringLiteral("Not connected");
 }
 
@@ -42,9 +46,12 @@ QLabel* AddRow(QFormLayout* form, const QString& caption, const char* name) {
 } // namespace
 
 HRESULT ShowFilterProperties(OwnerWindow owner, std::shared_ptr<CFilter> filter) {
-    if (!filter) return E_POINTER;
-    if (filter->Kind() != FilterKind::AudioCapture) return E_NOINTERFACE;
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return VFW_E_WRONG_STATE;
+    if (!filter)
+        return E_POINTER;
+    if (filter->Kind() != FilterKind::AudioCapture)
+        return E_NOINTERFACE;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return VFW_E_WRONG_STATE;
     auto capture = std::static_pointer_cast<CCaptureFilter>(filter);
 
     QDialog dialog(owner);

@@ -7,7 +7,9 @@
 
 using HRESULT = int32_t;
 
-constexpr HRESULT MakeFailure(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT MakeFailure(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -29,8 +31,12 @@ constexpr HRESULT VFW_E_DUPLICATE_NAME = MakeFailure(0x8004023Du);
 constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeFailure(0x8004025Fu);
 constexpr HRESULT VFW_E_NO_CAPTURE_HARDWARE = MakeFailure(0x80040263u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 struct GUID {
     uint32_t data1;

@@ -36,12 +36,14 @@ protected:
     // The next n bytes of a running byte pattern, so that order and loss show.
     std::vector<uint8_t> Next(size_t n) {
         std::vector<uint8_t> v(n);
-        for (auto& b : v) b = static_cast<uint8_t>(counter++ * 7 + 3);
+        for (auto& b : v)
+            b = static_cast<uint8_t>(counter++ * 7 + 3);
         return v;
     }
     std::vector<uint8_t> Pattern(size_t from, size_t n) {
         std::vector<uint8_t> v(n);
-        for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((from + i) * 7 + 3);
+        for (size_t i = 0; i < n; ++i)
+            v[i] = static_cast<uint8_t>((from + i) * 7 + 3);
         return v;
     }
 

@@ -68,7 +68,8 @@ TEST(CBufferTest, BehavesAsAQueueUnderRandomTraffic) {
     for (int step = 0; step < 5000; ++step) {
         if (random() % 2) {
             std::vector<uint8_t> in(random() % 3000);
-            for (auto& b : in) b = next++;
+            for (auto& b : in)
+                b = next++;
             ASSERT_TRUE(queue.Append(in.data(), static_cast<uint32_t>(in.size())));
             model.insert(model.end(), in.begin(), in.end());
         } else {

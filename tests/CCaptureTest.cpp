@@ -1,7 +1,7 @@
 // The capture graph on the test set-up's sound server: "Studio_Mic" hears what
 // is played into "Studio_Mic_Feed".
-#include "capture/CAudioIn.h"
 #include "capture/CCapture.h"
+#include "capture/CAudioIn.h"
 #include "capture/CDevice.h"
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
@@ -56,7 +56,8 @@ class RecordingSender : public CNetwork {
 public:
     explicit RecordingSender(SessionContext* session) : CNetwork(session) {}
     void Send(const uint8_t*, uint32_t length) override {
-        if (inside.exchange(true)) overlapped = true;
+        if (inside.exchange(true))
+            overlapped = true;
         char name[32] = {};
 #if defined(__linux__)
         pthread_getname_np(pthread_self(), name, sizeof name);
@@ -102,10 +103,12 @@ std::string Shell(const std::string& command) {
     std::string line;
     if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
         char buffer[256];
-        if (fgets(buffer, sizeof buffer, pipe)) line = buffer;
+        if (fgets(buffer, sizeof buffer, pipe))
+            line = buffer;
         pclose(pipe);
     }
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
     return line;
 }
 
@@ -170,7 +173,8 @@ TEST_F(CaptureTest, DeliversChunksOnTheStreamingThreadUntilStop) {
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(sender->calls, after) << "a delivery after Stop";
     EXPECT_FALSE(sender->overlapped);
-    for (uint32_t length : sender->Lengths()) EXPECT_EQ(length, 20480u);
+    for (uint32_t length : sender->Lengths())
+        EXPECT_EQ(length, 20480u);
     for (const std::string& thread : sender->Threads())
         EXPECT_EQ(thread, platform::kStreamingThreadName) << "never on the device's own thread";
     EXPECT_EQ(grabber.Queued(), 0u) << "buffers of one chunk leave nothing behind";
@@ -203,7 +207,8 @@ TEST_F(CaptureTest, AStopWhileADeliveryRunsWaitsForIt) {
 }
 
 TEST_F(CaptureTest, ANameThatMatchesNoDeviceFailsAtTheCaptureStep) {
-    for (std::u16string name : {u"Studio_Microphone", u"studio_mic", u"STUDIO_MIC", u"Studio_Mic "}) {
+    for (std::u16string name :
+         {u"Studio_Microphone", u"studio_mic", u"STUDIO_MIC", u"Studio_Mic "}) {
         CCapture capture;
         Name(name);
         EXPECT_EQ(capture.Build(&session), 0);
@@ -214,7 +219,8 @@ TEST_F(CaptureTest, ANameThatMatchesNoDeviceFailsAtTheCaptureStep) {
     }
     auto texts = Texts();
     ASSERT_EQ(texts.size(), 4u) << "each failed build reports once";
-    for (const auto& text : texts) EXPECT_EQ(text, u"No audio capture device has the chosen name.");
+    for (const auto& text : texts)
+        EXPECT_EQ(text, u"No audio capture device has the chosen name.");
     EXPECT_EQ(sender->calls, 0);
 }
 
@@ -257,8 +263,9 @@ TEST_F(CaptureTest, ARefusedWaveFormatFailsAtTheFormatStepWithItsWholeText) {
 
 TEST_F(CaptureTest, TwoDevicesOfTheSameDescriptionTakeTheFirst) {
     // A second source with the same description, fed from another sink.
-    std::string module = Shell("pactl load-module module-remap-source master=studio_out.monitor "
-                             "source_name=lumen_twin source_properties=device.description=Studio_Mic");
+    std::string module =
+        Shell("pactl load-module module-remap-source master=studio_out.monitor "
+              "source_name=lumen_twin source_properties=device.description=Studio_Mic");
     if (module.empty() || module.find_first_not_of("0123456789") != std::string::npos)
         GTEST_SKIP() << "the sound server's tools are not available";
     struct Unload {
@@ -325,7 +332,8 @@ TEST_F(CaptureTest, ThePropertyDialogOutlivesItsGraph) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog) return;
+        if (!dialog)
+            return;
         if (!closedGraph) {
             title = dialog->windowTitle();
             device = LabelText(dialog, "Device");
@@ -341,12 +349,14 @@ TEST_F(CaptureTest, ThePropertyDialogOutlivesItsGraph) {
             return;
         }
         stateAfter = LabelText(dialog, "State");
-        if (stateAfter == "Not connected") qobject_cast<QDialog*>(dialog)->accept();
+        if (stateAfter == "Not connected")
+            qobject_cast<QDialog*>(dialog)->accept();
     });
     poll.start(100);
     // Bounded, in case the dialog never shows: then the check below fails.
     QTimer::singleShot(20000, [] {
-        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
     });
     EXPECT_EQ(capture->ShowCaptureProperties(nullptr), 1);
     poll.stop();

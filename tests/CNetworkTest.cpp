@@ -68,11 +68,13 @@ public:
         want.callback = &TonePlayer::Fill;
         want.userdata = this;
         id = SDL_OpenAudioDevice(device, 0, &want, &have, 0);
-        if (id) SDL_PauseAudioDevice(id, 0);
+        if (id)
+            SDL_PauseAudioDevice(id, 0);
         return id != 0;
     }
     ~TonePlayer() {
-        if (id) SDL_CloseAudioDevice(id);
+        if (id)
+            SDL_CloseAudioDevice(id);
     }
 
 private:
@@ -83,7 +85,8 @@ private:
             auto v = static_cast<int16_t>(32767 * p->amplitude * std::sin(p->phase));
             out[2 * i] = out[2 * i + 1] = v;
             p->phase += 2 * std::numbers::pi * p->frequency / 44100;
-            if (p->phase > 2 * std::numbers::pi) p->phase -= 2 * std::numbers::pi;
+            if (p->phase > 2 * std::numbers::pi)
+                p->phase -= 2 * std::numbers::pi;
         }
     }
 
@@ -103,11 +106,14 @@ std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t>& payload)
     std::vector<std::vector<uint8_t>> frames;
     size_t at = 0;
     while (at < payload.size()) {
-        if (payload.size() - at < 7) return {};
+        if (payload.size() - at < 7)
+            return {};
         const uint8_t* p = payload.data() + at;
-        if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) return {};
+        if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0)
+            return {};
         size_t length = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
-        if (length < 7 || length > payload.size() - at) return {};
+        if (length < 7 || length > payload.size() - at)
+            return {};
         frames.emplace_back(p, p + length);
         at += length;
     }
@@ -131,7 +137,8 @@ std::vector<float> DecodeLeft(const std::vector<std::vector<uint8_t>>& frames, i
         std::copy(bytes.begin(), bytes.end(), padded.begin());
         packet->data = padded.data();
         packet->size = static_cast<int>(bytes.size());
-        if (avcodec_send_packet(context, packet) < 0) continue;
+        if (avcodec_send_packet(context, packet) < 0)
+            continue;
         while (avcodec_receive_frame(context, frame) == 0) {
             rate = frame->sample_rate;
             channels = frame->ch_layout.nb_channels;
@@ -196,7 +203,8 @@ protected:
     }
 
     std::chrono::milliseconds Stop() {
-        if (!server) return 0ms;
+        if (!server)
+            return 0ms;
         auto start = Clock::now();
         server->Terminate();
         server->CloseListener();
@@ -208,9 +216,11 @@ protected:
     bool Connected() { return session.connected == 1; }
 
     bool ReadPacket(TestClient& client, ReturnPacket& packet, std::chrono::milliseconds timeout) {
-        if (!client.Receive(packet.header.bytes, 12, timeout)) return false;
+        if (!client.Receive(packet.header.bytes, 12, timeout))
+            return false;
         packet.payload.assign(packet.header.PayloadLength(), 0);
-        return packet.payload.empty() || client.Receive(packet.payload.data(), packet.payload.size(), timeout);
+        return packet.payload.empty() ||
+               client.Receive(packet.payload.data(), packet.payload.size(), timeout);
     }
 
     SessionContext session;
@@ -308,7 +318,8 @@ TEST_F(NetworkTest, AnEncoderThatCannotOpenBuildsNoGraph) {
     ASSERT_TRUE(client.Connect(port));
     ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
     ASSERT_TRUE(WaitUntil([&] { return !line.Texts().empty(); }));
-    EXPECT_EQ(line.Texts()[0], u"The AAC encoder could not be opened: no studio audio is sent back.");
+    EXPECT_EQ(line.Texts()[0],
+              u"The AAC encoder could not be opened: no studio audio is sent back.");
     EXPECT_EQ(session.chunkSize, 0);
     EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 0) << "no graph, no device";
     uint8_t byte;
@@ -411,21 +422,26 @@ TEST_F(NetworkTest, ThePropertyDialogSurvivesTheEndOfItsConnection) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
+        if (!dialog)
+            return;
         if (!ended) {
             title = dialog->windowTitle();
-            if (auto* label = dialog->findChild<QLabel*>("Device")) device = label->text();
+            if (auto* label = dialog->findChild<QLabel*>("Device"))
+                device = label->text();
             // The field unit goes; the worker destroys the sender meanwhile.
             client.Close();
             ended = WaitUntil([&] { return session.sender.load() == nullptr; }, 10s);
             return;
         }
-        if (auto* label = dialog->findChild<QLabel*>("State")) stateAfter = label->text();
-        if (stateAfter == "Not connected") dialog->accept();
+        if (auto* label = dialog->findChild<QLabel*>("State"))
+            stateAfter = label->text();
+        if (stateAfter == "Not connected")
+            dialog->accept();
     });
     poll.start(100);
     QTimer::singleShot(30000, [] {
-        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
     });
     EXPECT_EQ(CNetwork::ShowCaptureProperties(&session, nullptr), 1);
     poll.stop();
