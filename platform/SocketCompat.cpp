@@ -14,6 +14,11 @@ bool TuneConnection(SOCKET s, int sendTimeoutMs) {
                          sizeof on) == 0;
     ok &= setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on),
                      sizeof on) == 0;
+    // A fixed send buffer: left to itself the kernel grows it to megabytes,
+    // seconds of return audio queued for a peer that has stopped reading.
+    int sendBuffer = kSendBufferBytes;
+    ok &= setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
+                     sizeof sendBuffer) == 0;
 #if defined(_WIN32)
     DWORD timeout = static_cast<DWORD>(sendTimeoutMs);
 #else

@@ -48,8 +48,11 @@ namespace platform {
 
 // Lets a listener be bound again at once after it was closed.
 bool SetReuseAddress(SOCKET s);
+constexpr int kSendBufferBytes = 64 * 1024;
+
 // Sends go out at once (return audio is latency bound), dead peers are noticed,
-// and a send blocks for at most sendTimeoutMs.
+// at most kSendBufferBytes wait in the send buffer, and a send blocks for at
+// most sendTimeoutMs.
 bool TuneConnection(SOCKET s, int sendTimeoutMs);
 // Sends all of data. False when the peer is gone, the send timed out or failed;
 // then part of the data may have gone out.

@@ -3,5 +3,7 @@
 lumen_test(FieldUnitTest
   SOURCES FieldUnitTest.cpp FieldListener.cpp FieldProcess.cpp FieldMedia.cpp
   LIBS lumen_fieldunit PkgConfig::FFMPEG_TOOLS)
-target_compile_definitions(FieldUnitTest PRIVATE FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>")
-add_dependencies(FieldUnitTest fieldunit)
+if(TARGET FieldUnitTest)
+  target_compile_definitions(FieldUnitTest PRIVATE FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>")
+  add_dependencies(FieldUnitTest fieldunit)
+endif()
