@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEN_SANITIZE=thread
 cmake --build build-tsan --target lumen_sanitized_tests
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   ./scripts/headless.sh ctest --test-dir build-tsan --output-on-failure --timeout 300

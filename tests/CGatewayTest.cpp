@@ -100,9 +100,11 @@ TEST_F(GatewayTest, ConnectionFieldsFollowTheFieldUnit) {
     StartServer();
     TestClient client;
     ASSERT_TRUE(client.Connect(port));
-    ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+    // connected comes first, the sender once it is built
+    ASSERT_TRUE(WaitUntil([&] { return session.sender.load() != nullptr; }))
+        << "a sender exists even with the (none) source";
+    EXPECT_TRUE(Connected());
     EXPECT_NE(session.socket, 0);
-    EXPECT_NE(session.sender.load(), nullptr) << "a sender exists even with the (none) source";
     EXPECT_EQ(session.grabber.load(), nullptr);
     EXPECT_EQ(session.chunkSize, 0);
 
@@ -232,14 +234,17 @@ TEST_F(GatewayTest, BadHeadersEndTheConnectionButNotTheSession) {
         ASSERT_TRUE(client.SendBytes(garbage, sizeof garbage));
         EXPECT_TRUE(client.WaitForClose(3s));
     }
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
     {
         // A header that promises 16 MiB, a trickle, then the peer resets.
+        uint32_t served = server->ConnectionsServed();
         TestClient client;
         ASSERT_TRUE(client.Connect(port));
         auto h = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, kMaxPayloadLength, 64, 64);
         ASSERT_TRUE(client.SendBytes(h.bytes, 12));
         ASSERT_TRUE(client.SendBytes(Bytes(1000).data(), 1000));
-        ASSERT_TRUE(WaitUntil([&] { return Connected(); }));
+        ASSERT_TRUE(WaitUntil([&] { return server->ConnectionsServed() == served + 1; }));
+        std::this_thread::sleep_for(100ms); // the worker is waiting for the rest
         linger hard{1, 0};
         setsockopt(client.Handle(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         client.Close();
