@@ -1,6 +1,6 @@
 # The operator's forms, driven with Qt Test under Xvfb.
 function(lumen_qt_test name)
-  if(LUMEN_SANITIZE)
+  if(LUMEN_SANITIZE STREQUAL "thread")
     return()
   endif()
   add_executable(${name} ${ARGN})
@@ -8,6 +8,9 @@ function(lumen_qt_test name)
   target_link_libraries(${name} PRIVATE lumen_console lumen_test_support Qt6::Test)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 300)
+  if(LUMEN_SANITIZE)
+    add_dependencies(lumen_sanitized_tests ${name})
+  endif()
 endfunction()
 
 lumen_qt_test(TMainFormTest TMainFormTest.cpp)
