@@ -71,6 +71,11 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         return;
     }
 
+    uint32_t limit = queueLimitMs.load(std::memory_order_relaxed);
+    if (limit && waveOut.LatencyMs() >= limit) {
+        ++dropped;
+        return;
+    }
     int32_t index = nextHeader.load(std::memory_order_relaxed);
     platform::WAVEHDR& h = headers[index];
     if (h.dwFlags.load(std::memory_order_acquire) & platform::WHDR_INQUEUE) {

@@ -41,6 +41,13 @@ public:
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 
+    // Audio queued ahead of the device beyond this is dropped, so that a
+    // stall (the sound server starting up, a burst from the network, the two
+    // ends' clocks drifting apart) never leaves the studio listening late.
+    static constexpr uint32_t kDefaultQueueLimitMs = 250;
+    // 0 lets the whole ring fill.
+    void SetQueueLimitMs(uint32_t ms) { queueLimitMs = ms; }
+
     static constexpr int32_t kHeaderCount = 32;
     // The most PCM one packet may give, and the size of every ring buffer.
     static constexpr uint32_t kBufferBytes = 192000;
@@ -54,6 +61,7 @@ private:
     platform::WAVEHDR headers[kHeaderCount];
     CAudioDecoder decoder;
     uint8_t pcmBuffer[kBufferBytes];
+    std::atomic<uint32_t> queueLimitMs{kDefaultQueueLimitMs};
     std::atomic<int32_t> nextHeader{0};
     bool decoderOpen = false;
     bool deviceOpen = false;

@@ -175,24 +175,25 @@ TEST_F(AudioRendererTest, ToneAt44100StereoKeepsEachChannel) {
 }
 
 TEST_F(AudioRendererTest, CloseWhileAudioIsQueuedSilencesItAtOnce) {
-    // Four packets of 40 frames: over three seconds queued at once.
-    auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 3.5, 40);
-    ASSERT_GE(packets.size(), 4u);
+    // One packet of 40 frames: 0.85 s queued at once (a packet that finds the
+    // queue short goes in whole, even past the queue limit).
+    auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 1.0, 40);
+    ASSERT_GE(packets.size(), 1u);
     Listen(48000, 1);
     StartServer();
     Connect();
-    for (size_t i = 0; i < 4; ++i)
-        ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 48000, 1, packets[i]));
-    ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().queued == 4; }, 10s));
+    ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 48000, 1, packets[0]));
+    ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().queued == 1; }, 10s));
     ASSERT_TRUE(WaitUntil(
-        [&] { return LongestSound(monitor.Samples(), 1, 0, 48000).Frames() >= 9600; }, 10s));
+        [&] { return LongestSound(monitor.Samples(), 1, 0, 48000).Frames() >= 4800; }, 10s));
 
     client.Close(); // the connection ends: the server closes the playback
     ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().closes == 1; }, 10s));
     size_t closedAt = monitor.Frames();
-    ASSERT_TRUE(monitor.WaitForFrames(closedAt + 48000 * 2));
+    ASSERT_TRUE(monitor.WaitForFrames(closedAt + 48000));
     std::vector<int16_t> heard = monitor.Samples();
-    Tone after = MeasureTone(heard, 1, 0, 48000, closedAt + 48000 * 3 / 10, closedAt + 48000 * 2);
+    // Without the Close the tone would still be playing here.
+    Tone after = MeasureTone(heard, 1, 0, 48000, closedAt + 48000 * 2 / 10, closedAt + 48000 / 2);
     EXPECT_LT(after.rms, 0.005) << "queued audio played on after Close";
 }
 
@@ -256,6 +257,7 @@ TEST_F(RingTest, The33rdPacketReusesHeaderZeroOnceItHasPlayed) {
     auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 1.0);
     ASSERT_GE(packets.size(), 33u);
     CAudioRenderer renderer;
+    renderer.SetQueueLimitMs(0); // the ring itself is under test
     renderer.Open(&session);
     for (int i = 0; i < 32; ++i) {
         renderer.Play(packets[i].data(), static_cast<uint32_t>(packets[i].size()));
@@ -274,6 +276,7 @@ TEST_F(RingTest, APacketWhoseHeaderIsStillQueuedIsDroppedWithoutWaiting) {
     auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 30.0, 40);
     ASSERT_GE(packets.size(), 34u);
     CAudioRenderer renderer;
+    renderer.SetQueueLimitMs(0); // the ring itself is under test
     renderer.Open(&session);
     for (int i = 0; i < 32; ++i)
         renderer.Play(packets[i].data(), static_cast<uint32_t>(packets[i].size()));
@@ -287,6 +290,25 @@ TEST_F(RingTest, APacketWhoseHeaderIsStillQueuedIsDroppedWithoutWaiting) {
     EXPECT_EQ(renderer.NextHeader(), 0);
     renderer.Close();
     EXPECT_EQ(renderer.GetCounters().latencyMicros, 0u);
+}
+
+TEST_F(RingTest, ABurstNeverQueuesMoreThanTheLimit) {
+    // Two seconds of audio at once, as after a stall upstream.
+    auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 2.0);
+    ASSERT_GE(packets.size(), 90u);
+    CAudioRenderer renderer;
+    renderer.Open(&session);
+    uint32_t most = 0;
+    for (auto& p : packets) {
+        renderer.Play(p.data(), static_cast<uint32_t>(p.size()));
+        most = std::max(most, renderer.GetCounters().latencyMicros);
+    }
+    auto c = renderer.GetCounters();
+    EXPECT_GT(c.dropped, 0u);
+    EXPECT_GT(c.queued, 5u);
+    // One packet (about 21 ms) may go in just under the limit.
+    EXPECT_LE(most, (CAudioRenderer::kDefaultQueueLimitMs + 25) * 1000u);
+    renderer.Close();
 }
 
 TEST_F(RingTest, CorruptAacIsDroppedAndThePlaybackGoesOn) {
