@@ -1,0 +1,18 @@
+# The whole link run as its users run it: the lumenfeed program in a window,
+# fieldunit or a test client streaming to it, pictures read from the screen.
+lumen_test(StudioLinkTest
+  SOURCES
+    e2e/StudioLinkTest.cpp
+    e2e/CStudioProgram.cpp
+    e2e/CChildProcess.cpp
+    e2e/CTempDir.cpp
+    e2e/PictureChecks.cpp
+    e2e/MediaFiles.cpp
+  LIBS lumen_capture lumen_h264_support lumen_aac_support PkgConfig::FFMPEG_TOOLS Qt6::Gui)
+if(TARGET StudioLinkTest)
+  target_compile_definitions(StudioLinkTest PRIVATE
+    LUMENFEED_PATH="$<TARGET_FILE:lumenfeed>"
+    FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>"
+    LUMEN_E2E_ARTIFACTS="${CMAKE_BINARY_DIR}/artifacts")
+  add_dependencies(StudioLinkTest lumenfeed fieldunit)
+endif()
