@@ -1,5 +1,5 @@
-#include "ConsoleResources.h"
 #include "TMainForm.h"
+#include "ConsoleResources.h"
 
 #include "CConfiguration.h"
 #include "CQtErrorLine.h"
@@ -254,7 +254,8 @@ void TMainForm::FillAudioSourceList() {
 void TMainForm::LoadConfiguration() {
     CConfiguration configuration;
     StoredChoices choices = configuration.Load();
-    if (choices.full) Full->setChecked(*choices.full); // does not run FullClick
+    if (choices.full)
+        Full->setChecked(*choices.full); // does not run FullClick
     if (choices.audioSource) {
         int index = *choices.audioSource;
         AudioSources->setCurrentIndex(index >= 0 && index < AudioSources->count() ? index : -1);
@@ -295,14 +296,7 @@ void TMainForm::StartSession() {
 
 void TMainForm::FillSessionContext() {
     ClearSessionContext(session);
-    session.videoWidth = Mira->width();
-    session.videoHeight = Mira->height();
-    session.fullScreen = Full->isChecked() ? 1 : 0;
-    if (session.fullScreen)
-        FullScreenForm->ShowCovering();
-    else
-        FullScreenForm->hide();
-    ApplyDisplayTarget();
+    ApplyDisplayChoice();
     SetSessionAddress(session, Host->currentText().toStdString());
     session.port = Port->value();
     session.playbackFormat = &playbackFormat;
@@ -312,6 +306,18 @@ void TMainForm::FillSessionContext() {
     session.outputDevice = AudioOut->currentIndex();
     errorLine = std::make_unique<CQtErrorLine>(error);
     session.errorHandler = new CErrorHandler(errorLine.get());
+}
+
+void TMainForm::ApplyDisplayChoice() {
+    session.videoWidth = Mira->width();
+    session.videoHeight = Mira->height();
+    session.fullScreen = Full->isChecked() ? 1 : 0;
+    // Shown before its size is read, so that the rectangle is the screen's.
+    if (session.fullScreen)
+        FullScreenForm->ShowCovering();
+    else
+        FullScreenForm->hide();
+    ApplyDisplayTarget();
 }
 
 void TMainForm::ApplyDisplayTarget() {
@@ -332,7 +338,8 @@ void TMainForm::ApplyDisplayTarget() {
 
 std::u16string TMainForm::AudioSourceName() const {
     QString text = AudioSources->currentText();
-    if (text.isEmpty()) return u"?";
+    if (text.isEmpty())
+        return u"?";
     return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
 }
 
@@ -382,15 +389,9 @@ void TMainForm::TimerTimer() {
 }
 
 void TMainForm::FullClick() {
-    if (!server) return;
-    session.videoWidth = Mira->width();
-    session.videoHeight = Mira->height();
-    session.fullScreen = Full->isChecked() ? 1 : 0;
-    if (session.fullScreen)
-        FullScreenForm->ShowCovering();
-    else
-        FullScreenForm->hide();
-    ApplyDisplayTarget();
+    if (!server)
+        return;
+    ApplyDisplayChoice();
     server->CloseVideo();
     if (session.fullScreen)
         panelSurface->Clear();
@@ -400,13 +401,15 @@ void TMainForm::FullClick() {
 }
 
 void TMainForm::VolumeChange() {
-    if (!server) return;
+    if (!server)
+        return;
     uint32_t level = uint32_t(Volume->value() * 65535 / 100) & 0xFFFF;
     server->SetVolume(level | level << 16);
 }
 
 void TMainForm::Button1Click() {
-    if (!session.sender) return;
+    if (!session.sender)
+        return;
     // The worker may end the connection at any moment: the request goes
     // through the sender's guarded accessor, which keeps the capture device
     // alive for as long as its dialog is open.
@@ -431,7 +434,8 @@ bool TMainForm::OnFormClose() {
         SaveConfiguration();
     platform::CoUninitialize();
     WSACleanup();
-    if (AboutForm) AboutForm->exec();
+    if (AboutForm)
+        AboutForm->exec();
     return true;
 }
 
@@ -468,4 +472,6 @@ void TMainForm::urlMouseLeave() {
     url->setStyleSheet("color: #000000");
 }
 
-void TMainForm::urlClick() { QDesktopServices::openUrl(QUrl(url->text())); }
+void TMainForm::urlClick() {
+    QDesktopServices::openUrl(QUrl(url->text()));
+}

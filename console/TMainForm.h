@@ -63,6 +63,9 @@ private:
     void FillAudioOutList();
     void FillAudioSourceList();
     void FillSessionContext();
+    // The video size, the full-screen flag and window, and the target, from
+    // the Full button.
+    void ApplyDisplayChoice();
     void ApplyDisplayTarget();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.

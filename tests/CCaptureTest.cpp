@@ -5,6 +5,7 @@
 #include "capture/CDevice.h"
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
+#include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>
@@ -31,23 +32,9 @@
 using namespace std::chrono_literals;
 using testing_support::WaitUntil;
 
+using testing_support::RecordingLine;
+
 namespace {
-
-class RecordingLine : public CErrorLine {
-public:
-    void SetText(const std::u16string& text) override {
-        std::lock_guard guard(mutex);
-        texts.push_back(text);
-    }
-    std::vector<std::u16string> Texts() {
-        std::lock_guard guard(mutex);
-        return texts;
-    }
-
-private:
-    std::vector<std::u16string> texts;
-    std::mutex mutex;
-};
 
 // The connection's sender as the grabber's CAudioIn sees it: counts the chunks
 // it is handed, where, and whether two ever overlap or one comes after Stop.

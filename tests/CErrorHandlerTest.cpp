@@ -1,24 +1,19 @@
 #include "core/CErrorHandler.h"
 #include "platform/SocketCompat.h"
+#include "support/RecordingLine.h"
 
 #include <gtest/gtest.h>
 
 #include <mutex>
 #include <vector>
 
+using testing_support::RecordingLine;
+
 namespace {
 
-class RecordingLine : public CErrorLine {
-public:
-    void SetText(const std::u16string& text) override {
-        std::lock_guard guard(mutex);
-        texts.push_back(text);
-    }
-    std::vector<std::u16string> texts;
-    std::mutex mutex;
-};
-
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string Narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}
 
 } // namespace
 
@@ -27,22 +22,22 @@ TEST(CErrorHandler, CodesBecomeTheSystemsTextOrNothing) {
     CErrorHandler handler(&line);
 
     handler.Report(kReportSystemError, 0);
-    EXPECT_TRUE(line.texts.empty()) << "code 0 leaves the line as it was";
+    EXPECT_TRUE(line.Texts().empty()) << "code 0 leaves the line as it was";
 
     handler.Report(kReportSystemError, ECONNRESET);
-    ASSERT_EQ(line.texts.size(), 1u);
-    EXPECT_EQ(Narrow(line.texts[0]), "Connection reset by peer");
-    EXPECT_NE(line.texts[0].back(), u'\n');
+    ASSERT_EQ(line.Texts().size(), 1u);
+    EXPECT_EQ(Narrow(line.Texts()[0]), "Connection reset by peer");
+    EXPECT_NE(line.Texts()[0].back(), u'\n');
 
     handler.Report(kReportSystemError, 987654);
-    ASSERT_EQ(line.texts.size(), 2u);
-    EXPECT_EQ(line.texts[1], u"Unknown error.");
+    ASSERT_EQ(line.Texts().size(), 2u);
+    EXPECT_EQ(line.Texts()[1], u"Unknown error.");
 
     handler.Report(kReportInternetError, EADDRINUSE);
-    ASSERT_EQ(line.texts.size(), 3u);
-    EXPECT_EQ(Narrow(line.texts[2]), "Address already in use");
+    ASSERT_EQ(line.Texts().size(), 3u);
+    EXPECT_EQ(Narrow(line.Texts()[2]), "Address already in use");
     handler.Report(kReportInternetError, 0);
-    EXPECT_EQ(line.texts.size(), 3u);
+    EXPECT_EQ(line.Texts().size(), 3u);
 }
 
 TEST(CErrorHandler, ReadyTextsPassUnchangedAndUnknownKindsAreIgnored) {
@@ -51,8 +46,8 @@ TEST(CErrorHandler, ReadyTextsPassUnchangedAndUnknownKindsAreIgnored) {
     handler.ReportText(u"No error.");
     handler.Report(7, ECONNRESET);
     handler.Report(-1, ECONNRESET);
-    ASSERT_EQ(line.texts.size(), 1u);
-    EXPECT_EQ(line.texts[0], u"No error.");
+    ASSERT_EQ(line.Texts().size(), 1u);
+    EXPECT_EQ(line.Texts()[0], u"No error.");
 }
 
 TEST(CErrorHandler, WithoutALineNothingHappens) {
@@ -62,8 +57,12 @@ TEST(CErrorHandler, WithoutALineNothingHappens) {
 }
 
 TEST(Utf8ToUtf16, DecodesMultiByteAndReplacesMalformedInput) {
-    EXPECT_EQ(Utf8ToUtf16("Gr\xC3\xBC\xC3\x9F" "e"), u"Gr\u00FC\u00DFe");
+    EXPECT_EQ(Utf8ToUtf16("Gr\xC3\xBC\xC3\x9F"
+                          "e"),
+              u"Gr\u00FC\u00DFe");
     EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E\xA5"), u"\U0001F3A5");
-    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                          "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Utf8ToUtf16("cut\xE2\x82"), u"cut\uFFFD\uFFFD");
 }

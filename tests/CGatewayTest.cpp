@@ -1,6 +1,7 @@
 // The stream server driven through real sockets on 127.0.0.1.
-#include "core/CErrorHandler.h"
 #include "core/CGateway.h"
+#include "core/CErrorHandler.h"
+#include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>
@@ -18,25 +19,13 @@ using testing_support::TestClient;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
+using testing_support::RecordingLine;
+
 namespace {
 
-class RecordingLine : public CErrorLine {
-public:
-    void SetText(const std::u16string& text) override {
-        std::lock_guard guard(mutex);
-        texts.push_back(text);
-    }
-    std::vector<std::u16string> Texts() {
-        std::lock_guard guard(mutex);
-        return texts;
-    }
-
-private:
-    std::vector<std::u16string> texts;
-    std::mutex mutex;
-};
-
-std::vector<uint8_t> Bytes(size_t n, uint8_t fill = 0x55) { return std::vector<uint8_t>(n, fill); }
+std::vector<uint8_t> Bytes(size_t n, uint8_t fill = 0x55) {
+    return std::vector<uint8_t>(n, fill);
+}
 
 class GatewayTest : public ::testing::Test {
 protected:
@@ -75,7 +64,8 @@ protected:
 
     // Stop as the console performs it; returns how long it took.
     std::chrono::milliseconds Stop() {
-        if (!server) return 0ms;
+        if (!server)
+            return 0ms;
         auto start = Clock::now();
         server->Terminate();
         server->CloseListener();
@@ -132,7 +122,8 @@ TEST_F(GatewayTest, PacketsArrivingInPiecesAreAssembled) {
     }
     for (size_t piece : {1, 999, 1000, 1000}) {
         std::this_thread::sleep_for(10ms);
-        EXPECT_EQ(server->VideoCounters().draws, 0u) << "nothing dispatched before the whole packet";
+        EXPECT_EQ(server->VideoCounters().draws, 0u)
+            << "nothing dispatched before the whole packet";
         ASSERT_TRUE(client.SendBytes(&wire[at], piece));
         at += piece;
     }
@@ -148,17 +139,18 @@ TEST_F(GatewayTest, PacketTypesAreDispatchedByTheirLowSevenBits) {
     ASSERT_TRUE(client.Connect(port));
     // Length 0 still opens the channels.
     ASSERT_TRUE(client.SendPacket(kPacketVideo, false, 176, 144, {}));
-    ASSERT_TRUE(client.SendPacket(0x8A, false, 999, 999, Bytes(10)));  // key frame, same channel
+    ASSERT_TRUE(client.SendPacket(0x8A, false, 999, 999, Bytes(10))); // key frame, same channel
     ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 44100, 2, {}));
-    ASSERT_TRUE(client.SendPacket(0x94, false, 8000, 1, Bytes(20)));   // audio, bit 7 ignored
-    ASSERT_TRUE(client.SendPacket(0x01, false, 0, 0, Bytes(5000)));    // unknown: read and dropped
+    ASSERT_TRUE(client.SendPacket(0x94, false, 8000, 1, Bytes(20))); // audio, bit 7 ignored
+    ASSERT_TRUE(client.SendPacket(0x01, false, 0, 0, Bytes(5000)));  // unknown: read and dropped
     ASSERT_TRUE(client.SendPacket(kPacketVideo, false, 1, 1, Bytes(7)));
     ASSERT_TRUE(WaitUntil([&] { return server->PacketsRead() == 6; }));
 
     auto v = server->VideoCounters();
     EXPECT_EQ(v.opens, 1u);
     EXPECT_EQ(v.draws, 3u);
-    EXPECT_EQ(session.videoWidth, 176) << "the opening packet's size holds until the channel closes";
+    EXPECT_EQ(session.videoWidth, 176)
+        << "the opening packet's size holds until the channel closes";
     EXPECT_EQ(session.videoHeight, 144);
     auto a = server->AudioCounters();
     EXPECT_EQ(a.opens, 1u);

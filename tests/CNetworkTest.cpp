@@ -5,6 +5,7 @@
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/SdlAudio.h"
+#include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>
@@ -36,23 +37,9 @@ using testing_support::TestClient;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
+using testing_support::RecordingLine;
+
 namespace {
-
-class RecordingLine : public CErrorLine {
-public:
-    void SetText(const std::u16string& text) override {
-        std::lock_guard guard(mutex);
-        texts.push_back(text);
-    }
-    std::vector<std::u16string> Texts() {
-        std::lock_guard guard(mutex);
-        return texts;
-    }
-
-private:
-    std::vector<std::u16string> texts;
-    std::mutex mutex;
-};
 
 // A sine tone played on an output device chosen by name.
 class TonePlayer {
