@@ -5,6 +5,7 @@
 #include "platform/VideoSurface.h"
 #include "support/H264Maker.h"
 #include "support/TestClient.h"
+#include "support/VideoCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -31,68 +32,9 @@ using testing_support::SolidPicture;
 using testing_support::TestClient;
 using testing_support::YuvFromRgb;
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 namespace {
-
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "CVideoRendererTest";
-    static char* argv[] = {name, nullptr};
-    // Lives until the process ends; GL teardown at exit is not worth the risk.
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
-}
-
-// Runs the GUI thread's loop until cond holds.
-bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-struct Rgb {
-    int r, g, b;
-};
-const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
-    kYellow{255, 255, 0}, kBlack{0, 0, 0}, kPurple{120, 40, 200};
-
-// Coded pictures are close to their source, not equal.
-::testing::AssertionResult PixelIs(const QImage& image, int x, int y, Rgb want,
-                                   int tolerance = 24) {
-    QRgb got = image.pixel(x, y);
-    if (std::abs(qRed(got) - want.r) <= tolerance && std::abs(qGreen(got) - want.g) <= tolerance &&
-        std::abs(qBlue(got) - want.b) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << qRed(got) << "," << qGreen(got) << ","
-           << qBlue(got) << ", expected " << want.r << "," << want.g << "," << want.b;
-}
-
-std::vector<uint8_t> Solid(int w, int h, Rgb c) {
-    return SolidPicture(w, h, YuvFromRgb(c.r, c.g, c.b));
-}
-
-// The pattern's quadrants where they show in rect, and the box of picture
-// index at its place.
-void ExpectPattern(const QImage& image, const DrawRect& r, int width, int height, int index) {
-    auto at = [&](double fx, double fy, Rgb want) {
-        int x = r.left + int(fx * r.width), y = r.top + int(fy * r.height);
-        EXPECT_TRUE(PixelIs(image, x, y, want))
-            << "at " << fx << ", " << fy << " of picture " << index;
-    };
-    at(0.25, 0.125, kRed);
-    at(0.75, 0.125, kGreen);
-    at(0.25, 0.875, kBlue);
-    at(0.75, 0.875, kWhite);
-    int side = PatternBoxSide(width, height);
-    int top = ((height / 2) & ~1) - side / 2;
-    at((PatternBoxLeft(width, index) + side / 2.0) / width, (top + side / 4.0) / height, kYellow);
-}
 
 class VideoChannelTest : public ::testing::Test {
 protected:
