@@ -77,7 +77,7 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
     offset = 0;
     queuedBytes = 0;
     starving = true;
-    deferred = false;
+    deferrals = 0;
 
     SDL_AudioSpec want{};
     want.freq = static_cast<int>(wanted.nSamplesPerSec);
@@ -178,7 +178,7 @@ void CAudioOut::ReturnQueued() {
     offset.store(0, std::memory_order_relaxed);
     queuedBytes.store(0, std::memory_order_relaxed);
     starving.store(true, std::memory_order_relaxed);
-    deferred.store(false, std::memory_order_relaxed);
+    deferrals.store(0, std::memory_order_relaxed);
 }
 
 double CAudioOut::LatencyMs() const {
@@ -198,12 +198,16 @@ void CAudioOut::Callback(void* self, uint8_t* stream, int length) {
 // Runs on SDL's audio thread: no locks, no allocation.
 void CAudioOut::Fill(uint8_t* stream, uint32_t length) {
     handshake.fetch_add(1, std::memory_order_acq_rel);
-    // Starting from dry with less than two buffers' worth queued, wait one
-    // period for more: a stream that arrives in real time then has a period
-    // of slack against its jitter, instead of none.
+    // Starting from dry, wait a few periods for the queue to fill: a stream
+    // that arrives in real time then has slack against its jitter, instead of
+    // none. Every underrun so far asks for one period more.
+    uint32_t prefill = std::min<uint32_t>(kMaxPrefillPeriods,
+                                          2 + underruns.load(std::memory_order_relaxed));
+    // Waiting is bounded too, so that the last short piece of a stream plays.
     if (starving.load(std::memory_order_relaxed) &&
-        queuedBytes.load(std::memory_order_relaxed) < 2 * length &&
-        !deferred.exchange(true, std::memory_order_relaxed)) {
+        queuedBytes.load(std::memory_order_relaxed) < prefill * length &&
+        deferrals.load(std::memory_order_relaxed) < prefill) {
+        deferrals.fetch_add(1, std::memory_order_relaxed);
         std::memset(stream, 0, length);
         handshake.fetch_add(1, std::memory_order_acq_rel);
         return;
@@ -237,7 +241,7 @@ void CAudioOut::Fill(uint8_t* stream, uint32_t length) {
             underruns.fetch_add(1, std::memory_order_relaxed);
     } else {
         starving.store(false, std::memory_order_relaxed);
-        deferred.store(false, std::memory_order_relaxed);
+        deferrals.store(0, std::memory_order_relaxed);
     }
     handshake.fetch_add(1, std::memory_order_acq_rel);
 }

@@ -75,6 +75,10 @@ public:
     // The device buffer asked for, in frames: smaller buffers let a monitor of
     // the same sink fall behind real time.
     static constexpr uint16_t kDeviceFrames = 1024;
+    // A start from dry waits for two periods queued, one more after every
+    // underrun, up to this many: the jitter buffer grows only as far as the
+    // stream's jitter has shown it must.
+    static constexpr uint32_t kMaxPrefillPeriods = 4;
 
 private:
     static void Callback(void* self, uint8_t* stream, int length);
@@ -107,8 +111,8 @@ private:
     std::atomic<uint32_t> queuedBytes{0};
     std::atomic<uint32_t> underruns{0};
     std::atomic<bool> starving{true};
-    // A start from dry has already waited its one period.
-    std::atomic<bool> deferred{false};
+    // Periods a start from dry has waited so far for the queue to fill.
+    std::atomic<uint32_t> deferrals{0};
 };
 
 } // namespace platform
