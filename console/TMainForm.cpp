@@ -143,7 +143,8 @@ void TMainForm::BuildComponents() {
     Label1 = Caption(GroupBox1, "Label1", ":", {155, 38});
     Port = new QSpinBox(GroupBox1);
     Port->setObjectName("Port");
-    Port->setGeometry(161, 35, 55, 21);
+    // Wide enough for five digits and the arrows.
+    Port->setGeometry(161, 35, 64, 21);
     Port->setRange(0, 32000);
     Port->setValue(8088);
     Port->setGroupSeparatorShown(false);

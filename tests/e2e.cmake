@@ -8,7 +8,8 @@ lumen_test(StudioLinkTest
     e2e/CTempDir.cpp
     e2e/PictureChecks.cpp
     e2e/MediaFiles.cpp
-  LIBS lumen_capture lumen_h264_support lumen_aac_support PkgConfig::FFMPEG_TOOLS Qt6::Gui)
+  LIBS lumen_capture lumen_h264_support lumen_aac_support PkgConfig::FFMPEG_TOOLS Qt6::Gui
+  SERIAL LABEL e2e)
 if(TARGET StudioLinkTest)
   target_compile_definitions(StudioLinkTest PRIVATE
     LUMENFEED_PATH="$<TARGET_FILE:lumenfeed>"
