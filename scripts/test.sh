@@ -30,5 +30,7 @@ env "${asan[@]}" ASAN_OPTIONS="detect_leaks=0:detect_stack_use_after_return=1" \
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEN_SANITIZE=thread
 cmake --build build-tsan --target lumen_sanitized_tests
+# The capture device's property dialog is left out: it is a Qt dialog, and Qt's
+# own threads (its D-Bus connection) are not built with the sanitizer.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
-  ./scripts/headless.sh ctest --test-dir build-tsan --output-on-failure --timeout 300
+  ./scripts/headless.sh ctest --test-dir build-tsan --output-on-failure --timeout 300 -E PropertyDialog

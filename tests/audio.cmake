@@ -7,5 +7,5 @@ add_library(lumen_aac_support STATIC
 target_link_libraries(lumen_aac_support PUBLIC PkgConfig::FFMPEG_TOOLS lumen_platform_audio lumen_test_support)
 
 lumen_test(CAudioEncoderTest SOURCES CAudioEncoderTest.cpp LIBS lumen_codec lumen_aac_support)
-lumen_test(AudioOutTest SOURCES AudioOutTest.cpp LIBS lumen_platform_audio lumen_aac_support)
-lumen_test(CAudioRendererTest SOURCES CAudioRendererTest.cpp LIBS lumen_gateway lumen_aac_support)
+lumen_test(AudioOutTest SOURCES AudioOutTest.cpp LIBS lumen_platform_audio lumen_aac_support SANITIZED)
+lumen_test(CAudioRendererTest SOURCES CAudioRendererTest.cpp LIBS lumen_gateway lumen_aac_support SANITIZED)
