@@ -61,6 +61,9 @@ constexpr int32_t kMaxSide = 8192;
 CVideoSurface::CVideoSurface(QWidget* parent) : QOpenGLWidget(parent) {}
 
 CVideoSurface::~CVideoSurface() {
+    // The base class destroys the context after this object has stopped
+    // being a CVideoSurface: its signal must not reach us then.
+    disconnect(contextGone);
     if (context()) {
         makeCurrent();
         ReleaseGL();
@@ -133,7 +136,8 @@ void CVideoSurface::initializeGL() {
     initializeOpenGLFunctions();
     // A new top-level window gives the widget a new context; the old one's
     // objects go with it and the picture is uploaded again.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+    disconnect(contextGone);
+    contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
         ReleaseGL();
         doneCurrent();

@@ -55,6 +55,9 @@ private:
     };
 
     void ScheduleUpdate();
+
+    // The release of our GL objects when the widget's context goes away.
+    QMetaObject::Connection contextGone;
     void PaintSoon();
     void Upload(const Picture& picture);
     void ReleaseGL();

@@ -135,10 +135,10 @@ TEST_F(AudioRendererTest, ToneAt48000MonoIsHeardInTheFormatOfTheFirstPacket) {
     Stream(packets, 48000, 1);
     WaitPlayed(static_cast<uint32_t>(packets.size()));
 
-    EXPECT_EQ(playback.nSamplesPerSec, 48000u);
-    EXPECT_EQ(playback.nChannels, 1);
-    EXPECT_EQ(playback.nBlockAlign, 2);
-    EXPECT_EQ(playback.nAvgBytesPerSec, 96000u);
+    EXPECT_EQ(+playback.nSamplesPerSec, 48000u);
+    EXPECT_EQ(+playback.nChannels, 1);
+    EXPECT_EQ(+playback.nBlockAlign, 2);
+    EXPECT_EQ(+playback.nAvgBytesPerSec, 96000u);
     auto counters = server->AudioCounters();
     EXPECT_EQ(counters.opens, 1u);
     EXPECT_EQ(counters.dropped, 0u);
@@ -161,8 +161,8 @@ TEST_F(AudioRendererTest, ToneAt44100StereoKeepsEachChannel) {
     Stream(packets, 44100, 2);
     WaitPlayed(static_cast<uint32_t>(packets.size()));
 
-    EXPECT_EQ(playback.nBlockAlign, 4);
-    EXPECT_EQ(playback.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(+playback.nBlockAlign, 4);
+    EXPECT_EQ(+playback.nAvgBytesPerSec, 176400u);
     std::vector<int16_t> heard = monitor.Samples();
     SoundRun run = LongestSound(heard, 2, 0, 44100);
     EXPECT_GT(run.Frames(), 44100u * 14 / 10);

@@ -171,8 +171,8 @@ TEST_F(CaptureTest, DeliversChunksOnTheStreamingThreadUntilStop) {
     auto p = filter->GetProperties();
     EXPECT_EQ(p.graphName, u"AudioCapture");
     EXPECT_EQ(p.friendlyName, u"Studio_Mic");
-    EXPECT_EQ(p.format.nSamplesPerSec, 44100u);
-    EXPECT_EQ(p.format.nChannels, 2);
+    EXPECT_EQ(+p.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(+p.format.nChannels, 2);
     EXPECT_EQ(p.bufferBytes, 20480u);
     EXPECT_FALSE(p.running);
 

@@ -43,6 +43,7 @@ protected:
     }
 
     void Fill(uint16_t p) {
+        delete session.errorHandler.load();
         ClearSessionContext(session);
         session.port = p;
         SetSessionAddress(session, "127.0.0.1");
@@ -53,7 +54,6 @@ protected:
         session.outputDevice = -1;
         session.audioSource = 0;
         SetSessionAudioSourceName(session, u"(none)");
-        delete session.errorHandler.load();
         session.errorHandler = new CErrorHandler(&line);
     }
 
@@ -155,7 +155,7 @@ TEST_F(GatewayTest, PacketTypesAreDispatchedByTheirLowSevenBits) {
     auto a = server->AudioCounters();
     EXPECT_EQ(a.opens, 1u);
     EXPECT_EQ(a.packets, 2u);
-    EXPECT_EQ(playback.nSamplesPerSec, 44100u) << "later audio headers do not change the format";
+    EXPECT_EQ(+playback.nSamplesPerSec, 44100u) << "later audio headers do not change the format";
     EXPECT_TRUE(Connected());
 
     client.Close();
@@ -185,27 +185,27 @@ TEST_F(GatewayTest, FirstAudioPacketRewritesThePlaybackFormatForGood) {
         ASSERT_TRUE(client.SendPacket(kPacketAudio, false, 48000, 1, Bytes(8)));
         ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().opens == 1; }));
     }
-    EXPECT_EQ(playback.nSamplesPerSec, 48000u);
-    EXPECT_EQ(playback.nChannels, 1);
-    EXPECT_EQ(playback.nBlockAlign, 2);
-    EXPECT_EQ(playback.nAvgBytesPerSec, 96000u);
-    EXPECT_EQ(playback.wFormatTag, 1);
-    EXPECT_EQ(playback.wBitsPerSample, 16);
-    EXPECT_EQ(capture.nSamplesPerSec, 44100u) << "the capture format is never touched";
+    EXPECT_EQ(+playback.nSamplesPerSec, 48000u);
+    EXPECT_EQ(+playback.nChannels, 1);
+    EXPECT_EQ(+playback.nBlockAlign, 2);
+    EXPECT_EQ(+playback.nAvgBytesPerSec, 96000u);
+    EXPECT_EQ(+playback.wFormatTag, 1);
+    EXPECT_EQ(+playback.wBitsPerSample, 16);
+    EXPECT_EQ(+capture.nSamplesPerSec, 44100u) << "the capture format is never touched";
 
     // It stays for the next session, until a later connection sends audio.
     ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
     EXPECT_LT(Stop(), 1000ms);
     Fill(port);
     StartServer();
-    EXPECT_EQ(playback.nSamplesPerSec, 48000u);
+    EXPECT_EQ(+playback.nSamplesPerSec, 48000u);
     TestClient next;
     ASSERT_TRUE(next.Connect(port));
     ASSERT_TRUE(next.SendPacket(kPacketAudio, false, 32000, 2, Bytes(8)));
     ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().opens == 1; }));
-    EXPECT_EQ(playback.nSamplesPerSec, 32000u);
-    EXPECT_EQ(playback.nBlockAlign, 4);
-    EXPECT_EQ(playback.nAvgBytesPerSec, 128000u);
+    EXPECT_EQ(+playback.nSamplesPerSec, 32000u);
+    EXPECT_EQ(+playback.nBlockAlign, 4);
+    EXPECT_EQ(+playback.nAvgBytesPerSec, 128000u);
 }
 
 TEST_F(GatewayTest, BadHeadersEndTheConnectionButNotTheSession) {

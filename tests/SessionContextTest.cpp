@@ -62,11 +62,11 @@ TEST(SessionContext, LongTextsAreCutInsideTheirFields) {
 
 TEST(SessionContext, DefaultWaveFormatIsCdQualityPcm) {
     WAVEFORMATEX f = DefaultWaveFormat();
-    EXPECT_EQ(f.wFormatTag, 1);
-    EXPECT_EQ(f.nChannels, 2);
-    EXPECT_EQ(f.nSamplesPerSec, 44100u);
-    EXPECT_EQ(f.nAvgBytesPerSec, 176400u);
-    EXPECT_EQ(f.nBlockAlign, 4);
-    EXPECT_EQ(f.wBitsPerSample, 16);
-    EXPECT_EQ(f.cbSize, 0);
+    EXPECT_EQ(+f.wFormatTag, 1);
+    EXPECT_EQ(+f.nChannels, 2);
+    EXPECT_EQ(+f.nSamplesPerSec, 44100u);
+    EXPECT_EQ(+f.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(+f.nBlockAlign, 4);
+    EXPECT_EQ(+f.wBitsPerSample, 16);
+    EXPECT_EQ(+f.cbSize, 0);
 }
