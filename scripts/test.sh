@@ -9,13 +9,14 @@ cd "$(dirname "$0")/.."
 ./scripts/headless.sh ctest --test-dir build --output-on-failure --timeout 300
 
 # Address and undefined behaviour: every test, leaks included. The codec
-# libraries are loaded by name and let go again; once unloaded, the allocations
-# they keep for the process can no longer be told apart, so the tests run with
-# libavcodec loaded from the start (ahead of the sanitizer's runtime, which is
-# harmless: it is not replaced, only listed later). The suppressions name
-# third-party libraries only.
+# libraries (loaded by name, let go again) and the software OpenGL driver
+# (loaded and unloaded by libGL) leave allocations behind when unloaded, which
+# can then no longer be told apart; so the tests run with both loaded from the
+# start (ahead of the sanitizer's runtime, which is harmless: it is not
+# replaced, only listed later). The suppressions name third-party libraries only.
+preload="libavcodec.so.59 /usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEN_SANITIZE=address \
-  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;LD_PRELOAD=libavcodec.so.59"
+  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;LD_PRELOAD=$preload"
 cmake --build build-asan --target lumen_sanitized_tests
 asan=(ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:verify_asan_link_order=0"
       LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
