@@ -190,9 +190,10 @@ HRESULT CCaptureStream::Open() {
     want.freq = static_cast<int>(format.nSamplesPerSec);
     want.format = AUDIO_S16LSB;
     want.channels = static_cast<Uint8>(format.nChannels);
-    // The device is asked for buffers of the delivered size, so that one
-    // device buffer normally makes one delivery.
-    want.samples = static_cast<Uint16>(std::min<uint32_t>(frames, 32768));
+    // Short device buffers, assembled into deliveries in the ring: closing the
+    // device waits for the one being read, and a delivery's worth (five AAC
+    // frames, over 100 ms) there made every connection's teardown wait too.
+    want.samples = static_cast<Uint16>(std::min<uint32_t>(frames, kDevicePeriodFrames));
     want.callback = &CCaptureStream::Captured;
     want.userdata = this;
     SDL_AudioSpec have{};

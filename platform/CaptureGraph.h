@@ -25,6 +25,8 @@ using OwnerWindow = QWidget*;
 // The name of the thread that delivers captured buffers, where threads have
 // names.
 inline constexpr char kStreamingThreadName[] = "lumen-capture";
+// Frames in one buffer of the capture device.
+inline constexpr uint32_t kDevicePeriodFrames = 1024;
 
 enum class DeviceCategory { AudioInput, VideoInput };
 
