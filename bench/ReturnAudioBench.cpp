@@ -4,6 +4,7 @@
 // dropped, click-to-packet latency and the encoding cost per packet.
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
+#include "support/TestClient.h"
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
@@ -30,6 +31,7 @@ extern "C" {
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
+using testing_support::FreePort;
 using namespace std::chrono_literals;
 
 namespace {
@@ -203,18 +205,6 @@ private:
     std::mutex lock;
     std::vector<Arrival> arrivals;
 };
-
-uint16_t FreePort() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    closesocket(s);
-    return ntohs(a.sin_port);
-}
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
