@@ -1,0 +1,35 @@
+// What a connection needs beyond the portable socket names: how long it may
+// stay quiet, how a vanished peer is found, and sends that never wait.
+#pragma once
+
+#include <cstddef>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
+using SOCKET = int;
+#endif
+
+namespace platform {
+
+// A receive that gets no byte for timeoutMs fails, with an error code for
+// which IsReceiveTimeout holds. 0 waits for ever.
+bool SetReceiveTimeout(SOCKET s, int timeoutMs);
+bool IsReceiveTimeout(int code);
+
+// Keep-alive probes after idleSeconds without traffic, every intervalSeconds,
+// count of them unanswered ending the connection; and data left
+// unacknowledged for userTimeoutMs ends it too.
+bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int count,
+                          int userTimeoutMs);
+
+// Bytes a send could hand to the peer at once: what its advertised window
+// still takes, and 0 while earlier data still waits in our own queue. -1 when
+// the system cannot tell.
+long ImmediateSendRoom(SOCKET s);
+
+// Sends what the socket takes without waiting: the bytes taken (0 when it
+// takes none now), or -1 on a socket error, whose code is then the last one.
+long SendWithoutWaiting(SOCKET s, const void* data, size_t length);
+
+} // namespace platform
