@@ -22,8 +22,13 @@ int32_t CVideoDecoder::Open(SessionContext* session) {
     context->bit_rate = session->videoBitRate;
     if (session->videoFrameRate > 0)
         context->time_base = AVRational{1, session->videoFrameRate};
-    context->width = session->videoWidth;
-    context->height = session->videoHeight;
+    // A size from the header that no picture may have is not passed on: the
+    // decoder then takes the size the stream carries.
+    int32_t w = session->videoWidth, h = session->videoHeight;
+    if (w > 0 && h > 0 && int64_t(w) * h <= kMaxPixels) {
+        context->width = w;
+        context->height = h;
+    }
     context->pix_fmt = AV_PIX_FMT_YUV420P;
     if (session->videoKeyInterval > 0)
         context->gop_size = session->videoKeyInterval;

@@ -25,11 +25,24 @@ int32_t CVideoRenderer::Open(SessionContext* s) {
     open = true;
     session = s;
     window = s->videoWindow;
-    // An absurd or empty size from the header opens nothing: every Draw then
-    // skips until the next Open.
-    if (!Resize(s->videoWidth, s->videoHeight))
-        return 0;
+    refusals = {};
+    int32_t w = s->videoWidth, h = s->videoHeight;
+    // An absurd or empty size from the header lays nothing out; the first
+    // picture lays the buffer out at its own size, if that one is allowed.
+    if (!SizeAllowed(w, h)) {
+        refusals.causes |= kHeaderSizeRefused;
+        refusals.headerWidth = w;
+        refusals.headerHeight = h;
+    } else {
+        Resize(w, h);
+    }
     decoderOpen = decoder.Open(s) != 0;
+    // Every picture then differs from the empty layout and is judged by its
+    // own size.
+    if (refusals.causes & kHeaderSizeRefused)
+        decoder.SetPictureSize(0, 0);
+    if (!decoderOpen)
+        refusals.causes |= kDecoderNotOpened;
     return decoderOpen ? 1 : 0;
 }
 
@@ -58,7 +71,7 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         std::atomic<uint32_t>& count;
         ~CountOnReturn() { ++count; }
     } counted{draws};
-    if (!frameBuffer || !decoderOpen)
+    if (!decoderOpen)
         return;
     if (!decoder.Decode(data, length, frameBuffer.get())) {
         if (!decoder.SizeDiffers())
@@ -66,7 +79,14 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         // The stream is not the size its header announced, or it changed
         // size: lay the buffer out anew for the picture that came.
         // A refused size drops the picture and keeps the old layout.
-        if (!Resize(decoder.PictureWidth(), decoder.PictureHeight()))
+        int32_t w = decoder.PictureWidth(), h = decoder.PictureHeight();
+        if (!SizeAllowed(w, h)) {
+            refusals.causes |= kStreamSizeRefused;
+            refusals.streamWidth = w;
+            refusals.streamHeight = h;
+            return;
+        }
+        if (!Resize(w, h))
             return;
         if (!decoder.CopyPicture(frameBuffer.get()))
             return;
@@ -87,6 +107,7 @@ void CVideoRenderer::Close() {
     window = nullptr;
     decoder.Close();
     decoderOpen = false;
+    refusals = {};
     frameBuffer.reset();
     frameBufferSize = 0;
     width = height = 0;

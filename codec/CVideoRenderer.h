@@ -16,7 +16,8 @@ public:
     CVideoRenderer(const CVideoRenderer&) = delete;
     CVideoRenderer& operator=(const CVideoRenderer&) = delete;
 
-    // Non-zero when the decoder opened.
+    // Non-zero when the decoder opened. A header size that is refused still
+    // opens the decoder: pictures then take the size the stream carries.
     int32_t Open(SessionContext* session);
     void Draw(const uint8_t* data, uint32_t length, int32_t keyFrame);
     void Close();
@@ -28,6 +29,18 @@ public:
         uint32_t closes = 0;   // Close calls that released an open channel
     };
     Counters GetCounters() const;
+
+    // Why pictures of the current opening are not shown as announced, one
+    // bit per cause, with the sizes refused; cleared by Open.
+    static constexpr uint32_t kHeaderSizeRefused = 1; // laid out at the stream's size instead
+    static constexpr uint32_t kStreamSizeRefused = 2; // nothing shown
+    static constexpr uint32_t kDecoderNotOpened = 4;  // nothing shown
+    struct Refusals {
+        uint32_t causes = 0;
+        int32_t headerWidth = 0, headerHeight = 0;
+        int32_t streamWidth = 0, streamHeight = 0;
+    };
+    const Refusals& GetRefusals() const { return refusals; }
 
     // Picture sizes come from the network: larger ones are refused, so that
     // no header or stream makes the channel allocate more than this allows
@@ -56,5 +69,6 @@ private:
     int32_t height = 0;
     bool decoderOpen = false;
     bool open = false;
+    Refusals refusals;
     std::atomic<uint32_t> opens{0}, draws{0}, pictures{0}, closes{0};
 };
