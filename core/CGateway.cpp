@@ -2,9 +2,23 @@
 
 #include "CErrorHandler.h"
 #include "capture/CNetwork.h"
+#include "platform/SocketOptions.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
+
+namespace {
+
+// A day at most: the time-outs are handed on in milliseconds.
+constexpr int32_t kLongestIdleTimeout = 86400;
+
+std::string Size(int32_t width, int32_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+} // namespace
 
 CGateway::CGateway(SessionContext* s)
     : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }) {
@@ -64,6 +78,10 @@ void CGateway::ReportSocketError() {
     if (CErrorHandler* handler = session->errorHandler) handler->Report(kReportSystemError, code);
 }
 
+void CGateway::ReportText(const std::u16string& text) {
+    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str());
+}
+
 uint32_t CGateway::Execute() {
     for (;;) {
         if (StopRequested(1000)) return 0;
@@ -75,11 +93,24 @@ uint32_t CGateway::Execute() {
             // A Stop that came while accept was returning: wake this one too.
             if (closing) platform::Wake(c);
         }
-        platform::TuneConnection(c, kSendTimeoutMs);
+        Prepare(c);
         ++connectionsServed;
         Serve();
         Teardown();
     }
+}
+
+void CGateway::Prepare(SOCKET c) {
+    platform::TuneConnection(c, kSendTimeoutMs);
+    idleSeconds = std::clamp(session->idleTimeout.load(), 0, kLongestIdleTimeout);
+    idleExpired = false;
+    if (idleSeconds > 0)
+        platform::SetReceiveTimeout(c, idleSeconds * 1000);
+    // A peer that vanished while return audio was on its way ends the
+    // connection after the same time as one that went quiet.
+    int32_t unacknowledged = idleSeconds > 0 ? idleSeconds : kDefaultIdleTimeout;
+    platform::SetDeadPeerDetection(c, kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveCount,
+                                   unacknowledged * 1000);
 }
 
 void CGateway::Serve() {
@@ -89,13 +120,19 @@ void CGateway::Serve() {
     {
         std::lock_guard guard(lock);
         videoOpen = 0;
+        videoReported = 0;
+        picturesAtStart = video.GetCounters().pictures;
     }
     audioOpen = 0;
     while (!StopRequested(0)) {
         // An orderly close or a bad header sets no socket error: nothing is shown.
         WSASetLastError(0);
         if (!reader.Read()) {
-            ReportSocketError();
+            if (idleExpired)
+                ReportText(Utf8ToUtf16("Nothing received from the field unit for " +
+                                       std::to_string(idleSeconds) + " s; connection closed."));
+            else
+                ReportSocketError();
             break;
         }
         ++packetsRead;
@@ -131,6 +168,7 @@ void CGateway::Dispatch() {
             videoOpen = 1;
         }
         video.Draw(payload, payloadLength, header.KeyFrame() ? 1 : 0);
+        NoteVideo();
         break;
     }
     default:
@@ -138,7 +176,30 @@ void CGateway::Dispatch() {
     }
 }
 
+void CGateway::NoteVideo() {
+    if (!connectionPicture && video.GetCounters().pictures != picturesAtStart)
+        connectionPicture = true;
+    // Each cause once a connection: the channel is opened again at every
+    // full-screen switch.
+    const CVideoRenderer::Refusals& refusals = video.GetRefusals();
+    uint32_t fresh = refusals.causes & ~videoReported;
+    if (!fresh)
+        return;
+    videoReported |= fresh;
+    if (fresh & CVideoRenderer::kHeaderSizeRefused)
+        ReportText(Utf8ToUtf16("The field unit announced a video size of " +
+                               Size(refusals.headerWidth, refusals.headerHeight) +
+                               ", which is refused; the picture takes the stream's own size."));
+    if (fresh & CVideoRenderer::kStreamSizeRefused)
+        ReportText(Utf8ToUtf16("The field unit's video of " +
+                               Size(refusals.streamWidth, refusals.streamHeight) +
+                               " is larger than allowed; no picture is shown."));
+    if (fresh & CVideoRenderer::kDecoderNotOpened)
+        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.");
+}
+
 void CGateway::Teardown() {
+    connectionPicture = false;
     if (CNetwork* sender = session->sender) {
         delete sender;
         session->sender = nullptr;
@@ -171,7 +232,11 @@ void CGateway::Teardown() {
 long CGateway::Receive(void* buffer, uint32_t length) {
     for (;;) {
         auto got = recv(connection, static_cast<char*>(buffer), length, 0);
-        if (got == SOCKET_ERROR && WSAGetLastError() == EINTR) continue;
+        if (got == SOCKET_ERROR) {
+            int code = WSAGetLastError();
+            if (code == EINTR) continue;
+            if (platform::IsReceiveTimeout(code)) idleExpired = true;
+        }
         return static_cast<long>(got);
     }
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class CGateway : public CThread {
 public:
@@ -35,8 +36,19 @@ public:
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
-    // How long a return audio send may block before the connection is given up.
+    // How long a return audio send may block where the system cannot send
+    // without waiting.
     static constexpr int kSendTimeoutMs = 500;
+    // Seconds without a byte before a connection is closed, unless the
+    // operator chose otherwise.
+    static constexpr int32_t kDefaultIdleTimeout = 5;
+    // A vanished peer is also found while the connection is quiet or while
+    // return audio waits for acknowledgement: keep-alive probes after 2 s of
+    // quiet, one a second, three unanswered; unacknowledged data for the idle
+    // time-out.
+    static constexpr int kKeepAliveIdleS = 2;
+    static constexpr int kKeepAliveIntervalS = 1;
+    static constexpr int kKeepAliveCount = 3;
     // Backlog of waiting field units.
     static constexpr int kBacklog = 0x7FFFFFFF;
 
@@ -46,11 +58,19 @@ public:
     uint32_t ConnectionsServed() const { return connectionsServed; }
     uint32_t PacketsRead() const { return packetsRead; }
 
+    // True once the current connection has put a picture on the screen; false
+    // between connections. Any thread.
+    bool ConnectionHasPicture() const { return connectionPicture; }
+
 private:
     long Receive(void* buffer, uint32_t length);
     void ReportSocketError();
+    void ReportText(const std::u16string& text);
+    void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
+    // After an Open or a Draw, with lock held.
+    void NoteVideo();
     void Teardown();
 
     SessionContext* session;
@@ -65,6 +85,15 @@ private:
     CAudioRenderer audio;
     int32_t videoOpen = 0;
     int32_t audioOpen = 0;
+
+    // Of the current connection: its idle time-out in seconds, whether a
+    // receive ran into it, the video refusals already on the error line, and
+    // the picture count it started at.
+    int32_t idleSeconds = 0;
+    bool idleExpired = false;
+    uint32_t videoReported = 0;
+    uint32_t picturesAtStart = 0;
+    std::atomic<bool> connectionPicture{false};
 
     // Orders closing the connection (worker) against waking it (GUI thread).
     std::mutex connectionLock;

@@ -28,6 +28,7 @@ void ClearSessionContext(SessionContext& s) {
     s.chunkSize = 0;
     s.sender = nullptr;
     s.socket = 0;
+    s.idleTimeout = 0;
 }
 
 template <typename Char>

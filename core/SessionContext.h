@@ -43,6 +43,9 @@ struct SessionContext {
     std::atomic<int32_t> chunkSize{0};
     std::atomic<CNetwork*> sender{nullptr};
     std::atomic<SOCKET> socket{0};
+    // Seconds without a byte from the field unit before its connection is
+    // closed; 0 waits for ever. Read at every accept.
+    std::atomic<int32_t> idleTimeout{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);

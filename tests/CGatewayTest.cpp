@@ -278,6 +278,39 @@ TEST_F(GatewayTest, SecondFieldUnitWaitsForTheFirstAndTheOneSecondPause) {
     EXPECT_EQ(session.videoWidth, 640);
 }
 
+TEST_F(GatewayTest, ASilentFieldUnitIsLetGoAndTheNextOneServed) {
+    session.idleTimeout = 1;
+    StartServer();
+    TestClient silent, next;
+    ASSERT_TRUE(silent.Connect(port));
+    ASSERT_TRUE(WaitUntil([&] { return server->ConnectionsServed() == 1; }));
+    // It streamed, then goes quiet in the middle of a header, socket open.
+    ASSERT_TRUE(silent.SendPacket(kPacketVideo, true, 320, 240, Bytes(10)));
+    auto h = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, 10, 320, 240);
+    ASSERT_TRUE(silent.SendBytes(h.bytes, 5));
+    ASSERT_TRUE(next.Connect(port)) << "queued behind it";
+    ASSERT_TRUE(next.SendPacket(kPacketVideo, true, 640, 480, Bytes(10)));
+
+    EXPECT_TRUE(silent.WaitForClose(15s)) << "the silent one is let go";
+    ASSERT_TRUE(WaitUntil([&] { return server->VideoCounters().draws == 2; }, 15s))
+        << "the next one is served";
+    EXPECT_EQ(session.videoWidth, 640);
+    auto texts = line.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], u"Nothing received from the field unit for 1 s; connection closed.");
+
+    // A field unit that sends, however slowly, is never idle.
+    auto slow = PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 0, 44100, 2);
+    for (int at = 0; at < 12; at += 3) {
+        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(next.SendBytes(slow.bytes + at, 3));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return server->AudioCounters().packets == 1; }));
+    EXPECT_TRUE(Connected());
+    EXPECT_EQ(server->ConnectionsServed(), 2u);
+    EXPECT_EQ(line.Texts().size(), 1u);
+}
+
 TEST_F(GatewayTest, CloseVideoMakesTheNextPacketReopenTheChannel) {
     StartServer();
     TestClient client;

@@ -1,9 +1,11 @@
 // The video channel drawing real H.264 into a real video surface (Xvfb),
 // alone and behind a real stream server on 127.0.0.1.
 #include "codec/CVideoRenderer.h"
+#include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
 #include "support/H264Maker.h"
+#include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "support/VideoCheck.h"
 
@@ -28,6 +30,7 @@ using testing_support::H264Packet;
 using testing_support::PatternBoxLeft;
 using testing_support::PatternBoxSide;
 using testing_support::PatternPicture;
+using testing_support::RecordingLine;
 using testing_support::SolidPicture;
 using testing_support::TestClient;
 using testing_support::YuvFromRgb;
@@ -143,7 +146,7 @@ TEST_F(VideoChannelTest, ImageSizeFollowsTheHeader) {
     EXPECT_EQ(CVideoRenderer::ImageSize(8192, 1152), 14155776);
 }
 
-TEST_F(VideoChannelTest, UnusableHeaderSizesOpenNothingAndDrawNothing) {
+TEST_F(VideoChannelTest, UnusableHeaderSizesLayOutThePictureAtTheStreamsSize) {
     H264Maker maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     H264Packet key = maker.Encode(Solid(320, 240, kRed), true);
@@ -151,20 +154,32 @@ TEST_F(VideoChannelTest, UnusableHeaderSizesOpenNothingAndDrawNothing) {
                                          {65535, 2},   {2, 65535},  {-320, 240}, {8194, 16},
                                          {8192, 4322}, {4098, 2304}};
     for (auto [w, h] : sizes) {
-        EXPECT_EQ(OpenRenderer(w, h), 0) << w << " x " << h;
-        EXPECT_EQ(renderer.BufferSize(), 0) << w << " x " << h;
+        EXPECT_EQ(OpenRenderer(w, h), 1) << w << " x " << h << ": the decoder opens";
+        EXPECT_EQ(renderer.BufferSize(), 0) << w << " x " << h << ": nothing laid out";
+        EXPECT_EQ(renderer.GetRefusals().causes, CVideoRenderer::kHeaderSizeRefused);
+        EXPECT_EQ(renderer.GetRefusals().headerWidth, w);
         Draw(key);
+        EXPECT_EQ(renderer.Width(), 320) << w << " x " << h;
+        EXPECT_EQ(renderer.Height(), 240) << w << " x " << h;
         renderer.Close();
     }
-    EXPECT_EQ(renderer.GetCounters().pictures, 0u);
-    EXPECT_EQ(renderer.GetCounters().draws, std::size(sizes));
-    // The largest size allowed still opens.
+    EXPECT_EQ(renderer.GetCounters().pictures, std::size(sizes));
+    EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kRed));
+    // The largest size allowed is laid out as announced.
     EXPECT_EQ(OpenRenderer(4096, 2304), 1);
     EXPECT_EQ(renderer.BufferSize(), 14155776);
+    EXPECT_EQ(renderer.GetRefusals().causes, 0u);
     renderer.Close();
-    EXPECT_EQ(OpenRenderer(320, 240), 1);
-    Draw(key);
-    EXPECT_EQ(renderer.GetCounters().pictures, 1u);
+
+    // A stream beyond the limits is refused whatever its header says.
+    H264Maker wide(8200, 16);
+    ASSERT_TRUE(wide.Ok());
+    EXPECT_EQ(OpenRenderer(0, 0), 1);
+    Draw(wide.Encode(Solid(8200, 16, kRed), true));
+    EXPECT_EQ(renderer.GetRefusals().causes,
+              CVideoRenderer::kHeaderSizeRefused | CVideoRenderer::kStreamSizeRefused);
+    EXPECT_EQ(renderer.GetRefusals().streamWidth, 8200);
+    EXPECT_EQ(renderer.GetCounters().pictures, std::size(sizes));
 }
 
 TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
@@ -343,25 +358,30 @@ TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFram
     server->CloseVideo();
 }
 
-TEST_F(VideoChannelTest, HeaderSizesThatCannotBeTrustedNeverReachTheScreen) {
+TEST_F(VideoChannelTest, RefusedHeaderSizeShowsTheStreamAtItsOwnSizeWithOneText) {
     H264Maker maker(320, 240);
     ASSERT_TRUE(maker.Ok());
+    RecordingLine line;
+    CErrorHandler handler(&line);
+    session.errorHandler = &handler;
     StartServer();
     // 65535 x 65535 would ask for six gigabytes.
-    SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 65535, 65535);
-    SendAndWait(maker.Encode(Solid(320, 240, kRed)), 65535, 65535);
-    EXPECT_EQ(server->VideoCounters().opens, 1u);
-    EXPECT_EQ(server->VideoCounters().pictures, 0u);
+    SendAndWait(maker.Encode(PatternPicture(320, 240, 0), true), 65535, 65535);
+    SendAndWait(maker.Encode(PatternPicture(320, 240, 1)), 65535, 65535);
+    EXPECT_EQ(server->VideoCounters().pictures, 2u);
+    ExpectPattern(Shown(panel.get()), kPanelRect, 320, 240, 1);
+    // A full-screen switch opens the channel again: still one text.
     server->CloseVideo();
-    SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 0, 0);
-    EXPECT_EQ(server->VideoCounters().pictures, 0u);
-    EXPECT_TRUE(session.connected == 1) << "the connection goes on";
-
-    // The next opening with a sane header draws again.
-    server->CloseVideo();
-    SendAndWait(maker.Encode(Solid(320, 240, kBlue), true), 320, 240);
-    EXPECT_EQ(server->VideoCounters().pictures, 1u);
+    SendAndWait(maker.Encode(Solid(320, 240, kBlue), true), 0, 0);
+    EXPECT_EQ(server->VideoCounters().pictures, 3u);
     EXPECT_TRUE(PixelIs(Shown(panel.get()), 100, 100, kBlue));
+    EXPECT_TRUE(session.connected == 1) << "the connection goes on";
+    auto texts = line.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], u"The field unit announced a video size of 65535 x 65535, which is "
+                        u"refused; the picture takes the stream's own size.");
+    session.errorHandler = nullptr;
+    server->CloseVideo();
 }
 
 TEST_F(VideoChannelTest, HeaderSizeDifferentFromTheStreamStillDrawsTheStream) {
