@@ -3,6 +3,7 @@
 #include "CAudioIn.h"
 #include "core/CErrorHandler.h"
 #include "platform/SocketCompat.h"
+#include "platform/SocketOptions.h"
 
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,9 @@ namespace {
 
 constexpr char16_t kEncoderNotOpened[] =
     u"The AAC encoder could not be opened: no studio audio is sent back.";
+static_assert(CNetwork::kFinishWithinMs == 2000, "the text below says how long");
+constexpr char16_t kCutPacketStuck[] =
+    u"The field unit took no more return audio for 2 s; connection closed.";
 
 // The capture device of each session's current connection, for the GUI
 // thread's property dialog. The worker adds and removes entries under the lock,
@@ -60,7 +64,8 @@ CNetwork::CNetwork(SessionContext* s) : session(s) {
     // five AAC frames ever take.
     packetCapacity = sizeof header.bytes + static_cast<uint32_t>(chunk);
     packet.reset(new (std::nothrow) uint8_t[packetCapacity]);
-    if (!packet)
+    cut.reset(new (std::nothrow) uint8_t[packetCapacity]);
+    if (!packet || !cut)
         packetCapacity = 0;
 
     capture.Build(session);
@@ -161,16 +166,72 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
         return;
     header.SetPayloadLength(total);
     std::memcpy(packet.get(), header.bytes, sizeof header.bytes);
+    const uint32_t size = sizeof header.bytes + total;
     SOCKET s = session->socket;
-    if (!platform::SendAll(s, packet.get(), sizeof header.bytes + total)) {
-        // Timed out or failed, maybe part-way: the stream's framing is lost.
-        // Ending the connection lets the worker tear it down.
-        broken = true;
+    // The rest of an earlier packet goes first, or the framing is lost.
+    if (cutEnd > cutAt) {
+        if (!FinishCutPacket(s))
+            return;
+        if (cutEnd > cutAt) {
+            ++chunksDropped;
+            ++packetsDropped;
+            return;
+        }
+    }
+    // Nothing is left waiting in the system's queue behind a closed window:
+    // a peer that merely stops reading would otherwise be cut off by the
+    // unacknowledged-data time-out, and the return audio would grow late.
+    long free = platform::ImmediateSendRoom(s);
+    long sent =
+        free >= 0 && free < long(size) ? 0 : platform::SendWithoutWaiting(s, packet.get(), size);
+    if (sent < 0) {
+        GiveUp(s, nullptr);
+        return;
+    }
+    if (sent == 0) {
         ++chunksDropped;
-        platform::Wake(s);
+        ++packetsDropped;
+        return;
+    }
+    if (uint32_t(sent) < size) {
+        std::memcpy(cut.get(), packet.get() + sent, size - uint32_t(sent));
+        cutAt = 0;
+        cutEnd = size - uint32_t(sent);
+        cutSince = std::chrono::steady_clock::now();
+        ++packetsCut;
         return;
     }
     ++packetsSent;
+}
+
+bool CNetwork::FinishCutPacket(SOCKET s) {
+    long sent = platform::SendWithoutWaiting(s, cut.get() + cutAt, cutEnd - cutAt);
+    if (sent < 0) {
+        GiveUp(s, nullptr);
+        return false;
+    }
+    cutAt += uint32_t(sent);
+    if (cutAt == cutEnd) {
+        cutAt = cutEnd = 0;
+        ++packetsSent;
+        return true;
+    }
+    if (std::chrono::steady_clock::now() - cutSince > std::chrono::milliseconds(kFinishWithinMs)) {
+        GiveUp(s, kCutPacketStuck);
+        return false;
+    }
+    return true;
+}
+
+void CNetwork::GiveUp(SOCKET s, const char16_t* text) {
+    // The worker's receive then ends, and it tears the connection down. A
+    // failed send is not shown: that receive meets the same failure, or the
+    // connection is being ended already.
+    broken = true;
+    ++chunksDropped;
+    if (CErrorHandler* handler = session->errorHandler; handler && text)
+        handler->ReportText(text);
+    platform::Wake(s);
 }
 
 CNetwork::Counters CNetwork::GetCounters() const {
@@ -178,6 +239,8 @@ CNetwork::Counters CNetwork::GetCounters() const {
     c.chunks = chunks;
     c.packetsSent = packetsSent;
     c.chunksDropped = chunksDropped;
+    c.packetsDropped = packetsDropped;
+    c.packetsCut = packetsCut;
     c.framesSkipped = framesSkipped;
     c.encodeNanoseconds = encodeNanoseconds;
     return c;

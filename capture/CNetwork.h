@@ -8,6 +8,7 @@
 #include "core/SessionContext.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -22,8 +23,11 @@ public:
     CNetwork& operator=(const CNetwork&) = delete;
 
     // One chunk of captured PCM, chunkSize bytes; called on the capture
-    // streaming thread. Sends one packet of the encoded frames, whole or not
-    // at all; a send that fails or times out shuts the connection down.
+    // streaming thread. Sends one packet of the encoded frames without ever
+    // waiting: a packet the connection cannot take whole at once is dropped.
+    // A packet that went out in part is finished before any other; when it
+    // cannot be finished within kFinishWithinMs, or a send fails, the
+    // connection is shut down.
     virtual void Send(const uint8_t* chunk, uint32_t length);
 
     // GUI thread: opens the property dialog of the capture device of the
@@ -38,13 +42,16 @@ public:
     CCapture& Capture() { return capture; }
 
     static constexpr uint32_t kFramesPerPacket = 5;
+    static constexpr int kFinishWithinMs = 2000;
 
     // For tests and benchmarks; any thread.
     struct Counters {
-        uint64_t chunks = 0;        // Send calls
-        uint64_t packetsSent = 0;   // packets that went out whole
-        uint64_t chunksDropped = 0; // chunks that produced no packet on the wire
-        uint64_t framesSkipped = 0; // frames the encoder failed on
+        uint64_t chunks = 0;         // Send calls
+        uint64_t packetsSent = 0;    // packets that went out whole
+        uint64_t chunksDropped = 0;  // chunks that produced no packet on the wire
+        uint64_t packetsDropped = 0; // of those, packets the connection could not take
+        uint64_t packetsCut = 0;     // packets that went out in part and were finished later
+        uint64_t framesSkipped = 0;  // frames the encoder failed on
         uint64_t encodeNanoseconds = 0;
     };
     Counters GetCounters() const;
@@ -54,6 +61,10 @@ public:
 private:
     void Publish();
     void Withdraw();
+    // Sends what is left of a packet that went out in part. False when the
+    // connection has to go: a send failed or the time to finish is over.
+    bool FinishCutPacket(SOCKET s);
+    void GiveUp(SOCKET s, const char16_t* text);
 
     SessionContext* session;
     CAudioEncoder encoder;
@@ -66,9 +77,14 @@ private:
     // Header and payload back to back, so that a packet leaves in one send.
     std::unique_ptr<uint8_t[]> packet;
     uint32_t packetCapacity = 0;
-    // Set once a send failed part-way: the stream's framing is lost.
+    // The rest of a packet that went out in part, and since when it waits.
+    std::unique_ptr<uint8_t[]> cut;
+    uint32_t cutAt = 0;
+    uint32_t cutEnd = 0;
+    std::chrono::steady_clock::time_point cutSince;
+    // Set once the connection was given up; nothing more is sent.
     std::atomic<bool> broken{false};
 
-    std::atomic<uint64_t> chunks{0}, packetsSent{0}, chunksDropped{0}, framesSkipped{0},
-        encodeNanoseconds{0};
+    std::atomic<uint64_t> chunks{0}, packetsSent{0}, chunksDropped{0}, packetsDropped{0},
+        packetsCut{0}, framesSkipped{0}, encodeNanoseconds{0};
 };
