@@ -18,6 +18,7 @@ static std::optional<int> ReadWholeNumber(const QSettings& settings, const char*
 StoredChoices CConfiguration::Load() {
     QSettings settings(kOrganisation, kApplication);
     StoredChoices choices;
+    choices.idleTimeout = ReadWholeNumber(settings, "IdleTimeout");
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;
@@ -25,9 +26,10 @@ StoredChoices CConfiguration::Load() {
     return choices;
 }
 
-void CConfiguration::Save(bool full, int audioSource) {
+void CConfiguration::Save(bool full, int audioSource, int idleTimeout) {
     QSettings settings(kOrganisation, kApplication);
     settings.setValue("Full", full ? 1 : 0);
     settings.setValue("AudioSource", audioSource);
+    settings.setValue("IdleTimeout", idleTimeout);
     settings.sync();
 }

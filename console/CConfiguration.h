@@ -1,5 +1,5 @@
-// The operator's two stored choices: full screen, and the studio audio source
-// by its position in the list.
+// The operator's stored choices: full screen, the studio audio source by its
+// position in the list, and the idle time-out of a connection.
 #pragma once
 
 #include <optional>
@@ -9,6 +9,8 @@ struct StoredChoices {
     // a missing "Full" also leaves "AudioSource" unread.
     std::optional<bool> full;
     std::optional<int> audioSource;
+    // Read on its own: it came later, and its absence leaves the others be.
+    std::optional<int> idleTimeout;
 };
 
 class CConfiguration {
@@ -17,5 +19,5 @@ public:
     virtual ~CConfiguration() = default;
 
     StoredChoices Load();
-    void Save(bool full, int audioSource);
+    void Save(bool full, int audioSource, int idleTimeout);
 };

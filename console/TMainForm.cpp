@@ -173,6 +173,19 @@ void TMainForm::BuildComponents() {
     Button1->setObjectName("Button1");
     Button1->setGeometry(80, 80, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
+    // Beside the button, so that no other component moves.
+    IdleLabel = Caption(GroupBox2, "IdleLabel", "Idle time-out", {142, 64});
+    IdleLabel->setGeometry(142, 64, 80, IdleLabel->height());
+    IdleLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    IdleTimeout = new QSpinBox(GroupBox2);
+    IdleTimeout->setObjectName("IdleTimeout");
+    IdleTimeout->setGeometry(162, 82, 60, 21);
+    IdleTimeout->setRange(1, 600);
+    IdleTimeout->setValue(CGateway::kDefaultIdleTimeout);
+    IdleTimeout->setSuffix(" s");
+    IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed");
+    IdleLabel->setBuddy(IdleTimeout);
+    connect(IdleTimeout, &QSpinBox::valueChanged, this, &TMainForm::IdleTimeoutChange);
 
     Clients = Caption(Bord, "Clients", "Unconnected.", {9, 301});
     Clients->setMinimumWidth(80);
@@ -219,6 +232,7 @@ void TMainForm::BuildComponents() {
     setTabOrder(Host, Port);
     setTabOrder(Port, AudioSources);
     setTabOrder(AudioSources, Button1);
+    setTabOrder(Button1, IdleTimeout);
 }
 
 void TMainForm::FillHostList() {
@@ -261,11 +275,15 @@ void TMainForm::LoadConfiguration() {
         int index = *choices.audioSource;
         AudioSources->setCurrentIndex(index >= 0 && index < AudioSources->count() ? index : -1);
     }
+    // A time-out outside the box's range is not a choice the operator made.
+    if (choices.idleTimeout && *choices.idleTimeout >= IdleTimeout->minimum() &&
+        *choices.idleTimeout <= IdleTimeout->maximum())
+        IdleTimeout->setValue(*choices.idleTimeout);
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
-    configuration.Save(Full->isChecked(), AudioSources->currentIndex());
+    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value());
 }
 
 void TMainForm::OnStart() {
@@ -291,6 +309,8 @@ void TMainForm::StartSession() {
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
     tickCount = 0;
+    lastServed = 0;
+    surfacesEmpty = false;
     Timer->start();
     StartBtn->setEnabled(true);
 }
@@ -305,6 +325,7 @@ void TMainForm::FillSessionContext() {
     SetSessionAudioSourceName(session, AudioSourceName());
     session.audioSource = AudioSources->currentIndex();
     session.outputDevice = AudioOut->currentIndex();
+    session.idleTimeout = IdleTimeout->value();
     errorLine = std::make_unique<CQtErrorLine>(error);
     session.errorHandler = new CErrorHandler(errorLine.get());
 }
@@ -379,14 +400,37 @@ void TMainForm::TimerTimer() {
         Full->setChecked(false); // no click handler runs for this
         FullClick();
     }
+    const bool picture = ConnectionShowsPicture();
+    // A picture of an earlier connection must never show again: the surfaces
+    // are emptied once it is over, and the test card stays until the new
+    // connection's own first picture.
+    const uint32_t served = server ? server->ConnectionsServed() : 0;
+    if ((!session.connected || served != lastServed) && !picture && !surfacesEmpty) {
+        panelSurface->Clear();
+        FullScreenForm->Surface()->Clear();
+        surfacesEmpty = true;
+    }
+    if (picture)
+        surfacesEmpty = false;
+    lastServed = served;
     if (session.connected) {
         Clients->setText("Connected.");
-        Mira->setVisible(session.fullScreen != 0);
+        Mira->setVisible(session.fullScreen != 0 || !picture);
     } else {
         Clients->setText("Unconnected.");
         Mira->show();
     }
     Timer->start();
+}
+
+bool TMainForm::ConnectionShowsPicture() const {
+    return session.connected && server && server->ConnectionHasPicture();
+}
+
+void TMainForm::IdleTimeoutChange() {
+    // A running session applies it from its next connection on.
+    if (server)
+        session.idleTimeout = IdleTimeout->value();
 }
 
 void TMainForm::FullClick() {
@@ -398,7 +442,7 @@ void TMainForm::FullClick() {
         panelSurface->Clear();
     else
         FullScreenForm->Surface()->Clear();
-    Mira->setVisible(session.fullScreen != 0);
+    Mira->setVisible(session.fullScreen != 0 || !ConnectionShowsPicture());
 }
 
 void TMainForm::VolumeChange() {

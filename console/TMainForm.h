@@ -67,6 +67,9 @@ private:
     // the Full button.
     void ApplyDisplayChoice();
     void ApplyDisplayTarget();
+    // True while the connection has put a picture of its own on the screen.
+    bool ConnectionShowsPicture() const;
+    void IdleTimeoutChange();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -82,6 +85,10 @@ private:
     std::unique_ptr<CErrorLine> errorLine;
     int32_t tickCount = 0;
     bool closing = false;
+    // The connection the surfaces last showed, and whether they were emptied
+    // since.
+    uint32_t lastServed = 0;
+    bool surfacesEmpty = false;
 
     QFrame* Banner;
     QLabel* CtxImage;
@@ -105,6 +112,8 @@ private:
     QLabel* Image4;
     QComboBox* AudioSources;
     QPushButton* Button1;
+    QLabel* IdleLabel;
+    QSpinBox* IdleTimeout;
     QLabel* Clients;
     QPushButton* StartBtn;
     QPushButton* Full;

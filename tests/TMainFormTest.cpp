@@ -28,6 +28,17 @@ using testing_support::TestClient;
 
 namespace {
 
+// One 32 x 32 blue key frame with its parameter sets, as libx264 makes it.
+const std::vector<uint8_t> kBlueKeyFrame = {
+    0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xc0, 0x0a, 0xda, 0x25, 0xa1, 0x00, 0x00, 0x03, 0x00,
+    0x01, 0x00, 0x00, 0x03, 0x00, 0x3c, 0x8f, 0x12, 0x26, 0xa0, 0x00, 0x00, 0x00, 0x01, 0x68,
+    0xce, 0x0f, 0xc8, 0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x3a, 0x11, 0x8a, 0x00, 0x02,
+    0x31, 0x71, 0xc0, 0x00, 0x43, 0xca, 0x38, 0x00, 0x08, 0x05, 0xc9, 0xd7, 0x5e};
+
+bool SendPicture(TestClient& client) {
+    return client.SendPacket(kPacketVideo, true, 32, 32, kBlueKeyFrame);
+}
+
 // Answers the next message box that comes up with the given button, and
 // remembers what it said.
 struct BoxAnswer {
@@ -197,15 +208,34 @@ private slots:
         uint16_t port = UseFreePort();
         Press(StartBtn());
         QTRY_VERIFY_WITH_TIMEOUT(Mira()->isVisible(), 3000); // first tick, unconnected
+        auto* panel = form->PanelSurface();
         {
             TestClient client;
             QVERIFY(client.Connect(port));
             QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 2500);
-            QVERIFY2(!Mira()->isVisible(), "panel mode shows the video");
+            QVERIFY2(Mira()->isVisible(), "the test card stays until the first picture");
+            QVERIFY(SendPicture(client));
+            QTRY_VERIFY2_WITH_TIMEOUT(!Mira()->isVisible(), "panel mode shows the video", 5000);
+            QCOMPARE(panel->GetCounters().presented, 1u);
             client.Close();
         }
         QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Unconnected."), 2500);
         QVERIFY(Mira()->isVisible());
+        QImage dropped = panel->grabFramebuffer();
+        QCOMPARE(dropped.pixelColor(dropped.width() / 2, dropped.height() / 2), QColor(Qt::black));
+
+        // The next field unit: the test card until its own first picture.
+        TestClient next;
+        QVERIFY(next.Connect(port));
+        QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 5000);
+        form->TimerTimer();
+        QVERIFY2(Mira()->isVisible(), "no picture of the old connection shows");
+        QVERIFY(SendPicture(next));
+        QTRY_VERIFY_WITH_TIMEOUT(!Mira()->isVisible(), 5000);
+        QCOMPARE(panel->GetCounters().presented, 2u);
+        QImage shown = panel->grabFramebuffer();
+        QColor centre = shown.pixelColor(shown.width() / 2, shown.height() / 2);
+        QVERIFY2(centre.blue() > 200 && centre.red() < 60, "the new connection's picture");
         Press(StartBtn());
     }
 
@@ -234,6 +264,9 @@ private slots:
         TestClient client;
         QVERIFY(client.Connect(port));
         QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 2500);
+        QVERIFY(SendPicture(client));
+        QTRY_COMPARE_WITH_TIMEOUT(FullScreenForm->Surface()->GetCounters().presented, 1u, 5000);
+        form->TimerTimer();
         QVERIFY2(Mira()->isVisible(), "the test card stays in the panel in full-screen mode");
 
         QTest::keyClick(FullScreenForm, Qt::Key_A);
@@ -301,6 +334,43 @@ private slots:
         MakeForm();
         QVERIFY(!Full()->isChecked());
         QCOMPARE(AudioSources()->currentIndex(), 0); // ignored together with Full
+    }
+
+    void idleTimeoutIsStoredAndReachesTheSession() {
+        auto* idle = Child<QSpinBox>("IdleTimeout");
+        QCOMPARE(idle->value(), 5);
+        QCOMPARE(idle->parentWidget(), Child<QWidget>("GroupBox2"));
+        for (auto* other : idle->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(other == idle || !other->geometry().intersects(idle->geometry()),
+                     qPrintable(other->objectName()));
+        QVERIFY(idle->parentWidget()->rect().contains(idle->geometry()));
+
+        QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", 12);
+        MakeForm();
+        idle = Child<QSpinBox>("IdleTimeout");
+        QCOMPARE(idle->value(), 12);
+        QVERIFY2(!Full()->isChecked(), "read on its own: the others are still missing");
+        UseFreePort();
+        Press(StartBtn());
+        QCOMPARE(form->Session().idleTimeout.load(), 12);
+        idle->setValue(3); // from the next connection on
+        QCOMPARE(form->Session().idleTimeout.load(), 3);
+        Press(StartBtn());
+        Full()->setChecked(true);
+        form->SaveConfiguration();
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            QCOMPARE(stored.value("IdleTimeout").toInt(), 3);
+            QCOMPARE(stored.value("Full").toInt(), 1);
+            QCOMPARE(stored.value("AudioSource").toInt(), 0);
+        }
+
+        for (QVariant unusable : {QVariant("soon"), QVariant(0), QVariant(100000)}) {
+            QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", unusable);
+            MakeForm();
+            QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 5);
+            QVERIFY(Full()->isChecked());
+        }
     }
 
     void sessionWithNoSelectedSourceGetsQuestionMark() {
