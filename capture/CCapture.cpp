@@ -77,8 +77,24 @@ int32_t CCapture::SuggestBuffers() {
 }
 
 int32_t CCapture::Connect() {
+    graph->SetNotify(this);
     lastResult = graph->RenderStream(captureFilter, grabberFilter, rendererFilter);
     return lastResult == S_OK;
+}
+
+void CCapture::Notify(int32_t code, intptr_t param) {
+    const char16_t* text = nullptr;
+    if (code == platform::EC_DEVICE_LOST)
+        text = param ? u"The studio audio source is back: studio audio is sent again."
+                     : u"The studio audio source has gone: no studio audio is sent back "
+                       u"until it returns.";
+    else if (code == platform::EC_STARVATION && param)
+        text = u"The studio audio source has delivered nothing for 2 s.";
+    else if (code == platform::EC_STARVATION)
+        text = u"The studio audio source delivers again.";
+    if (text && session)
+        if (CErrorHandler* handler = session->errorHandler)
+            handler->ReportText(text);
 }
 
 void CCapture::ReportError() {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-class CCapture : public CBaseCapture {
+class CCapture : public CBaseCapture, private platform::IMediaEventSink {
 public:
     CCapture() = default;
     ~CCapture() override;
@@ -34,6 +34,9 @@ private:
     int32_t SuggestBuffers();
     int32_t Connect();
     void ReportError();
+    // The graph's events, on its streaming thread: a source that goes away,
+    // comes back, or delivers nothing reaches the operator's error line.
+    void Notify(int32_t code, intptr_t param) override;
 
     SessionContext* session = nullptr;
     mutable std::mutex filterLock; // captureFilter is read by the GUI thread

@@ -143,7 +143,11 @@ int32_t CAudioDecoder::Convert(const AVFrame* decoded, uint8_t* out, int32_t roo
     if (count <= 0)
         return 0;
     // No resampling here: audio of another rate would play at the wrong pitch.
-    if (decoded->sample_rate != sampleRate || inChannels <= 0 || inChannels > kMaxChannels)
+    if (decoded->sample_rate != sampleRate) {
+        refusedRate = decoded->sample_rate;
+        return -1;
+    }
+    if (inChannels <= 0 || inChannels > kMaxChannels)
         return -1;
     if (format != AV_SAMPLE_FMT_FLTP && format != AV_SAMPLE_FMT_FLT &&
         format != AV_SAMPLE_FMT_S16P && format != AV_SAMPLE_FMT_S16)
@@ -179,5 +183,6 @@ void CAudioDecoder::Close() {
     if (packet)
         av_packet_free(&packet);
     sampleRate = 0;
+    refusedRate = 0;
     channels = 0;
 }

@@ -25,6 +25,9 @@ public:
     // playback format's.
     int32_t Decode(uint8_t* out, int32_t* pcmBytes, const uint8_t* data, int32_t length);
     void Close();
+    // The sample rate of the last frame refused for not being at the playback
+    // format's rate; 0 when none was.
+    int32_t RefusedRate() const { return refusedRate; }
 
     const AVCodec* codec = nullptr;
     AVCodecContext* context = nullptr;
@@ -38,4 +41,5 @@ private:
     AVPacket* packet = nullptr;
     int32_t sampleRate = 0;
     int32_t channels = 0;
+    mutable int32_t refusedRate = 0;
 };

@@ -1,9 +1,12 @@
 #include "CAudioRenderer.h"
 
+#include "core/CErrorHandler.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
+#include <string>
 
 CAudioRenderer::CAudioRenderer() = default;
 
@@ -17,9 +20,12 @@ void CAudioRenderer::Open(SessionContext* s) {
     session = s;
     decoderOpen = false;
     deviceOpen = false;
+    reported = false;
     if (!s || !s->playbackFormat)
         return;
     decoderOpen = decoder.Open(s) != 0;
+    if (!decoderOpen)
+        Report(u"The AAC decoder could not be opened: no programme sound is played.");
 
     for (auto& h : headers) {
         h.lpData = new (std::nothrow) uint8_t[kBufferBytes];
@@ -35,8 +41,11 @@ void CAudioRenderer::Open(SessionContext* s) {
         std::lock_guard guard(volumeLock);
         waveOut.SetVolume(volume);
     }
-    if (!waveOut.Open(s->outputDevice, *s->playbackFormat))
+    waveOut.SetLive(queueLimitMs.load(std::memory_order_relaxed) != 0);
+    if (!waveOut.Open(s->outputDevice, *s->playbackFormat)) {
+        Report(u"The audio output device could not be opened: no programme sound is played.");
         return;
+    }
     deviceOpen = true;
     for (auto& h : headers)
         waveOut.Prepare(&h);
@@ -68,6 +77,13 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
     }
     if (failed || total <= 0) {
         ++dropped;
+        if (int32_t rate = decoder.RefusedRate()) {
+            const auto& f = *session->playbackFormat;
+            std::u16string text = Utf8ToUtf16(
+                "The field unit announced " + std::to_string(f.nSamplesPerSec) +
+                " Hz but its audio is at " + std::to_string(rate) + " Hz: no programme sound is played.");
+            Report(text.c_str());
+        }
         return;
     }
 
@@ -90,6 +106,14 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
     }
     ++queued;
     nextHeader.store((index + 1) % kHeaderCount, std::memory_order_relaxed);
+}
+
+void CAudioRenderer::Report(const char16_t* text) {
+    if (reported || !session)
+        return;
+    reported = true;
+    if (CErrorHandler* handler = session->errorHandler)
+        handler->ReportText(text);
 }
 
 void CAudioRenderer::Close() {
@@ -131,6 +155,7 @@ void CAudioRenderer::SetVolume(uint32_t v) {
 CAudioRenderer::Counters CAudioRenderer::GetCounters() const {
     Counters c{opens.load(), packets.load(), queued.load(), dropped.load(), closes.load()};
     c.underruns = waveOut.Underruns();
+    c.skips = waveOut.Skips();
     c.latencyMicros = static_cast<uint32_t>(waveOut.LatencyMs() * 1000.0);
     return c;
 }

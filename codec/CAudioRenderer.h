@@ -34,18 +34,20 @@ public:
         uint32_t queued = 0;        // packets whose PCM went to the device
         uint32_t dropped = 0;       // packets dropped (no PCM, too much, device busy)
         uint32_t closes = 0;        // Close calls
-        uint32_t underruns = 0;     // times the device ran dry while playing
+        uint32_t underruns = 0;     // times the device ran dry while playing (a gap, faded)
+        uint32_t skips = 0;         // bursts skipped down to the target (cross-faded)
         uint32_t latencyMicros = 0; // audio queued on the device right now
     };
     Counters GetCounters() const;
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 
-    // Audio queued ahead of the device beyond this is dropped, so that a
-    // stall (the sound server starting up, a burst from the network, the two
-    // ends' clocks drifting apart) never leaves the studio listening late.
-    static constexpr uint32_t kDefaultQueueLimitMs = 250;
-    // 0 lets the whole ring fill.
+    // The device holds its queue at a small target, following the far clock
+    // and skipping bursts with a cross-fade; audio queued beyond this limit,
+    // which only a device that has stopped taking any can let happen, is
+    // dropped.
+    static constexpr uint32_t kDefaultQueueLimitMs = 1000;
+    // 0 lets the whole ring fill and play as it is, from the next Open.
     void SetQueueLimitMs(uint32_t ms) { queueLimitMs = ms; }
 
     static constexpr int32_t kHeaderCount = 32;
@@ -54,6 +56,8 @@ public:
 
 private:
     void Release();
+    // Puts text on the error line, once per connection.
+    void Report(const char16_t* text);
     void FreeBuffers();
 
     SessionContext* session = nullptr;
@@ -65,6 +69,7 @@ private:
     std::atomic<int32_t> nextHeader{0};
     bool decoderOpen = false;
     bool deviceOpen = false;
+    bool reported = false;
 
     // Orders a volume change from the GUI thread against an Open that
     // applies the kept volume.

@@ -1,8 +1,9 @@
 #include "AudioOut.h"
 
-#include <SDL.h>
+#include <speex/speex_resampler.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace platform {
@@ -12,6 +13,22 @@ namespace {
 constexpr uint16_t kMaxChannels = 8;
 constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxRate = 384000;
+// Quality 5 of 10: transparent for programme sound at a trifling cost.
+constexpr int kResamplerQuality = 5;
+// The ratio goes to the resampler as a fraction over a prime, so that it is
+// never reduced to a short one: the resampler then keeps one filter mode.
+constexpr uint32_t kRatioDenominator = 999983;
+// The device is served in pieces of at most this many frames, each with its
+// own look at the queue.
+constexpr uint32_t kPieceFrames = 1024;
+// A start from dry that has some audio but not its target waits at most this
+// many pieces, so that the last short piece of a stream still plays.
+constexpr uint32_t kMaxDeferrals = 16;
+
+double Ramp(uint32_t i, uint32_t n) {
+    // Raised cosine from 0 to 1 over n steps.
+    return 0.5 - 0.5 * std::cos(3.14159265358979323846 * (i + 0.5) / n);
+}
 
 } // namespace
 
@@ -19,40 +36,29 @@ CAudioOut::CAudioOut() = default;
 
 CAudioOut::~CAudioOut() {
     Close();
+    if (resampler)
+        speex_resampler_destroy(resampler);
 }
 
 int32_t CAudioOut::DeviceCount() {
-    CSdlAudio audio;
-    if (!audio.Ok())
-        return 0;
-    return std::max(0, SDL_GetNumAudioDevices(0));
+    return static_cast<int32_t>(CAudioSystem::Devices(false).size());
 }
 
 std::string CAudioOut::DeviceName(int32_t index) {
-    CSdlAudio audio;
-    if (!audio.Ok() || index < 0 || index >= SDL_GetNumAudioDevices(0))
+    std::vector<std::string> names = CAudioSystem::Devices(false);
+    if (index < 0 || index >= static_cast<int32_t>(names.size()))
         return {};
-    const char* name = SDL_GetAudioDeviceName(index, 0);
-    return name ? name : "";
+    return names[index];
 }
 
 int32_t CAudioOut::FindDevice(const std::string& name) {
-    CSdlAudio audio;
-    if (!audio.Ok())
-        return -1;
-    int count = SDL_GetNumAudioDevices(0);
-    for (int i = 0; i < count; ++i) {
-        const char* n = SDL_GetAudioDeviceName(i, 0);
-        if (n && name == n)
-            return i;
-    }
-    return -1;
+    std::vector<std::string> names = CAudioSystem::Devices(false);
+    auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
 }
 
 uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
     Close();
-    if (!sdl.Ok())
-        return 0;
     if (wanted.wFormatTag != WAVE_FORMAT_PCM || wanted.wBitsPerSample != 16 ||
         wanted.nChannels == 0 || wanted.nChannels > kMaxChannels ||
         wanted.nBlockAlign != wanted.nChannels * 2 || wanted.nSamplesPerSec < kMinRate ||
@@ -61,45 +67,63 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
 
     std::string name;
     if (device >= 0) {
-        if (device >= SDL_GetNumAudioDevices(0))
+        name = DeviceName(device);
+        if (name.empty())
             return 0;
-        const char* n = SDL_GetAudioDeviceName(device, 0);
-        if (!n)
-            return 0;
-        name = n;
     }
 
     // Set before the device's thread exists, which reads them.
     channels = wanted.nChannels;
+    rate = wanted.nSamplesPerSec;
     blockAlign = wanted.nBlockAlign;
     head = 0;
     tail = 0;
     offset = 0;
     queuedBytes = 0;
+    largestWrite = 0;
     starving = true;
     deferrals = 0;
+    fadeInLeft = 0;
+    fadeFrames = std::max<uint32_t>(1, rate * kFadeMs / 1000);
 
-    SDL_AudioSpec want{};
-    want.freq = static_cast<int>(wanted.nSamplesPerSec);
-    want.format = AUDIO_S16SYS;
-    want.channels = static_cast<Uint8>(wanted.nChannels);
-    want.samples = kDeviceFrames;
-    want.callback = &CAudioOut::Callback;
-    want.userdata = this;
-    SDL_AudioSpec have{};
-    // No changes allowed: SDL converts to whatever the device takes.
-    SDL_AudioDeviceID id =
-        SDL_OpenAudioDevice(device >= 0 ? name.c_str() : nullptr, 0, &want, &have, 0);
-    if (id == 0)
+    CPlayoutControl::Settings settings;
+    settings.rate = rate;
+    settings.targetFrames = rate * 60 / 1000;
+    settings.targetStepFrames = rate * 20 / 1000;
+    settings.maxTargetFrames = rate * 200 / 1000;
+    settings.skipAboveFrames = rate * 200 / 1000;
+    control.Reset(settings);
+    targetFrames = control.TargetFrames();
+
+    if (resampler)
+        speex_resampler_destroy(resampler);
+    int error = 0;
+    resampler = speex_resampler_init(channels, rate, rate, kResamplerQuality, &error);
+    if (!resampler)
+        return 0;
+    // The filter is longest at the fastest ratio: set it once here, so that
+    // the device's thread never has to allocate.
+    speex_resampler_set_rate_frac(resampler, kRatioDenominator + kRatioDenominator / 50,
+                                  kRatioDenominator, rate, rate);
+    ratioNum = 0;
+    SetRatio(1.0);
+    speex_resampler_reset_mem(resampler);
+    // Room for a piece at the fastest ratio, plus the filter's look-ahead.
+    input.assign((kPieceFrames * 102 / 100 + 64) * channels, 0);
+    fadeBuffer.assign(size_t(fadeFrames) * channels, 0);
+
+    PcmFormat format{rate, channels};
+    stream = CAudioSystem::OpenPlayback(name, format, kPeriodFrames, kDeviceFrames, this);
+    if (!stream)
         return 0;
 
     bytesPerSec = wanted.nSamplesPerSec * wanted.nBlockAlign;
-    deviceFrames = have.samples;
+    deviceFrames = stream->BufferFrames();
     {
         std::lock_guard guard(writerLock);
-        deviceId = id;
+        deviceId = 1;
     }
-    SDL_PauseAudioDevice(id, 0);
+    stream->Start();
     return 1;
 }
 
@@ -107,13 +131,9 @@ void CAudioOut::Close() {
     std::lock_guard guard(writerLock);
     if (!deviceId)
         return;
-    SDL_LockAudioDevice(deviceId);
-    handshake.fetch_add(1, std::memory_order_acq_rel);
+    // Closing waits for a running callback; none comes after it.
+    stream.reset();
     ReturnQueued();
-    handshake.fetch_add(1, std::memory_order_acq_rel);
-    SDL_UnlockAudioDevice(deviceId);
-    SDL_CloseAudioDevice(deviceId);
-    handshake.fetch_add(1, std::memory_order_acq_rel);
     deviceId = 0;
     bytesPerSec = 0;
 }
@@ -148,9 +168,14 @@ uint32_t CAudioOut::Write(WAVEHDR* header) {
     uint32_t h = head.load(std::memory_order_relaxed);
     if (h - tail.load(std::memory_order_acquire) >= kRingSize)
         return 0;
+    // Whole frames only: the callback reads the queue frame by frame.
+    header->dwBufferLength -= header->dwBufferLength % blockAlign.load(std::memory_order_relaxed);
     header->dwFlags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE, std::memory_order_relaxed);
     ring[h % kRingSize].store(header, std::memory_order_relaxed);
-    queuedBytes.fetch_add(header->dwBufferLength, std::memory_order_relaxed);
+    uint32_t frames = header->dwBufferLength / blockAlign.load(std::memory_order_relaxed);
+    if (frames > largestWrite.load(std::memory_order_relaxed))
+        largestWrite.store(frames, std::memory_order_relaxed);
+    queuedBytes.fetch_add(header->dwBufferLength, std::memory_order_release);
     head.store(h + 1, std::memory_order_release);
     return 1;
 }
@@ -159,16 +184,14 @@ void CAudioOut::Reset() {
     std::lock_guard guard(writerLock);
     if (!deviceId)
         return;
-    // The device lock keeps the callback out while the ring is emptied.
-    SDL_LockAudioDevice(deviceId);
-    handshake.fetch_add(1, std::memory_order_acq_rel);
+    // The stream's lock keeps the callback out while the ring is emptied.
+    stream->Lock();
     ReturnQueued();
-    handshake.fetch_add(1, std::memory_order_acq_rel);
-    SDL_UnlockAudioDevice(deviceId);
+    stream->Unlock();
 }
 
 void CAudioOut::ReturnQueued() {
-    uint32_t h = head.load(std::memory_order_relaxed);
+    uint32_t h = head.load(std::memory_order_acquire);
     for (uint32_t t = tail.load(std::memory_order_relaxed); t != h; ++t) {
         WAVEHDR* header = ring[t % kRingSize].load(std::memory_order_relaxed);
         uint32_t flags = header->dwFlags.load(std::memory_order_relaxed);
@@ -178,50 +201,180 @@ void CAudioOut::ReturnQueued() {
     offset.store(0, std::memory_order_relaxed);
     queuedBytes.store(0, std::memory_order_relaxed);
     starving.store(true, std::memory_order_relaxed);
-    deferrals.store(0, std::memory_order_relaxed);
+    deferrals = 0;
 }
 
 double CAudioOut::LatencyMs() const {
-    uint32_t rate = bytesPerSec.load(std::memory_order_relaxed);
-    if (!rate)
+    uint32_t bytesRate = bytesPerSec.load(std::memory_order_relaxed);
+    if (!bytesRate)
         return 0.0;
     double bytes = static_cast<double>(queuedBytes.load(std::memory_order_relaxed)) +
                    static_cast<double>(deviceFrames.load(std::memory_order_relaxed)) *
                        blockAlign.load(std::memory_order_relaxed);
-    return bytes * 1000.0 / rate;
+    return bytes * 1000.0 / bytesRate;
 }
 
-void CAudioOut::Callback(void* self, uint8_t* stream, int length) {
-    static_cast<CAudioOut*>(self)->Fill(stream, length > 0 ? static_cast<uint32_t>(length) : 0);
+double CAudioOut::TargetMs() const {
+    uint32_t bytesRate = bytesPerSec.load(std::memory_order_relaxed);
+    if (!bytesRate)
+        return 0.0;
+    return double(targetFrames.load(std::memory_order_relaxed)) *
+           blockAlign.load(std::memory_order_relaxed) * 1000.0 / bytesRate;
 }
 
-// Runs on SDL's audio thread: no locks, no allocation.
-void CAudioOut::Fill(uint8_t* stream, uint32_t length) {
-    handshake.fetch_add(1, std::memory_order_acq_rel);
-    // Starting from dry, wait a few periods for the queue to fill: a stream
-    // that arrives in real time then has slack against its jitter, instead of
-    // none. Every underrun so far asks for one period more.
-    uint32_t prefill = std::min<uint32_t>(kMaxPrefillPeriods,
-                                          2 + underruns.load(std::memory_order_relaxed));
-    // Waiting is bounded too, so that the last short piece of a stream plays.
-    if (starving.load(std::memory_order_relaxed) &&
-        queuedBytes.load(std::memory_order_relaxed) < prefill * length &&
-        deferrals.load(std::memory_order_relaxed) < prefill) {
-        deferrals.fetch_add(1, std::memory_order_relaxed);
-        std::memset(stream, 0, length);
-        handshake.fetch_add(1, std::memory_order_acq_rel);
+// Everything below runs on the sound system's thread: no locks, no allocation.
+
+void CAudioOut::Pull(uint8_t* out, uint32_t bytes) {
+    const uint32_t frame = channels * 2u;
+    uint32_t frames = frame ? bytes / frame : 0;
+    auto* samples = reinterpret_cast<int16_t*>(out);
+    while (frames > 0) {
+        uint32_t n = std::min(frames, kPieceFrames);
+        Fill(samples, n);
+        ApplyGain(samples, n * channels);
+        samples += size_t(n) * channels;
+        frames -= n;
+    }
+    // A part frame the device asked for plays as silence.
+    uint32_t whole = frame ? bytes / frame * frame : 0;
+    std::memset(out + whole, 0, bytes - whole);
+}
+
+void CAudioOut::Fill(int16_t* out, uint32_t frames) {
+    const uint32_t frame = channels * 2u;
+    uint32_t queued = queuedBytes.load(std::memory_order_acquire) / frame;
+    control.SetArrivalFrames(largestWrite.load(std::memory_order_relaxed));
+
+    if (starving.load(std::memory_order_relaxed)) {
+        // From dry, play only once the target is queued: a stream that then
+        // arrives in real time has that much slack against its jitter.
+        bool start = live ? control.ReadyToStart(queued) || (queued > 0 && deferrals >= kMaxDeferrals)
+                          : queued > 0;
+        if (!start) {
+            if (queued > 0)
+                ++deferrals;
+            std::memset(out, 0, size_t(frames) * frame);
+            return;
+        }
+        starving.store(false, std::memory_order_relaxed);
+        deferrals = 0;
+        fadeInLeft = fadeFrames;
+        speex_resampler_reset_mem(resampler);
+    }
+
+    if (!live) {
+        // As written: a plain copy, faded only where it runs dry.
+        uint32_t made = std::min(queued, frames);
+        Visit(0, reinterpret_cast<uint8_t*>(out), made * frame, false);
+        Consume(made * frame);
+        FadeEdges(out, made, frames, queued - made);
         return;
     }
-    uint32_t done = 0;
+
+    if (uint32_t skip = control.SkipFrames(queued)) {
+        SkipWithCrossFade(skip);
+        control.Skipped();
+        skips.fetch_add(1, std::memory_order_relaxed);
+        queued -= skip;
+    }
+
+    double wanted = control.Ratio(queued, frames);
+    SetRatio(wanted);
+
+    // What the resampler may read: a period's worth at this ratio and its
+    // look-ahead, never more than is queued.
+    const uint32_t capacity = static_cast<uint32_t>(input.size() / channels);
+    uint32_t need = static_cast<uint32_t>(std::ceil(frames * wanted)) + 16;
+    uint32_t take = std::min({queued, need, capacity});
+    Visit(0, reinterpret_cast<uint8_t*>(input.data()), take * frame, false);
+    spx_uint32_t inLength = take;
+    spx_uint32_t outLength = frames;
+    speex_resampler_process_interleaved_int(resampler, input.data(), &inLength, out, &outLength);
+    Consume(inLength * frame);
+
+    FadeEdges(out, outLength, frames, queued - std::min<uint32_t>(queued, inLength));
+}
+
+void CAudioOut::FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t left) {
+    const uint32_t frame = channels * 2u;
+    if (fadeInLeft) {
+        uint32_t start = fadeFrames - fadeInLeft;
+        uint32_t n = std::min(fadeInLeft, made);
+        for (uint32_t i = 0; i < n; ++i) {
+            double g = Ramp(start + i, fadeFrames);
+            for (uint16_t c = 0; c < channels; ++c)
+                out[size_t(i) * channels + c] = static_cast<int16_t>(out[size_t(i) * channels + c] * g);
+        }
+        fadeInLeft -= n;
+    }
+
+    // Running dry within this period, or so close to it that the next one
+    // would start on nothing: fade out what there is rather than stop on a
+    // full sample. Not while starting, when the queue is low by design.
+    if (made < frames || left < fadeFrames + 16) {
+        uint32_t n = std::min(made, fadeFrames);
+        for (uint32_t i = 0; i < n; ++i) {
+            double g = Ramp(n - 1 - i, n);
+            size_t at = size_t(made - n + i) * channels;
+            for (uint16_t c = 0; c < channels; ++c)
+                out[at + c] = static_cast<int16_t>(out[at + c] * g);
+        }
+        std::memset(out + size_t(made) * channels, 0, size_t(frames - made) * frame);
+        // The few frames left would only be a blip of their own later.
+        Consume(left * frame);
+        starving.store(true, std::memory_order_relaxed);
+        fadeInLeft = 0;
+        underruns.fetch_add(1, std::memory_order_relaxed);
+        control.Underrun();
+        targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
+    }
+}
+
+void CAudioOut::SetRatio(double wanted) {
+    auto num = static_cast<uint32_t>(std::lround(wanted * kRatioDenominator));
+    // Exactly 1 would be reduced to 1/1, another filter mode.
+    if (num == kRatioDenominator)
+        ++num;
+    if (num != ratioNum) {
+        speex_resampler_set_rate_frac(resampler, num, kRatioDenominator, rate, rate);
+        ratioNum = num;
+    }
+    ratio.store(wanted, std::memory_order_relaxed);
+}
+
+void CAudioOut::Visit(uint32_t skip, uint8_t* data, uint32_t bytes, bool store) {
+    uint32_t t = tail.load(std::memory_order_relaxed);
+    const uint32_t h = head.load(std::memory_order_acquire);
+    uint32_t off = offset.load(std::memory_order_relaxed) + skip;
+    while (bytes > 0 && t != h) {
+        WAVEHDR* header = ring[t % kRingSize].load(std::memory_order_relaxed);
+        uint32_t size = header->dwBufferLength;
+        if (off >= size) {
+            off -= size;
+            ++t;
+            continue;
+        }
+        uint32_t n = std::min(size - off, bytes);
+        if (store)
+            std::memcpy(header->lpData + off, data, n);
+        else
+            std::memcpy(data, header->lpData + off, n);
+        data += n;
+        bytes -= n;
+        off = 0;
+        ++t;
+    }
+}
+
+void CAudioOut::Consume(uint32_t bytes) {
     uint32_t t = tail.load(std::memory_order_relaxed);
     const uint32_t h = head.load(std::memory_order_acquire);
     uint32_t off = offset.load(std::memory_order_relaxed);
-    while (done < length && t != h) {
+    uint32_t done = 0;
+    while (done < bytes && t != h) {
         WAVEHDR* header = ring[t % kRingSize].load(std::memory_order_relaxed);
         uint32_t size = header->dwBufferLength;
-        uint32_t n = std::min(size - std::min(off, size), length - done);
-        if (n)
-            std::memcpy(stream + done, header->lpData + off, n);
+        uint32_t n = std::min(size - std::min(off, size), bytes - done);
         done += n;
         off += n;
         if (off >= size) {
@@ -233,17 +386,26 @@ void CAudioOut::Fill(uint8_t* stream, uint32_t length) {
     }
     offset.store(off, std::memory_order_relaxed);
     queuedBytes.fetch_sub(done, std::memory_order_relaxed);
-    ApplyGain(reinterpret_cast<int16_t*>(stream), done / 2);
-    if (done < length) {
-        std::memset(stream + done, 0, length - done);
-        // Running dry while playing is an underrun; staying idle is not.
-        if (!starving.exchange(true, std::memory_order_relaxed))
-            underruns.fetch_add(1, std::memory_order_relaxed);
-    } else {
-        starving.store(false, std::memory_order_relaxed);
-        deferrals.store(0, std::memory_order_relaxed);
+}
+
+void CAudioOut::SkipWithCrossFade(uint32_t frames) {
+    // The fade's length of audio at the play position fades out into the
+    // same length after the skip, which then plays on from there.
+    const uint32_t frame = channels * 2u;
+    const uint32_t n = fadeFrames;
+    std::vector<int16_t>& from = fadeBuffer;
+    int16_t* to = input.data(); // free until the resampler reads this period
+    Visit(0, reinterpret_cast<uint8_t*>(from.data()), n * frame, false);
+    Visit(frames * frame, reinterpret_cast<uint8_t*>(to), n * frame, false);
+    for (uint32_t i = 0; i < n; ++i) {
+        double g = Ramp(i, n);
+        for (uint16_t c = 0; c < channels; ++c) {
+            size_t at = size_t(i) * channels + c;
+            to[at] = static_cast<int16_t>(std::lround(from[at] * (1.0 - g) + to[at] * g));
+        }
     }
-    handshake.fetch_add(1, std::memory_order_acq_rel);
+    Visit(frames * frame, reinterpret_cast<uint8_t*>(to), n * frame, true);
+    Consume(frames * frame);
 }
 
 void CAudioOut::ApplyGain(int16_t* samples, uint32_t count) const {

@@ -1,16 +1,24 @@
-// Wave-style audio output over SDL: a device opened in a 16-bit PCM format,
-// fed through a ring of prepared headers that the device plays in the order
-// they were written, without gaps while any is queued, marking each done when
-// it has been played.
+// Wave-style audio output: a device opened in a 16-bit PCM format, fed
+// through a ring of prepared headers that the device plays in the order they
+// were written, marking each done when it has been played. The queue is held
+// at a small target by resampling with a ratio that follows it, so that a far
+// clock running fast or slow is followed without gaps or drops; a stall that
+// empties it fades out and in, and a burst too large to absorb is skipped
+// with a cross-fade.
 #pragma once
 
-#include "SdlAudio.h"
+#include "AudioStream.h"
+#include "PlayoutControl.h"
 #include "WaveFormat.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+struct SpeexResamplerState_;
 
 namespace platform {
 
@@ -28,7 +36,7 @@ struct WAVEHDR {
     std::atomic<uint32_t> dwFlags{0};
 };
 
-class CAudioOut {
+class CAudioOut : private CPlaybackSource {
 public:
     CAudioOut();
     virtual ~CAudioOut(); // closes the device if open
@@ -62,6 +70,12 @@ public:
     void SetVolume(uint32_t volume) { this->volume.store(volume, std::memory_order_relaxed); }
     uint32_t GetVolume() const { return volume.load(std::memory_order_relaxed); }
 
+    // A live stream: the queue is held at its target by resampling, a start
+    // from dry waits for the target, and a burst too large to absorb is
+    // skipped. Otherwise everything written plays as it is, at its own rate.
+    // Set before Open.
+    void SetLive(bool live) { this->live = live; }
+
     // Figures of the stream: bytes written and not yet handed to the device,
     // the device's own buffer, and how often it ran dry while playing.
     uint32_t QueuedBytes() const { return queuedBytes.load(std::memory_order_relaxed); }
@@ -69,26 +83,41 @@ public:
     // Queued bytes plus the device buffer, as time; 0 when closed.
     double LatencyMs() const;
     uint32_t Underruns() const { return underruns.load(std::memory_order_relaxed); }
+    // Times a burst was skipped down to the target.
+    uint32_t Skips() const { return skips.load(std::memory_order_relaxed); }
+    // The resampling ratio of the last period: input frames per output frame.
+    double Ratio() const { return ratio.load(std::memory_order_relaxed); }
+    // The queue the playback holds while it runs, in milliseconds.
+    double TargetMs() const;
 
     // Headers the ring holds at most.
     static constexpr uint32_t kRingSize = 64;
-    // The device buffer asked for, in frames: smaller buffers let a monitor of
-    // the same sink fall behind real time.
-    static constexpr uint16_t kDeviceFrames = 1024;
-    // A start from dry waits for two periods queued, one more after every
-    // underrun, up to this many: the jitter buffer grows only as far as the
-    // stream's jitter has shown it must.
-    static constexpr uint32_t kMaxPrefillPeriods = 4;
+    // How much the device is asked for at a time, and how much it holds
+    // ahead of the speaker: enough to ride out a busy machine's scheduling.
+    static constexpr uint32_t kPeriodFrames = 512;
+    static constexpr uint32_t kDeviceFrames = 2048;
+    // Fades that hide a gap filled or a burst skipped.
+    static constexpr uint32_t kFadeMs = 5;
 
 private:
-    static void Callback(void* self, uint8_t* stream, int length);
-    void Fill(uint8_t* stream, uint32_t length);
+    void Pull(uint8_t* out, uint32_t bytes) override;
+    void Fill(int16_t* out, uint32_t frames);
+    // Reads bytes of the queue starting offset bytes after the play position,
+    // without consuming them; writes them back when store is set.
+    void Visit(uint32_t offset, uint8_t* data, uint32_t bytes, bool store);
+    void Consume(uint32_t bytes);
+    // Fades in after a start from dry, and out where the queue runs dry:
+    // made frames of frames were filled, left remain queued.
+    void FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t left);
+    void SkipWithCrossFade(uint32_t frames);
     void ApplyGain(int16_t* samples, uint32_t count) const;
     void ReturnQueued();
+    void SetRatio(double wanted);
 
-    CSdlAudio sdl;
-    uint32_t deviceId = 0;
+    std::unique_ptr<CAudioStream> stream;
+    uint32_t deviceId = 0; // non-zero while open
     uint16_t channels = 0;
+    uint32_t rate = 0;
     // Read by the benchmark's thread while the worker opens and closes.
     std::atomic<uint32_t> deviceFrames{0};
     std::atomic<uint32_t> bytesPerSec{0};
@@ -104,15 +133,27 @@ private:
     std::atomic<uint32_t> tail{0};
     // Bytes of the header at tail already played.
     std::atomic<uint32_t> offset{0};
-    // Orders a reset against the callback it excluded through the device lock.
-    std::atomic<uint32_t> handshake{0};
+
+    // The device callback's own state.
+    CPlayoutControl control;
+    SpeexResamplerState_* resampler = nullptr;
+    uint32_t ratioNum = 0;
+    std::vector<int16_t> input; // what the resampler reads this period
+    std::vector<int16_t> fadeBuffer;
+    uint32_t fadeFrames = 0;
+    uint32_t fadeInLeft = 0;
+    uint32_t deferrals = 0;
+    bool live = false;
 
     std::atomic<uint32_t> volume{0xFFFFFFFF};
     std::atomic<uint32_t> queuedBytes{0};
     std::atomic<uint32_t> underruns{0};
+    std::atomic<uint32_t> skips{0};
+    std::atomic<double> ratio{1.0};
+    std::atomic<uint32_t> targetFrames{0};
+    // The longest header written since Open, in frames.
+    std::atomic<uint32_t> largestWrite{0};
     std::atomic<bool> starving{true};
-    // Periods a start from dry has waited so far for the queue to fill.
-    std::atomic<uint32_t> deferrals{0};
 };
 
 } // namespace platform

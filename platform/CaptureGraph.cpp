@@ -1,10 +1,9 @@
 #include "CaptureGraph.h"
 
-#include <SDL.h>
-
 #include <QString>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <thread>
@@ -19,17 +18,9 @@ static std::u16string FromUtf8(const char* text) {
     return QString::fromUtf8(text ? text : "").toStdU16String();
 }
 
-// Device names in SDL's order. Empty when SDL's audio is not up.
-static std::vector<std::string> CaptureDeviceNames(const CSdlAudio& sdl) {
-    std::vector<std::string> names;
-    if (!sdl.Ok())
-        return names;
-    int n = SDL_GetNumAudioDevices(1);
-    for (int i = 0; i < n; ++i) {
-        const char* name = SDL_GetAudioDeviceName(i, 1);
-        names.emplace_back(name ? name : "");
-    }
-    return names;
+// Device names in the sound system's order. Empty when it is not up.
+static std::vector<std::string> CaptureDeviceNames() {
+    return CAudioSystem::Devices(true);
 }
 
 HRESULT CDeviceEnumerator::FriendlyNames(DeviceCategory category,
@@ -38,7 +29,7 @@ HRESULT CDeviceEnumerator::FriendlyNames(DeviceCategory category,
     // Video capture is not offered on this platform: an empty category.
     if (category != DeviceCategory::AudioInput)
         return S_FALSE;
-    for (const std::string& name : CaptureDeviceNames(sdl))
+    for (const std::string& name : CaptureDeviceNames())
         names.push_back(FromUtf8(name.c_str()));
     return names.empty() ? S_FALSE : S_OK;
 }
@@ -144,11 +135,14 @@ HRESULT CSampleGrabber::SetCallback(ISampleGrabberCB* cb, int32_t which) {
 
 // ---------------------------------------------------------------------------
 
-// One open capture device and the thread that delivers its buffers.
-class CCaptureStream {
+// One open capture device and the thread that delivers its buffers. The
+// thread also keeps watch: a device that goes away is reopened by its name
+// as soon as it is back, and a device that delivers nothing is reported.
+class CCaptureStream : private CCaptureSink {
 public:
-    CCaptureStream(std::shared_ptr<CCaptureFilter> capture, std::shared_ptr<CSampleGrabber> grabber)
-        : capture(std::move(capture)), grabber(std::move(grabber)) {}
+    CCaptureStream(std::shared_ptr<CCaptureFilter> capture, std::shared_ptr<CSampleGrabber> grabber,
+                   IMediaEventSink* events)
+        : capture(std::move(capture)), grabber(std::move(grabber)), events(events) {}
     virtual ~CCaptureStream() { Stop(); }
 
     HRESULT Open();
@@ -156,15 +150,21 @@ public:
     HRESULT Stop();
 
 private:
-    static void SDLCALL Captured(void* self, Uint8* data, int length);
+    void Push(const uint8_t* data, uint32_t bytes) override;
+    void Lost() override;
     void Deliver();
+    // Streaming thread, ring lock not held.
+    void Watch(std::chrono::steady_clock::time_point now);
+    void Notify(int32_t code, intptr_t param);
     void SetRunning(bool running);
 
     std::shared_ptr<CCaptureFilter> capture;
     std::shared_ptr<CSampleGrabber> grabber;
+    IMediaEventSink* const events;
     WAVEFORMATEX format{};
     uint32_t bufferBytes = 0;
-    SDL_AudioDeviceID device = 0;
+    uint32_t periodFrames = 0;
+    std::unique_ptr<CAudioStream> device;
 
     // The ring between the device's callback and the streaming thread.
     std::mutex ringLock;
@@ -173,10 +173,17 @@ private:
     size_t head = 0; // oldest byte
     size_t held = 0;
     bool stopping = false;
+    bool lost = false;
+    uint64_t pushes = 0;
 
     std::thread thread;
     std::vector<uint8_t> delivery;
     uint64_t deliveredBytes = 0;
+    // The streaming thread's watch.
+    bool gone = false;
+    bool starved = false;
+    uint64_t pushesSeen = 0;
+    std::chrono::steady_clock::time_point lastData, lastAttempt;
 };
 
 HRESULT CCaptureStream::Open() {
@@ -185,26 +192,20 @@ HRESULT CCaptureStream::Open() {
     capture->GetFormat(format);
     bufferBytes = capture->BufferSize();
     uint32_t frames = bufferBytes / format.nBlockAlign;
-
-    SDL_AudioSpec want{};
-    want.freq = static_cast<int>(format.nSamplesPerSec);
-    want.format = AUDIO_S16LSB;
-    want.channels = static_cast<Uint8>(format.nChannels);
-    // Short device buffers, assembled into deliveries in the ring: closing the
-    // device waits for the one being read, and a delivery's worth (five AAC
-    // frames, over 100 ms) there made every connection's teardown wait too.
-    want.samples = static_cast<Uint16>(std::min<uint32_t>(frames, kDevicePeriodFrames));
-    want.callback = &CCaptureStream::Captured;
-    want.userdata = this;
-    SDL_AudioSpec have{};
-    device = SDL_OpenAudioDevice(capture->deviceName.c_str(), 1, &want, &have, 0);
+    // Short device buffers, assembled into deliveries in the ring: a
+    // delivery's worth (five AAC frames, over 100 ms) as the device's period
+    // would make every read, and every close, wait that long.
+    periodFrames = std::min<uint32_t>(frames, kDevicePeriodFrames);
+    device = CAudioSystem::OpenCapture(capture->deviceName,
+                                       PcmFormat{format.nSamplesPerSec, format.nChannels},
+                                       periodFrames, this);
     if (!device)
         return VFW_E_CANNOT_CONNECT;
 
     // Room for two seconds, or eight deliveries, whichever is more: a slow
     // consumer loses the newest audio rather than holding the device.
     size_t capacity = std::max<size_t>(size_t(bufferBytes) * 8, size_t(format.nAvgBytesPerSec) * 2);
-    capacity = std::max<size_t>(capacity, size_t(have.size) * 4);
+    capacity = std::max<size_t>(capacity, size_t(periodFrames) * format.nBlockAlign * 4);
     {
         std::lock_guard guard(ringLock);
         ring.assign(capacity, 0);
@@ -223,12 +224,15 @@ HRESULT CCaptureStream::Run() {
     {
         std::lock_guard guard(ringLock);
         stopping = false;
+        lost = false;
         head = held = 0;
     }
     deliveredBytes = 0;
+    gone = starved = false;
+    lastData = lastAttempt = std::chrono::steady_clock::now();
     thread = std::thread(&CCaptureStream::Deliver, this);
     SetRunning(true);
-    SDL_PauseAudioDevice(device, 0);
+    device->Start();
     return S_OK;
 }
 
@@ -240,13 +244,10 @@ HRESULT CCaptureStream::Stop() {
         stopping = true;
     }
     ready.notify_all();
-    // Closing waits for a running device callback; none comes after it.
-    if (device) {
-        SDL_CloseAudioDevice(device);
-        device = 0;
-    }
     if (thread.joinable())
         thread.join();
+    // Closing waits for a running device callback; none comes after it.
+    device.reset();
     SetRunning(false);
     return S_OK;
 }
@@ -256,39 +257,103 @@ void CCaptureStream::SetRunning(bool running) {
     capture->running = running;
 }
 
-void SDLCALL CCaptureStream::Captured(void* self, Uint8* data, int length) {
-    auto* s = static_cast<CCaptureStream*>(self);
-    if (length <= 0)
-        return;
-    size_t n = static_cast<size_t>(length);
+void CCaptureStream::Push(const uint8_t* data, uint32_t bytes) {
+    size_t n = bytes;
     {
-        std::lock_guard guard(s->ringLock);
-        size_t capacity = s->ring.size();
-        if (s->stopping)
+        std::lock_guard guard(ringLock);
+        size_t capacity = ring.size();
+        if (stopping || capacity == 0)
             return;
-        if (n > capacity - s->held) {
+        ++pushes;
+        if (n > capacity - held) {
             // Whole device buffers only, so that the stream stays frame aligned.
-            s->capture->bytesDropped += n;
+            capture->bytesDropped += n;
             return;
         }
-        size_t tail = (s->head + s->held) % capacity;
+        size_t tail = (head + held) % capacity;
         size_t first = std::min(n, capacity - tail);
-        std::memcpy(s->ring.data() + tail, data, first);
-        std::memcpy(s->ring.data(), data + first, n - first);
-        s->held += n;
+        std::memcpy(ring.data() + tail, data, first);
+        std::memcpy(ring.data(), data + first, n - first);
+        held += n;
     }
-    s->ready.notify_one();
+    ready.notify_one();
+}
+
+void CCaptureStream::Lost() {
+    {
+        std::lock_guard guard(ringLock);
+        lost = true;
+    }
+    ready.notify_one();
+}
+
+void CCaptureStream::Notify(int32_t code, intptr_t param) {
+    if (events)
+        events->Notify(code, param);
+}
+
+void CCaptureStream::Watch(std::chrono::steady_clock::time_point now) {
+    using namespace std::chrono_literals;
+    bool wasLost;
+    uint64_t seen;
+    {
+        std::lock_guard guard(ringLock);
+        wasLost = lost;
+        lost = false;
+        seen = pushes;
+    }
+    if (wasLost && !gone) {
+        // The stream is dead; closing it here, off the sound system's thread.
+        gone = true;
+        starved = false;
+        device.reset();
+        lastAttempt = now;
+        Notify(EC_DEVICE_LOST, 0);
+    }
+    if (gone) {
+        if (now - lastAttempt < kReopenInterval)
+            return;
+        lastAttempt = now;
+        device = CAudioSystem::OpenCapture(capture->deviceName,
+                                           PcmFormat{format.nSamplesPerSec, format.nChannels},
+                                           periodFrames, this);
+        if (!device)
+            return;
+        gone = false;
+        lastData = now;
+        device->Start();
+        Notify(EC_DEVICE_LOST, 1);
+        return;
+    }
+    if (seen != pushesSeen) {
+        pushesSeen = seen;
+        lastData = now;
+        if (starved) {
+            starved = false;
+            Notify(EC_STARVATION, 0);
+        }
+    } else if (!starved && now - lastData >= kStarvationTime) {
+        starved = true;
+        Notify(EC_STARVATION, 1);
+    }
 }
 
 void CCaptureStream::Deliver() {
 #if defined(__linux__)
     pthread_setname_np(pthread_self(), kStreamingThreadName);
 #endif
+    using namespace std::chrono_literals;
     std::unique_lock lock(ringLock);
     for (;;) {
-        ready.wait(lock, [&] { return stopping || held >= bufferBytes; });
+        ready.wait_for(lock, 250ms, [&] { return stopping || lost || held >= bufferBytes; });
         if (stopping)
             return;
+        if (held < bufferBytes) {
+            lock.unlock();
+            Watch(std::chrono::steady_clock::now());
+            lock.lock();
+            continue;
+        }
         size_t capacity = ring.size();
         size_t first = std::min<size_t>(bufferBytes, capacity - head);
         std::memcpy(delivery.data(), ring.data() + head, first);
@@ -306,6 +371,7 @@ void CCaptureStream::Deliver() {
         }
         deliveredBytes += bufferBytes;
         ++capture->buffersDelivered;
+        Watch(std::chrono::steady_clock::now());
         lock.lock();
     }
 }
@@ -346,7 +412,7 @@ HRESULT CFilterGraph::AddFilter(const std::shared_ptr<CFilter>& filter,
 HRESULT CFilterGraph::FindCaptureDevice(const std::u16string& friendlyName,
                                         std::shared_ptr<CCaptureFilter>& filter) {
     filter.reset();
-    std::vector<std::string> names = CaptureDeviceNames(sdl);
+    std::vector<std::string> names = CaptureDeviceNames();
     if (names.empty())
         return VFW_E_NO_CAPTURE_HARDWARE;
     for (size_t i = 0; i < names.size(); ++i) {
@@ -387,15 +453,21 @@ HRESULT CFilterGraph::RenderStream(const std::shared_ptr<CFilter>& source,
             (t.formatType != FormatType::None && t.formatType != FormatType::WaveFormatEx))
             return VFW_E_TYPE_NOT_ACCEPTED;
     }
-    if (!sdl.Ok())
-        return VFW_E_NO_CAPTURE_HARDWARE;
-    auto s = std::make_unique<CCaptureStream>(capture, grabber);
+    auto s = std::make_unique<CCaptureStream>(capture, grabber, events);
     HRESULT hr = s->Open();
     if (FAILED(hr))
         return hr;
     stream = std::move(s);
     std::lock_guard captureGuard(capture->lock);
     capture->connected = true;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::SetNotify(IMediaEventSink* sink) {
+    std::lock_guard guard(controlLock);
+    if (stream)
+        return VFW_E_WRONG_STATE;
+    events = sink;
     return S_OK;
 }
 

@@ -1,14 +1,16 @@
 // Audio capture as a small graph of filters: a capture device found by its
 // desktop name, a sample grabber that hands every buffer to a callback, and a
-// null renderer. Over SDL audio capture. The device's own callback only copies
-// into a bounded ring; a streaming thread of the graph delivers the buffers.
+// null renderer. The device's own callback only copies into a bounded ring; a
+// streaming thread of the graph delivers the buffers, and tells the graph's
+// event sink when the device goes away, comes back, or delivers nothing.
 #pragma once
 
 #include "ComTypes.h"
-#include "SdlAudio.h"
+#include "AudioStream.h"
 #include "WaveFormat.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,6 +30,23 @@ inline constexpr char kStreamingThreadName[] = "lumen-capture";
 // Frames in one buffer of the capture device.
 inline constexpr uint32_t kDevicePeriodFrames = 1024;
 
+// Graph events, delivered on the streaming thread.
+// EC_STARVATION: param 1, the device has delivered nothing for
+// kStarvationTime; param 0, it delivers again.
+// EC_DEVICE_LOST: param 0, the device went away; param 1, a device of its
+// name is there again and capture goes on.
+inline constexpr int32_t EC_STARVATION = 0x17;
+inline constexpr int32_t EC_DEVICE_LOST = 0x1F;
+inline constexpr std::chrono::milliseconds kStarvationTime{2000};
+// How often a lost device is looked for again.
+inline constexpr std::chrono::milliseconds kReopenInterval{500};
+
+class IMediaEventSink {
+public:
+    virtual ~IMediaEventSink() = default;
+    virtual void Notify(int32_t code, intptr_t param) = 0;
+};
+
 enum class DeviceCategory { AudioInput, VideoInput };
 
 // Lists the devices of a category by their desktop names ("FriendlyName"), in
@@ -42,9 +61,6 @@ public:
     // S_OK with at least one name; S_FALSE when the category has no devices
     // (also when the sound system cannot be started); names is replaced.
     HRESULT FriendlyNames(DeviceCategory category, std::vector<std::u16string>& names);
-
-private:
-    CSdlAudio sdl;
 };
 
 enum class FilterKind { AudioCapture, SampleGrabber, NullRenderer };
@@ -177,14 +193,16 @@ public:
     HRESULT RenderStream(const std::shared_ptr<CFilter>& capture,
                          const std::shared_ptr<CFilter>& grabber,
                          const std::shared_ptr<CFilter>& renderer);
+    // Where events go; only while not connected. Null for nowhere.
+    HRESULT SetNotify(IMediaEventSink* sink);
     HRESULT Run();
     // Returns when no delivery is running and none can begin. Must not be
     // called from the callback (VFW_E_WRONG_STATE).
     HRESULT Stop();
 
 private:
-    CSdlAudio sdl;
     std::mutex controlLock;
+    IMediaEventSink* events = nullptr;
     std::vector<std::shared_ptr<CFilter>> filters;
     std::unique_ptr<CCaptureStream> stream;
 };

@@ -1,7 +1,7 @@
-# Audio capture as a graph of filters over SDL audio capture, with the
+# Audio capture as a graph of filters over the sound system's capture, with the
 # capture device's property dialog.
 add_library(lumen_platform_capture STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CaptureGraph.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CapturePropertiesDialog.cpp
 )
-target_link_libraries(lumen_platform_capture PUBLIC lumen_platform_sdl Qt6::Widgets)
+target_link_libraries(lumen_platform_capture PUBLIC lumen_platform_audio Qt6::Widgets)

@@ -12,7 +12,7 @@ packages=(
   # field unit simulator and the tests link them)
   libavcodec-dev libavutil-dev libavformat-dev libswresample-dev libswscale-dev
   # audio out and capture
-  libsdl2-dev
+  libsdl2-dev libpulse-dev libspeexdsp-dev
   # tests: GoogleTest, a private X server and a private sound server
   libgtest-dev libgmock-dev xvfb xauth pulseaudio pulseaudio-utils
   # end-to-end tests drive the real program as an operator would

@@ -27,6 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// Playback follows its queue by resampling, within 1 %: the stream is sent a
+// little ahead, so the pitch may sit that far up while the queue settles.
+constexpr double kPitchTolerance = 12.0;
+
 class SilentLine : public CErrorLine {
 public:
     void SetText(const std::u16string&) override {}
@@ -148,7 +152,7 @@ TEST_F(AudioRendererTest, ToneAt48000MonoIsHeardInTheFormatOfTheFirstPacket) {
     SoundRun run = LongestSound(heard, 1, 0, 48000);
     EXPECT_GT(run.Frames(), 48000u * 14 / 10) << "the whole tone, without a gap";
     Tone tone = MeasureTone(heard, 1, 0, 48000, run.first + 4800, run.end - 4800);
-    EXPECT_NEAR(tone.frequency, 1000.0, 5.0);
+    EXPECT_NEAR(tone.frequency, 1000.0, kPitchTolerance);
     EXPECT_NEAR(tone.rms, 0.5 / std::sqrt(2.0), 0.05);
 }
 
@@ -168,8 +172,8 @@ TEST_F(AudioRendererTest, ToneAt44100StereoKeepsEachChannel) {
     EXPECT_GT(run.Frames(), 44100u * 14 / 10);
     Tone left = MeasureTone(heard, 2, 0, 44100, run.first + 4410, run.end - 4410);
     Tone right = MeasureTone(heard, 2, 1, 44100, run.first + 4410, run.end - 4410);
-    EXPECT_NEAR(left.frequency, 1000.0, 5.0);
-    EXPECT_NEAR(right.frequency, 1000.0, 5.0);
+    EXPECT_NEAR(left.frequency, 1000.0, kPitchTolerance);
+    EXPECT_NEAR(right.frequency, 1000.0, kPitchTolerance);
     EXPECT_NEAR(left.rms, 0.5 / std::sqrt(2.0), 0.05);
     EXPECT_NEAR(right.rms, 0.25 / std::sqrt(2.0), 0.03);
 }
@@ -303,9 +307,13 @@ TEST_F(RingTest, ABurstNeverQueuesMoreThanTheLimit) {
         renderer.Play(p.data(), static_cast<uint32_t>(p.size()));
         most = std::max(most, renderer.GetCounters().latencyMicros);
     }
-    auto c = renderer.GetCounters();
-    EXPECT_GT(c.dropped, 0u);
-    EXPECT_GT(c.queued, 5u);
+    // Whatever the device has not taken by now is dropped at the limit, or
+    // skipped down to the target once it does.
+    ASSERT_TRUE(WaitUntil([&] {
+        auto c = renderer.GetCounters();
+        return c.dropped + c.skips > 0;
+    }, 10s));
+    EXPECT_GT(renderer.GetCounters().queued, 5u);
     // One packet (about 21 ms) may go in just under the limit.
     EXPECT_LE(most, (CAudioRenderer::kDefaultQueueLimitMs + 25) * 1000u);
     renderer.Close();

@@ -1,0 +1,75 @@
+#include "PlayoutControl.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+// The queue level is seen through a one-second smoothing: packets arrive in
+// steps of a frame's worth and with network jitter, and neither should move
+// the pitch.
+constexpr double kSmoothingSeconds = 1.0;
+// A critically damped loop with a time constant of about thirteen seconds:
+// gentle enough that the pitch moves by tenths of a percent at most, firm
+// enough that a 0.5 % clock difference takes the queue no more than about
+// 25 ms from its target while the loop finds it, and 100 ppm under 1 ms.
+constexpr double kProportional = 0.15;  // per second of queue error
+constexpr double kIntegral = 0.005625;  // per second of error, per second
+
+} // namespace
+
+void CPlayoutControl::Reset(const Settings& s) {
+    settings = s;
+    target = std::min(s.targetFrames, s.maxTargetFrames);
+    arrival = 0;
+    smoothed = -1.0;
+    integral = 0.0;
+    correction = 0.0;
+}
+
+uint32_t CPlayoutControl::Target() const {
+    return std::max(target, arrival + arrival / 2);
+}
+
+void CPlayoutControl::SetArrivalFrames(uint32_t frames) {
+    arrival = frames;
+}
+
+uint32_t CPlayoutControl::SkipFrames(uint32_t queued) const {
+    const uint32_t goal = Target();
+    if (queued <= goal + std::max(settings.skipAboveFrames, 2 * arrival))
+        return 0;
+    return queued - goal;
+}
+
+double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
+    if (settings.rate == 0 || periodFrames == 0)
+        return 1.0;
+    const double dt = double(periodFrames) / settings.rate;
+    if (smoothed < 0)
+        smoothed = queued;
+    else
+        smoothed += (double(queued) - smoothed) * std::min(1.0, dt / kSmoothingSeconds);
+    const double error = (smoothed - Target()) / settings.rate; // seconds
+    const double limit = settings.maxCorrection;
+    double candidate = kProportional * error + kIntegral * (integral + error * dt);
+    // The integral only moves while the ratio is within its bounds, so that a
+    // long stall does not wind it up.
+    if (candidate > -limit && candidate < limit)
+        integral += error * dt;
+    correction = std::clamp(kProportional * error + kIntegral * integral, -limit, limit);
+    return 1.0 + correction;
+}
+
+void CPlayoutControl::Underrun() {
+    target = std::min(settings.maxTargetFrames, target + settings.targetStepFrames);
+    // Whatever drove the queue dry, the smoothed level is stale now.
+    smoothed = -1.0;
+}
+
+void CPlayoutControl::Skipped() {
+    smoothed = Target();
+}
+
+} // namespace platform

@@ -1,0 +1,68 @@
+// How fast to play a queue of received audio so that it stays at its target:
+// the far clock and ours never run at quite the same rate, so playback follows
+// the queue by resampling (a few tenths of a percent at most) instead of
+// running dry or dropping audio. Also decides when a start from dry has
+// waited enough and when a burst is too much to absorb by resampling alone.
+//
+// Plain arithmetic, called once per device period: tests drive it by hand.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+class CPlayoutControl {
+public:
+    struct Settings {
+        uint32_t rate = 44100;         // frames per second of the queue
+        uint32_t targetFrames = 2646;  // the queue held after a start (60 ms)
+        uint32_t targetStepFrames = 882; // added to the target after each underrun (20 ms)
+        uint32_t maxTargetFrames = 8820; // the target grows no further (200 ms)
+        uint32_t skipAboveFrames = 8820; // above target + this, skip down to target
+        double maxCorrection = 0.01;   // the ratio stays within 1 +- this
+    };
+
+    CPlayoutControl() { Reset(Settings{}); }
+    explicit CPlayoutControl(const Settings& s) { Reset(s); }
+
+    // A new stream: the target and the loop start again.
+    void Reset(const Settings& s);
+
+    // While starting from dry: whether queued frames are enough to begin.
+    bool ReadyToStart(uint32_t queuedFrames) const { return queuedFrames >= Target(); }
+
+    // Frames to skip now (with a cross-fade) because a burst left far too much
+    // queued; 0 in all ordinary cases.
+    uint32_t SkipFrames(uint32_t queuedFrames) const;
+
+    // The input frames to consume per output frame for the next period of
+    // periodFrames, given the frames queued at its start. Above 1 plays the
+    // queue faster than real time.
+    double Ratio(uint32_t queuedFrames, uint32_t periodFrames);
+
+    // The queue ran dry while playing: keep more in hand from now on.
+    void Underrun();
+
+    // After a skip the queue is at the target: the loop need not unwind.
+    void Skipped();
+
+    // The largest piece of audio that arrives at once: the queue must hold
+    // more than that to play through the wait for the next, and may hold up
+    // to twice that before anything is skipped.
+    void SetArrivalFrames(uint32_t frames);
+
+    uint32_t TargetFrames() const { return Target(); }
+    // The queue as the loop sees it, smoothed; in frames.
+    double SmoothedFrames() const { return smoothed; }
+
+private:
+    Settings settings;
+    uint32_t Target() const;
+    uint32_t target = 0; // the base target, grown by underruns
+    uint32_t arrival = 0;
+    double smoothed = -1.0; // < 0 until the first period
+    double integral = 0.0;  // seconds x seconds
+    double correction = 0.0;
+};
+
+} // namespace platform
