@@ -229,7 +229,10 @@ HRESULT CCaptureStream::Run() {
     }
     deliveredBytes = 0;
     gone = starved = false;
-    lastData = lastAttempt = std::chrono::steady_clock::now();
+    // A sound server may take a moment to start a new recording: the watch
+    // for a silent device starts a second late.
+    lastAttempt = std::chrono::steady_clock::now();
+    lastData = lastAttempt + std::chrono::seconds(1);
     thread = std::thread(&CCaptureStream::Deliver, this);
     SetRunning(true);
     device->Start();

@@ -5,6 +5,7 @@
 #include "capture/CDevice.h"
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
+#include "platform/AudioOut.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
@@ -275,6 +276,110 @@ TEST_F(CaptureTest, TwoDevicesOfTheSameDescriptionTakeTheFirst) {
     ASSERT_EQ(capture.Run(), 1);
     EXPECT_TRUE(WaitUntil([&] { return sender->calls >= 1; }, 15s));
     capture.Stop();
+}
+
+namespace {
+
+// A source of the sound server's, loaded for one test and gone with it.
+struct LoadedModule {
+    std::string id;
+    explicit LoadedModule(const std::string& arguments)
+        : id(Shell("pactl load-module " + arguments)) {
+        if (id.find_first_not_of("0123456789") != std::string::npos)
+            id.clear();
+    }
+    void Unload() {
+        if (!id.empty())
+            Shell("pactl unload-module " + id);
+        id.clear();
+    }
+    ~LoadedModule() { Unload(); }
+};
+
+constexpr char kFieldMic[] = "module-remap-source master=studio_mic_feed.monitor "
+                             "source_name=lumen_field_mic "
+                             "source_properties=device.description=Field_Mic";
+
+} // namespace
+
+TEST_F(CaptureTest, ASourceThatStallsOrGoesAwayIsToldAndTakenBackByItsName) {
+    auto module = std::make_unique<LoadedModule>(kFieldMic);
+    if (module->id.empty())
+        GTEST_SKIP() << "the sound server's tools are not available";
+    ASSERT_TRUE(WaitUntil([] {
+        auto names = AudioSources();
+        return std::find(names.begin(), names.end(), u"Field_Mic") != names.end();
+    }, 10s));
+    CCapture capture;
+    Name(u"Field_Mic");
+    ASSERT_EQ(capture.Build(&session), 1);
+    ASSERT_EQ(capture.Run(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return sender->calls >= 1; }, 15s));
+    auto told = [&](std::u16string_view text) {
+        auto texts = Texts();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    };
+
+    // Suspended, the source delivers nothing.
+    Shell("pactl suspend-source lumen_field_mic 1");
+    EXPECT_TRUE(WaitUntil(
+        [&] { return told(u"The studio audio source has delivered nothing for 2 s."); }, 20s));
+    Shell("pactl suspend-source lumen_field_mic 0");
+    EXPECT_TRUE(WaitUntil([&] { return told(u"The studio audio source delivers again."); }, 20s));
+
+    module->Unload();
+    EXPECT_TRUE(WaitUntil([&] {
+        return told(u"The studio audio source has gone: no studio audio is sent back until it "
+                    u"returns.");
+    }, 20s));
+    module = std::make_unique<LoadedModule>(kFieldMic);
+    ASSERT_FALSE(module->id.empty());
+    EXPECT_TRUE(WaitUntil(
+        [&] { return told(u"The studio audio source is back: studio audio is sent again."); }, 20s));
+    int before = sender->calls;
+    EXPECT_TRUE(WaitUntil([&] { return sender->calls > before + 2; }, 20s));
+    EXPECT_EQ(capture.Stop(), 1);
+}
+
+TEST_F(CaptureTest, CapturesInRealTimeWhileProgrammeAudioPlays) {
+    // The programme on the output, and the studio source fed by a player that
+    // asks for short buffers: neither may slow the capture down.
+    platform::CAudioOut programme;
+    WAVEFORMATEX f = format;
+    ASSERT_EQ(programme.Open(platform::CAudioOut::FindDevice("Studio_Out"), f), 1u);
+    std::vector<int16_t> pcm(size_t(f.nSamplesPerSec) * 2 * 30, 1000);
+    platform::WAVEHDR header;
+    header.lpData = reinterpret_cast<uint8_t*>(pcm.data());
+    header.dwBufferLength = static_cast<uint32_t>(pcm.size() * 2);
+    ASSERT_EQ(programme.Prepare(&header), 1u);
+    ASSERT_EQ(programme.Write(&header), 1u);
+    std::string feeder = Shell("pacat -p --latency-msec=20 -d studio_mic_feed --raw /dev/zero "
+                               ">/dev/null 2>&1 & echo $!");
+    struct Kill {
+        std::string pid;
+        ~Kill() {
+            if (!pid.empty())
+                Shell("kill " + pid);
+        }
+    } kill{feeder};
+
+    CCapture capture;
+    Name(u"Studio_Mic");
+    ASSERT_EQ(capture.Build(&session), 1);
+    ASSERT_EQ(capture.Run(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return sender->calls >= 2; }, 15s));
+    const int first = sender->calls;
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(8s);
+    const int calls = sender->calls - first;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double due = seconds * f.nAvgBytesPerSec / session.chunkSize;
+    // The device delivers at its own rate whatever the load; a chunk or two
+    // may still be on its way.
+    EXPECT_GE(calls, due - 2) << calls << " chunks in " << seconds << " s";
+    capture.Stop();
+    programme.Reset();
+    programme.Unprepare(&header);
 }
 
 namespace {

@@ -9,3 +9,4 @@ target_link_libraries(lumen_aac_support PUBLIC PkgConfig::FFMPEG_TOOLS lumen_pla
 lumen_test(CAudioEncoderTest SOURCES CAudioEncoderTest.cpp LIBS lumen_codec lumen_aac_support)
 lumen_test(AudioOutTest SOURCES AudioOutTest.cpp LIBS lumen_platform_audio lumen_aac_support SANITIZED)
 lumen_test(CAudioRendererTest SOURCES CAudioRendererTest.cpp LIBS lumen_gateway lumen_aac_support SANITIZED)
+lumen_test(PlayoutControlTest SOURCES PlayoutControlTest.cpp LIBS lumen_platform_audio)

@@ -1,0 +1,131 @@
+// The playback queue's rate control, driven period by period by a clock moved
+// by hand: a far clock that runs fast or slow, a network stall and burst.
+#include "platform/PlayoutControl.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+using platform::CPlayoutControl;
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+constexpr uint32_t kPeriod = 512;   // what the device asks for at a time
+constexpr uint32_t kPacket = 1024;  // what arrives at a time
+
+// A far end that sends a packet whenever its clock has made one, and a device
+// that takes kPeriod frames of output each period at the resampled ratio.
+struct Link {
+    CPlayoutControl control;
+    double drift = 0.0;   // the far clock runs this much fast (0.005 = 0.5 %)
+    double sent = 0.0;    // frames the far end has made, in its frames
+    double queued = 0.0;  // frames waiting to be played
+    double lowest = 1e9, highest = 0.0;
+    double lastRatio = 1.0;
+    int underruns = 0, skips = 0;
+    bool starving = false;
+
+    // Runs the link for seconds; the far end stalls while stalled() is true
+    // and then sends what it held back all at once.
+    template <typename Stalled> void Run(double seconds, Stalled stalled) {
+        const int periods = static_cast<int>(seconds * kRate / kPeriod);
+        for (int p = 0; p < periods; ++p) {
+            sent += kPeriod * (1.0 + drift);
+            while (!stalled(p) && sent >= kPacket) {
+                sent -= kPacket;
+                queued += kPacket;
+            }
+            auto q = static_cast<uint32_t>(queued);
+            // From dry, the device plays silence until the target is in hand.
+            if (starving && !control.ReadyToStart(q))
+                continue;
+            starving = false;
+            if (uint32_t skip = control.SkipFrames(q)) {
+                queued -= skip;
+                control.Skipped();
+                ++skips;
+                q = static_cast<uint32_t>(queued);
+            }
+            lastRatio = control.Ratio(q, kPeriod);
+            queued -= kPeriod * lastRatio;
+            if (queued < 0) {
+                queued = 0;
+                starving = true;
+                ++underruns;
+                control.Underrun();
+            }
+            lowest = std::min(lowest, queued);
+            highest = std::max(highest, queued);
+        }
+    }
+    void Run(double seconds) {
+        Run(seconds, [](int) { return false; });
+    }
+    double Ms(double frames) const { return frames * 1000.0 / kRate; }
+};
+
+TEST(PlayoutControlTest, FollowsAFarClockHalfAPercentOffWithoutGapsOrSkips) {
+    for (double drift : {0.005, -0.005}) {
+        Link link;
+        link.drift = drift;
+        link.queued = link.control.TargetFrames();
+        link.Run(60.0);
+        EXPECT_EQ(link.underruns, 0) << drift;
+        EXPECT_EQ(link.skips, 0) << drift;
+        // Within the 1 % the pitch may move, the ratio settles on the drift.
+        EXPECT_NEAR(link.lastRatio, 1.0 + drift, 0.001) << drift;
+        const double target = link.control.TargetFrames();
+        // While the loop finds the drift, with a packet's step on top.
+        EXPECT_LT(std::abs(link.Ms(link.lowest - target)), 60.0) << drift;
+        EXPECT_LT(std::abs(link.Ms(link.highest - target)), 60.0) << drift;
+
+        // Settled, the queue stays at its target.
+        link.lowest = 1e9;
+        link.highest = 0;
+        link.Run(60.0);
+        EXPECT_GT(link.Ms(link.lowest - target), -30.0) << drift;
+        EXPECT_LT(link.Ms(link.highest - target), 30.0) << drift;
+    }
+}
+
+TEST(PlayoutControlTest, AnHourAtAHundredPpmStaysWithinMillisecondsOfTheTarget) {
+    Link link;
+    link.drift = 100e-6;
+    link.queued = link.control.TargetFrames();
+    link.Run(60.0);
+    link.lowest = 1e9;
+    link.highest = 0;
+    link.Run(3600.0);
+    const double target = link.control.TargetFrames();
+    EXPECT_EQ(link.underruns + link.skips, 0);
+    EXPECT_LT(std::abs(link.Ms(link.lowest - target)), 20.0);
+    EXPECT_LT(std::abs(link.Ms(link.highest - target)), 20.0);
+}
+
+TEST(PlayoutControlTest, AStallRunsDryOnceAndItsBurstIsSkippedToTheTarget) {
+    Link link;
+    link.queued = link.control.TargetFrames();
+    const uint32_t before = link.control.TargetFrames();
+    link.Run(2.0);
+    // Half a second without a packet, then all of it at once.
+    link.Run(5.0, [&](int p) { return p < static_cast<int>(0.5 * kRate / kPeriod); });
+    EXPECT_EQ(link.underruns, 1);
+    EXPECT_GT(link.control.TargetFrames(), before) << "a gap asks for more in hand";
+    EXPECT_EQ(link.skips, 1);
+    // Never more in hand than the target and the margin above it.
+    EXPECT_LT(link.Ms(link.highest), link.Ms(link.control.TargetFrames()) + 250.0 + 1.0);
+}
+
+TEST(PlayoutControlTest, LargePacketsRaiseTheTargetAndAreNeverSkipped) {
+    CPlayoutControl control;
+    const uint32_t big = kRate; // a second of audio in one packet
+    control.SetArrivalFrames(big);
+    EXPECT_GE(control.TargetFrames(), big);
+    EXPECT_FALSE(control.ReadyToStart(big - 1));
+    EXPECT_EQ(control.SkipFrames(2 * big), 0u);
+    EXPECT_GT(control.SkipFrames(5 * big), 0u);
+}
+
+} // namespace
