@@ -4,15 +4,21 @@
 #include "FieldMedia.h"
 #include "FieldProcess.h"
 #include "support/TestClient.h"
+#include "tools/fieldunit/CAacDecoder.h"
+#include "tools/fieldunit/CAacEncoder.h"
 #include "tools/fieldunit/CAdtsHeader.h"
 #include "tools/fieldunit/COptions.h"
 #include "tools/fieldunit/CReturnReceiver.h"
+#include "tools/fieldunit/CToneGenerator.h"
+#include "tools/tonecheck/CToneCheck.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -216,6 +222,139 @@ TEST(FieldUnitReturnHeader, AcceptsTheStudiosFormOnly) {
     EXPECT_NE(CReturnReceiver::CheckHeader(noChannels.bytes), "");
     auto huge = PacketHeader::Make(kReturnAudioMagic, kPacketAudio, false, 0xFFFFFF, 44100, 2);
     EXPECT_NE(CReturnReceiver::CheckHeader(huge.bytes), "");
+}
+
+// ---- The tone check ----------------------------------------------------------
+
+namespace {
+
+// Frames first ... first + count - 1 of a sine at a quarter of full scale,
+// every channel alike; gain shapes it over time (seconds from frame 0).
+std::vector<int16_t> Sine(int rate, int channels, double frequency, int64_t first, int64_t count,
+                          const std::function<double(double)>& gain = nullptr) {
+    std::vector<int16_t> out;
+    for (int64_t n = first; n < first + count; ++n) {
+        const double t = double(n) / rate;
+        const double v = 0.25 * (gain ? gain(t) : 1.0) * std::sin(2 * M_PI * frequency * t);
+        out.insert(out.end(), size_t(channels), int16_t(std::lround(v * 32767)));
+    }
+    return out;
+}
+
+std::vector<int16_t> Joined(std::vector<int16_t> a, const std::vector<int16_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Fed in uneven pieces that split frames, as a socket or a recorder gives them.
+void FeedUnevenly(CToneCheck& check, const std::vector<int16_t>& samples) {
+    for (size_t at = 0; at < samples.size();) {
+        size_t n = std::min(samples.size() - at, size_t(777 + at % 1001));
+        check.Feed(samples.data() + at, n);
+        at += n;
+    }
+}
+
+std::string Describe(const CToneCheck& c) {
+    std::string text = std::to_string(c.Gaps()) + " gaps, " + std::to_string(c.Discontinuities()) +
+                       " discontinuities in " + std::to_string(c.SecondsAnalysed()) + " s:";
+    for (auto& e : c.FirstEvents())
+        text += std::string(e.gap ? " gap" : " click") + " at " + std::to_string(e.at);
+    return text;
+}
+
+} // namespace
+
+TEST(FieldUnitToneCheck, CountsGapsAndClicksButNotDriftOrFades) {
+    {
+        CToneCheck clean(44100, 2, 1000);
+        FeedUnevenly(clean, Sine(44100, 2, 1000, 0, 2 * 44100));
+        EXPECT_EQ(clean.Gaps() + clean.Discontinuities(), 0) << Describe(clean);
+        EXPECT_NEAR(clean.SecondsAnalysed(), 2.0, 0.1);
+        EXPECT_NEAR(clean.Frequency(), 1000, 1);
+    }
+    {
+        // 10 ms dropped: 4.4 cycles of 440 Hz, so the phase breaks.
+        CToneCheck dropped(48000, 1, 440);
+        FeedUnevenly(dropped, Joined(Sine(48000, 1, 440, 0, 48000),
+                                     Sine(48000, 1, 440, 48000 + 480, 48000)));
+        EXPECT_EQ(dropped.Discontinuities(), 1) << Describe(dropped);
+        EXPECT_EQ(dropped.Gaps(), 0) << Describe(dropped);
+        ASSERT_FALSE(dropped.FirstEvents().empty());
+        EXPECT_NEAR(dropped.FirstEvents()[0].at, 1.0, 0.005);
+    }
+    {
+        // 20 ms of silence, cut hard: one gap, its clicking edges part of it.
+        CToneCheck silenced(44100, 2, 1000);
+        FeedUnevenly(silenced, Sine(44100, 2, 1000, 0, 2 * 44100,
+                                    [](double t) { return t >= 1.0 && t < 1.02 ? 0.0 : 1.0; }));
+        EXPECT_EQ(silenced.Gaps(), 1) << Describe(silenced);
+        EXPECT_EQ(silenced.Discontinuities(), 0) << Describe(silenced);
+        ASSERT_FALSE(silenced.FirstEvents().empty());
+        EXPECT_NEAR(silenced.FirstEvents()[0].at, 1.0, 0.005);
+        EXPECT_NEAR(silenced.FirstEvents()[0].silence, 0.02, 0.003);
+    }
+    for (double pitch : {1005.0, 995.0}) {
+        // A resampler following a 0.5 % clock drift.
+        CToneCheck drifted(44100, 2, 1000);
+        FeedUnevenly(drifted, Sine(44100, 2, pitch, 0, 2 * 44100));
+        EXPECT_EQ(drifted.Gaps() + drifted.Discontinuities(), 0) << pitch << Describe(drifted);
+    }
+    {
+        // Faded out and in again over 10 ms each: smooth, no click.
+        CToneCheck faded(44100, 2, 1000);
+        FeedUnevenly(faded, Sine(44100, 2, 1000, 0, 2 * 44100, [](double t) {
+                         return std::min(1.0, std::fabs(t - 1.01) / 0.01);
+                     }));
+        EXPECT_EQ(faded.Discontinuities(), 0) << Describe(faded);
+        // Faded into 20 ms of silence and out of it: a gap all the same.
+        CToneCheck fadedGap(44100, 2, 1000);
+        FeedUnevenly(fadedGap, Sine(44100, 2, 1000, 0, 2 * 44100, [](double t) {
+                         return std::clamp(std::max(1.0 - t, t - 1.03) / 0.01, 0.0, 1.0);
+                     }));
+        EXPECT_EQ(fadedGap.Gaps(), 1) << Describe(fadedGap);
+        EXPECT_EQ(fadedGap.Discontinuities(), 0) << Describe(fadedGap);
+    }
+}
+
+TEST(FieldUnitToneCheck, HearsTheRealCodecAndTheTimingMarks) {
+    // The field unit's own tone with a mark every second, through the real
+    // AAC encoder and decoder; then again with one decoded frame's samples
+    // dropped.
+    for (int lost : {-1, 100}) {
+        CToneGenerator tone;
+        ASSERT_TRUE(tone.Open(44100, 2));
+        tone.SetMarks(1.0);
+        CAacEncoder encoder;
+        std::string error;
+        ASSERT_TRUE(encoder.Open(44100, 2, error)) << error;
+        CAacDecoder decoder;
+        ASSERT_TRUE(decoder.Open(44100, 2));
+        CToneCheck check(44100, 2, CToneGenerator::kFrequency);
+        std::vector<CMediaPacket> coded;
+        std::vector<int16_t> pcm;
+        int frames = 0;
+        while (tone.SamplesMade() < 5 * 44100) {
+            coded.clear();
+            ASSERT_TRUE(encoder.Push(tone.Next(1024), 0, coded));
+            for (auto& p : coded) {
+                pcm.clear();
+                decoder.Decode(p.data.data(), p.data.size(), pcm);
+                if (frames++ != lost)
+                    check.Feed(pcm.data(), pcm.size());
+            }
+        }
+        EXPECT_EQ(check.Gaps(), 0) << Describe(check);
+        EXPECT_EQ(check.Discontinuities(), lost < 0 ? 0 : 1) << Describe(check);
+        // Marks at 1, 2, 3 and 4 s, late by the codec's delay; the samples
+        // dropped at 2.32 s bring the later ones 1024 samples sooner.
+        const auto& marks = check.Marks();
+        ASSERT_EQ(marks.size(), 4u) << Describe(check);
+        for (size_t i = 1; i < marks.size(); ++i) {
+            double expected = lost >= 0 && i == 2 ? 1.0 - 1024.0 / 44100 : 1.0;
+            EXPECT_NEAR(marks[i] - marks[i - 1], expected, 0.002) << i;
+        }
+    }
 }
 
 // ---- The program: test pattern --------------------------------------------

@@ -1,3 +1,5 @@
+include(${CMAKE_CURRENT_LIST_DIR}/tonecheck.cmake)
+
 # fieldunit: the field unit simulator. A tool, not the studio: it links FFmpeg
 # (demuxing, transcoding) and SDL (playing the return audio) directly. Its
 # classes form a library of their own so that tests can reach them.
@@ -24,8 +26,8 @@ add_library(lumen_fieldunit STATIC
   fieldunit/CVideoTranscoder.cpp
   fieldunit/CWavWriter.cpp
 )
-target_link_libraries(lumen_fieldunit PUBLIC lumen_core lumen_platform_sdl PkgConfig::FFMPEG_TOOLS
-                                             PkgConfig::SDL2 Threads::Threads)
+target_link_libraries(lumen_fieldunit PUBLIC lumen_core lumen_platform_sdl lumen_tonecheck
+                                             PkgConfig::FFMPEG_TOOLS PkgConfig::SDL2 Threads::Threads)
 
 add_executable(fieldunit fieldunit/main.cpp)
 target_link_libraries(fieldunit PRIVATE lumen_fieldunit)

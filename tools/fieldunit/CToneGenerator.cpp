@@ -39,10 +39,32 @@ AVFrame* CToneGenerator::Next(int samples) {
     for (int i = 0; i < samples; ++i) {
         // The phase from the sample count modulo one cycle keeps it exact.
         int64_t n = (made + i) % rate;
-        float value = float(kAmplitude * std::sin(2 * M_PI * kFrequency * double(n) / rate));
+        float value = float(
+            kAmplitude * std::sin(2 * M_PI * kFrequency * double(n) / rate + MarkPhase(made + i)));
         for (int c = 0; c < channels; ++c)
             reinterpret_cast<float*>(frame->data[c])[i] = value;
     }
     made += samples;
     return frame;
+}
+
+double CToneGenerator::MarkPhase(int64_t sample) const {
+    if (markEvery <= 0)
+        return 0;
+    // The pitch follows a raised cosine from the tone's up by kMarkShift and
+    // back: smooth, so the glide is no click. Its phase is the integral.
+    const double t = double(sample) / rate;
+    const double half = kMarkSeconds / 2;
+    const int64_t begun = int64_t(std::floor((t + half) / markEvery));
+    if (begun < 1)
+        return 0;
+    const double perMark = 2 * M_PI * kFrequency * kMarkShift * half;
+    const double into = t - (double(begun) * markEvery - half);
+    double phase = double(begun - 1) * perMark;
+    if (into >= kMarkSeconds)
+        phase += perMark;
+    else
+        phase += 2 * M_PI * kFrequency * kMarkShift *
+                 (into / 2 - kMarkSeconds / (4 * M_PI) * std::sin(2 * M_PI * into / kMarkSeconds));
+    return std::fmod(phase, 2 * M_PI);
 }

@@ -1,4 +1,6 @@
-// The test tone: a 1 kHz sine at -12 dBFS peak on every channel.
+// The test tone: a 1 kHz sine at -12 dBFS peak on every channel, with timing
+// marks on request: a smooth 5 % glide up in pitch and back, 40 ms long,
+// centred on every whole multiple of the mark interval.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,8 @@ public:
     CToneGenerator& operator=(const CToneGenerator&) = delete;
 
     bool Open(int sampleRate, int channels);
+    // 0: no marks.
+    void SetMarks(double everySeconds) { markEvery = everySeconds; }
     void Close();
 
     // The next samples of float planar audio, owned by this object and valid
@@ -22,10 +26,16 @@ public:
 
     static constexpr double kFrequency = 1000.0;
     static constexpr double kAmplitude = 0.25;
+    static constexpr double kMarkShift = 0.05;
+    static constexpr double kMarkSeconds = 0.04;
 
 private:
+    // The phase the marks so far have added, in radians.
+    double MarkPhase(int64_t sample) const;
+
     AVFrame* frame = nullptr;
     int rate = 0;
     int channels = 0;
     int64_t made = 0;
+    double markEvery = 0;
 };
