@@ -15,10 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -142,6 +144,15 @@ TEST(FieldUnitOptions, ParsesAddressesAndValues) {
     EXPECT_EQ(p.fps, 25);
     EXPECT_TRUE(p.playReturn);
     EXPECT_EQ(p.playDevice, "Studio_Out");
+
+    COptions f;
+    const char* a3[] = {"fieldunit",         "h",   "--clock-ppm",    "-5000", "--ignore-return",
+                        "--go-silent-after", "2.5", "--tone-marks=10"};
+    ASSERT_TRUE(f.Parse(8, const_cast<char**>(a3))) << f.Error();
+    EXPECT_EQ(f.clockPpm, -5000);
+    EXPECT_TRUE(f.ignoreReturn);
+    EXPECT_EQ(f.goSilentAfterSeconds, 2.5);
+    EXPECT_EQ(f.toneMarkSeconds, 10);
 }
 
 TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
@@ -156,6 +167,9 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         {"h", "--bogus"},
         {"h", "--duration"}, // value missing
         {"h", "other"},      // two addresses
+        {"h", "--clock-ppm", "30000"},
+        {"h", "--ignore-return", "--return-tone", "600"}, // nothing read to check
+        {"h", "--file", "x.mp4", "--tone-marks", "5"},    // marks are the pattern's
     };
     for (auto& args : bad) {
         std::vector<char*> argv{(char*)"fieldunit"};
@@ -543,6 +557,83 @@ TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
     unlink(wavPath.c_str());
 }
 
+// ---- The program: link faults ------------------------------------------------
+
+TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
+    // 2 % fast: never sooner than its own clock allows, and well ahead of
+    // real time by the end.
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "8",
+                            "--audio-rate", "44100", "--clock-ppm", "20000"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    auto packets = studio.Packets();
+    ASSERT_FALSE(packets.empty());
+    const auto start = packets.front().arrival;
+    int video = 0, audio = 0;
+    bool ahead = false;
+    for (auto& p : packets) {
+        // The encoder's first two frames both start at 0: one is its priming.
+        double media = p.header.Type() == kPacketVideo ? video++ / 10.0
+                                                       : std::max(audio++ - 1, 0) * 1024 / 44100.0;
+        double real = std::chrono::duration<double>(p.arrival - start).count();
+        EXPECT_GE(real, media / 1.02 - 0.02) << "sent before its time, at " << media << " s";
+        if (media >= 7 && real < media - 0.07)
+            ahead = true;
+    }
+    EXPECT_TRUE(ahead) << "not ahead of real time after 7 s";
+}
+
+TEST(FieldUnitFaults, GoesSilentButStaysConnectedAndChecksTheReturnTone) {
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(
+        unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "5",
+                    "--audio-rate", "44100", "--go-silent-after", "1", "--return-tone", "1000"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(unit.WaitForOutput("going silent", 30s)) << unit.Output();
+    // Still reading while silent: the tone sent now is checked.
+    ASSERT_TRUE(SendReturn(studio, fieldmedia::ReturnAudio(44100, 2, 1000, 20)));
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    studio.CloseConnection();
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    auto s = SplitPackets(studio.Packets());
+    EXPECT_NEAR(double(s.video.size()), 10, 1);
+    EXPECT_NEAR(double(s.audio.size()), 44100 / 1024.0, 2);
+    const std::string out = unit.Output();
+    EXPECT_NE(out.find("return tone: 20 packets received"), std::string::npos) << out;
+    EXPECT_NE(out.find("0 gaps, 0 discontinuities"), std::string::npos) << out;
+}
+
+TEST(FieldUnitFaults, IgnoresTheReturnAndStreamsOn) {
+    FieldListener studio;
+    FieldProcess unit;
+    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "3",
+                            "--ignore-return"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    // Bytes that are no return audio at all: a field unit that read them
+    // would end with code 6. Sending stalls once the buffers are full.
+    constexpr size_t kOffered = 8 << 20;
+    std::atomic<size_t> sent{0};
+    std::thread flood([&] {
+        std::vector<uint8_t> junk(64 * 1024, 0x55);
+        while (sent < kOffered && studio.Send(junk.data(), junk.size()))
+            sent += junk.size();
+    });
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    // Its end reset the connection, with our bytes unread; that ends the flood.
+    flood.join();
+    studio.CloseConnection();
+    EXPECT_LT(sent.load(), kOffered) << "the return was read";
+    EXPECT_GE(SplitPackets(studio.Packets()).video.size(), 29u);
+}
+
 // ---- The program: files ------------------------------------------------------
 
 struct FileCase {
@@ -651,10 +742,29 @@ TEST(FieldUnitErrors, HelpExplainsEveryOption) {
     ASSERT_TRUE(unit.Start({"--help"}));
     EXPECT_EQ(unit.Wait(30s), 0);
     std::string help = unit.Output();
-    for (const char* option :
-         {"HOST[:PORT]", "8088", "--file", "--size", "--fps", "--bitrate", "--audio-rate",
-          "--audio-channels", "--duration", "--loop", "--unpaced", "--slices", "--return-audio",
-          "--play-return", "--quiet", "--connect-timeout", "--help", "Exit codes"})
+    for (const char* option : {"HOST[:PORT]",
+                               "8088",
+                               "--file",
+                               "--size",
+                               "--fps",
+                               "--bitrate",
+                               "--audio-rate",
+                               "--audio-channels",
+                               "--duration",
+                               "--loop",
+                               "--unpaced",
+                               "--slices",
+                               "--return-audio",
+                               "--play-return",
+                               "--quiet",
+                               "--connect-timeout",
+                               "--clock-ppm",
+                               "--return-tone",
+                               "--go-silent-after",
+                               "--ignore-return",
+                               "--tone-marks",
+                               "--help",
+                               "Exit codes"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     for (const char* code : {"  0 ", "  2 ", "  3 ", "  4 ", "  5 ", "  6 "})
         EXPECT_NE(help.find(code), std::string::npos) << code;

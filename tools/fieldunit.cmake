@@ -19,6 +19,7 @@ add_library(lumen_fieldunit STATIC
   fieldunit/CPatternSource.cpp
   fieldunit/CReturnPlayer.cpp
   fieldunit/CReturnReceiver.cpp
+  fieldunit/CReturnTone.cpp
   fieldunit/CStatusLine.cpp
   fieldunit/CStreamSender.cpp
   fieldunit/CTestPattern.cpp

@@ -53,6 +53,9 @@ CConnector::Result CConnector::Connect(const std::string& host, uint16_t port,
                 continue;
             }
             LimitConnect(s, 1000);
+            if (receiveBuffer > 0)
+                setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                           sizeof receiveBuffer);
             if (::connect(s, a->ai_addr, socklen_t(a->ai_addrlen)) == 0) {
                 freeaddrinfo(found);
                 out = s;

@@ -14,6 +14,10 @@ public:
 
     enum class Result { Connected, Unreachable, Stopped };
 
+    // A receive buffer of this many bytes instead of the system's; set
+    // before connecting, so that the window offered to the studio is small.
+    void SetReceiveBuffer(int bytes) { receiveBuffer = bytes; }
+
     // Tries until connected, until timeoutSeconds have passed (0: for ever)
     // or until stop is set. On Connected, socket holds the connection.
     Result Connect(const std::string& host, uint16_t port, double timeoutSeconds,
@@ -22,4 +26,5 @@ public:
 
 private:
     std::string error;
+    int receiveBuffer = 0;
 };

@@ -6,6 +6,7 @@
 #include "CPacer.h"
 #include "CPatternSource.h"
 #include "CReturnReceiver.h"
+#include "CReturnTone.h"
 #include "CStatusLine.h"
 #include "CStreamSender.h"
 #include "CWavWriter.h"
@@ -13,6 +14,7 @@
 #include "core/PacketHeader.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -61,6 +63,10 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
 
     SOCKET sock = INVALID_SOCKET;
     CConnector connector;
+    // Return audio that nobody reads soon fills a small buffer, and the
+    // studio's sending stalls as it would behind a dead downlink.
+    if (options.ignoreReturn)
+        connector.SetReceiveBuffer(kIgnoredReceiveBuffer);
     switch (
         connector.Connect(options.host, options.port, options.connectTimeoutSeconds, stop, sock)) {
     case CConnector::Result::Unreachable:
@@ -71,8 +77,12 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     case CConnector::Result::Connected:
         break;
     }
+    std::string pace = options.unpaced ? ", unpaced" : "";
+    if (!options.unpaced && options.clockPpm != 0)
+        pace = ", paced by a clock " + std::to_string(std::abs(options.clockPpm)) + " ppm " +
+               (options.clockPpm > 0 ? "fast" : "slow");
     CLog::Info("connected to " + options.host + ":" + std::to_string(options.port) + "; sending " +
-               what + (options.unpaced ? ", unpaced" : ""));
+               what + pace + (options.ignoreReturn ? "; the return audio is not read" : ""));
 
     CStatusLine status;
     CStreamSender sender(sock, status);
@@ -80,17 +90,29 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     rs.wav = wav.IsOpen() ? &wav : nullptr;
     rs.play = options.playReturn;
     rs.device = options.playDevice;
+    std::unique_ptr<CReturnTone> tone;
+    if (options.returnToneHz > 0) {
+        tone = std::make_unique<CReturnTone>(options.returnToneHz);
+        rs.tone = tone.get();
+        status.SetReturnTone(tone.get());
+    }
     CReturnReceiver receiver(sock, status, rs);
-    receiver.Start();
+    const bool reading = !options.ignoreReturn;
+    if (reading)
+        receiver.Start();
     status.Start(CLog::Quiet());
 
     auto halted = [&] { return stop.load() || receiver.Ended(); };
     const int64_t limitUs =
         options.durationSeconds > 0 ? int64_t(options.durationSeconds * 1e6 + 0.5) : INT64_MAX;
-    CPacer pacer;
+    const int64_t silentUs = options.goSilentAfterSeconds >= 0
+                                 ? int64_t(options.goSilentAfterSeconds * 1e6 + 0.5)
+                                 : INT64_MAX;
+    CPacer pacer(options.clockPpm);
     CMediaPacket packet;
     int code = exitcode::kSuccess;
     std::string ending = "stopped";
+    bool goSilent = false;
     for (;;) {
         if (halted())
             break;
@@ -106,6 +128,10 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
         }
         if (packet.timeUs >= limitUs) {
             ending = "the duration was reached";
+            break;
+        }
+        if (packet.timeUs >= silentUs) {
+            goSilent = true;
             break;
         }
         if (!options.unpaced && !pacer.Wait(packet.timeUs, halted))
@@ -128,15 +154,34 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
             pacer.Restart();
     }
 
+    if (goSilent && code == exitcode::kSuccess) {
+        // Gone quiet but still there: the connection stays open and the
+        // return audio is still read, until the rest of the duration has
+        // passed on our clock, or a stop.
+        CLog::Info("going silent: sending nothing more, the connection stays open");
+        status.SetSilent(true);
+        using Clock = std::chrono::steady_clock;
+        const auto end = limitUs == INT64_MAX ? Clock::time_point::max()
+                                              : Clock::now() + pacer.RealTime(limitUs - silentUs);
+        while (!halted() && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!halted())
+            ending = "the duration was reached";
+    }
+    if (tone)
+        tone->Stop();
+
     // An orderly end: say we are done, let the studio read the rest and close
     // its end, then make sure the receiver lets go.
     receiver.ExpectClose();
     shutdown(sock, kShutSend);
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseGraceMs);
-    while (!receiver.Ended() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    platform::Wake(sock);
-    receiver.Join();
+    if (reading) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseGraceMs);
+        while (!receiver.Ended() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        platform::Wake(sock);
+        receiver.Join();
+    }
     closesocket(sock);
     status.Stop();
     wav.Close();
@@ -158,5 +203,7 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     if (code == exitcode::kSuccess)
         CLog::Info("done: " + ending);
     CLog::Info(status.Totals());
+    if (tone)
+        CLog::Info(tone->Summary());
     return code;
 }

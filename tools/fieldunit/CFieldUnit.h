@@ -17,6 +17,8 @@ public:
 
     // How long the studio gets to read what we sent and close its end.
     static constexpr int kCloseGraceMs = 2000;
+    // The receive buffer of a field unit that does not read the return audio.
+    static constexpr int kIgnoredReceiveBuffer = 8 * 1024;
 
 private:
     const COptions& options;

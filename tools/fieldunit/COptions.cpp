@@ -19,16 +19,20 @@ bool ParseInt(const std::string& s, long min, long max, int& out) {
     return true;
 }
 
-bool ParseSeconds(const std::string& s, double& out) {
+bool ParseNumber(const std::string& s, double min, double max, double& out) {
     if (s.empty())
         return false;
     char* end = nullptr;
     errno = 0;
     double v = std::strtod(s.c_str(), &end);
-    if (errno || *end || !(v >= 0) || v > 1e7)
+    if (errno || *end || !(v >= min && v <= max))
         return false;
     out = v;
     return true;
+}
+
+bool ParseSeconds(const std::string& s, double& out) {
+    return ParseNumber(s, 0, 1e7, out);
 }
 
 // Rates that AAC can signal and that fit the header's 16-bit field.
@@ -120,10 +124,21 @@ bool COptions::Parse(int argc, char** argv) {
          }},
         {"--connect-timeout",
          [&](const std::string& v) { return ParseSeconds(v, connectTimeoutSeconds); }},
+        {"--clock-ppm", [&](const std::string& v) { return ParseInt(v, -20000, 20000, clockPpm); }},
+        {"--go-silent-after",
+         [&](const std::string& v) { return ParseSeconds(v, goSilentAfterSeconds); }},
+        {"--return-tone",
+         [&](const std::string& v) { return ParseNumber(v, 20, 20000, returnToneHz); }},
+        {"--tone-marks",
+         [&](const std::string& v) { return ParseNumber(v, 0.5, 3600, toneMarkSeconds); }},
     };
     const std::map<std::string, bool*> flags = {
-        {"--loop", &loop}, {"--unpaced", &unpaced}, {"--quiet", &quiet},
-        {"--help", &help}, {"-h", &help},
+        {"--loop", &loop},
+        {"--unpaced", &unpaced},
+        {"--quiet", &quiet},
+        {"--help", &help},
+        {"--ignore-return", &ignoreReturn},
+        {"-h", &help},
     };
 
     bool haveHost = false;
@@ -174,6 +189,10 @@ bool COptions::Parse(int argc, char** argv) {
         return Fail("no studio address given (HOST or HOST:PORT)");
     if (loop && file.empty())
         return Fail("--loop needs --file");
+    if (toneMarkSeconds > 0 && !file.empty())
+        return Fail("--tone-marks is for the test pattern's tone, not --file");
+    if (ignoreReturn && (!returnAudioPath.empty() || playReturn || returnToneHz > 0))
+        return Fail("--ignore-return reads no return audio to write, play or check");
     return true;
 }
 
@@ -209,6 +228,9 @@ Test pattern:
   --fps N                frames per second, 1-120 (default 30)
   --audio-rate HZ        tone sample rate: 8000 ... 64000, an AAC rate (default 48000)
   --audio-channels N     tone channels, 1 or 2 (default 2)
+  --tone-marks SECONDS   every SECONDS of media time, glide the tone 5 % up in
+                         pitch and back within 40 ms: a timing mark that a
+                         listener's check can find without hearing a click
 
 Encoding (test pattern, and files whose video is transcoded):
   --bitrate KBPS         video bit rate in kbit/s (default: from size and rate,
@@ -222,6 +244,10 @@ Timing:
   --loop                 start the file again when it ends (needs --file)
   --unpaced              send as fast as the link takes it, not in real time
                          (for benchmarks)
+  --clock-ppm PPM        pace by a clock that runs PPM parts per million fast
+                         (negative: slow) against real time, -20000 ... 20000:
+                         5000 sends 0.5 % more media per real second, so a
+                         44100 Hz tone arrives at 44320.5 samples a second
 
 Connection:
   --connect-timeout SECONDS
@@ -234,6 +260,20 @@ Return audio (the studio's audio sent back to the field unit):
   --play-return[=DEVICE-NAME]
                          play it on an output device (by its name; without a
                          name on the default device)
+  --return-tone HZ       check it as a steady tone of HZ: the status line adds
+                         the return packets received against those due since
+                         the first (5 AAC frames of 1024 samples each), and the
+                         gaps and discontinuities (clicks) heard so far; a
+                         summary line at the end
+
+Link faults:
+  --go-silent-after SECONDS
+                         after SECONDS of streaming send nothing more, but keep
+                         the connection open and keep reading, like a field
+                         unit that has vanished without closing; runs on until
+                         --duration or a signal
+  --ignore-return        never read the return audio (a field unit whose
+                         downlink stalls); streaming goes on
 
 Other:
   --quiet                no status line and no progress messages, errors only

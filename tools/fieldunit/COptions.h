@@ -31,6 +31,13 @@ public:
     std::string playDevice; // empty: the system default output
     bool quiet = false;
     double connectTimeoutSeconds = 10; // 0: retry for ever
+    // Link faults to reproduce.
+    int clockPpm = 0;                 // our clock against real time, parts per million
+    double goSilentAfterSeconds = -1; // negative: never
+    bool ignoreReturn = false;
+    // Measuring.
+    double returnToneHz = 0;    // 0: the return audio is not checked as a tone
+    double toneMarkSeconds = 0; // 0: a plain tone
     bool help = false;
 
     // The video bit rate to use, in bits per second.

@@ -2,22 +2,31 @@
 
 #include <thread>
 
+CPacer::CPacer(int clockPpm) : scale(1e6 / (1e6 + clockPpm)) {}
+
+CPacer::Clock::duration CPacer::RealTime(int64_t streamUs) const {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::micro>(double(streamUs) * scale));
+}
+
 bool CPacer::Wait(int64_t timeUs, const std::function<bool()>& halted) {
     const auto now = Clock::now();
     if (!started) {
-        origin = now - std::chrono::microseconds(timeUs);
+        origin = now - RealTime(timeUs);
         started = true;
     }
-    auto due = origin + std::chrono::microseconds(timeUs);
+    // Every deadline is counted from the one origin, so a late wake-up
+    // delays one packet and never the ones after it.
+    const auto due = origin + RealTime(timeUs);
     if (now - due > std::chrono::microseconds(kMaxLagUs)) {
-        origin = now - std::chrono::microseconds(timeUs);
+        origin = now - RealTime(timeUs);
         return !halted();
     }
     while (!halted()) {
-        auto left = due - Clock::now();
-        if (left <= Clock::duration::zero())
+        const auto at = Clock::now();
+        if (at >= due)
             return true;
-        std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(50)));
+        std::this_thread::sleep_until(std::min(due, at + std::chrono::milliseconds(kPollMs)));
     }
     return false;
 }

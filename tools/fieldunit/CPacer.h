@@ -1,6 +1,7 @@
-// Holds each packet back until its time on the stream clock has come in real
-// time. After a stall (the studio not reading) it starts counting again from
-// now rather than rushing to catch up.
+// Holds each packet back until its time on the stream clock has come on our
+// own clock, which may run fast or slow against real time by a set number
+// of parts per million. After a stall (the studio not reading) it starts
+// counting again from now rather than rushing to catch up.
 #pragma once
 
 #include <chrono>
@@ -9,7 +10,7 @@
 
 class CPacer {
 public:
-    CPacer() = default;
+    explicit CPacer(int clockPpm = 0);
     virtual ~CPacer() = default;
 
     // Waits until timeUs is due. False when halted() became true meanwhile.
@@ -17,11 +18,17 @@ public:
     // Makes the next packet due at once and counts from there.
     void Restart() { started = false; }
 
+    // Real time that a span of stream time takes on our clock.
+    std::chrono::steady_clock::duration RealTime(int64_t streamUs) const;
+
     // A packet later than this counts as a stall.
     static constexpr int64_t kMaxLagUs = 1000000;
+    // Sleeps are cut into pieces this long, so that a halt is noticed soon.
+    static constexpr int kPollMs = 50;
 
 private:
     using Clock = std::chrono::steady_clock;
+    double scale; // real seconds per second of stream time
     bool started = false;
     Clock::time_point origin;
 };

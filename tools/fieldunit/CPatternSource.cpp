@@ -20,6 +20,7 @@ bool CPatternSource::Open(const COptions& o) {
         error = "out of memory";
         return false;
     }
+    tone.SetMarks(o.toneMarkSeconds);
     return video.Open(s, error) && audio.Open(o.audioRate, o.audioChannels, error);
 }
 

@@ -2,6 +2,7 @@
 
 #include "CAdtsHeader.h"
 #include "CLog.h"
+#include "CReturnTone.h"
 #include "CStatusLine.h"
 #include "CWavWriter.h"
 #include "core/PacketHeader.h"
@@ -109,6 +110,8 @@ bool CReturnReceiver::Handle(const uint8_t* data, size_t length) {
         at += frame;
     }
     status.CountReturn(pcm.data(), pcm.size());
+    if (settings.tone)
+        settings.tone->Count(pcm.data(), pcm.size(), rate, channels);
     if (settings.wav && settings.wav->IsOpen()) {
         settings.wav->Write(pcm.data(), pcm.size());
         bytesSinceHeaderUpdate += pcm.size() * 2;

@@ -13,13 +13,15 @@
 #include <thread>
 #include <vector>
 
+class CReturnTone;
 class CStatusLine;
 class CWavWriter;
 
 class CReturnReceiver {
 public:
     struct Settings {
-        CWavWriter* wav = nullptr; // not owned; may be null
+        CWavWriter* wav = nullptr;   // not owned; may be null
+        CReturnTone* tone = nullptr; // not owned; may be null
         bool play = false;
         std::string device;
     };

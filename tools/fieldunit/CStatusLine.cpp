@@ -1,6 +1,7 @@
 #include "CStatusLine.h"
 
 #include "CLog.h"
+#include "CReturnTone.h"
 
 #include <chrono>
 #include <cmath>
@@ -83,15 +84,22 @@ std::string CStatusLine::Line(double seconds) {
         std::snprintf(level, sizeof level, "%.1f dBFS", LevelDbfs(sum, count));
     char text[200];
     std::snprintf(text, sizeof text,
-                  "video %.1f fps %.0f kbit/s | audio %.1f pkt/s | return %llu pkt, level %s%s",
+                  "video %.1f fps %.0f kbit/s | audio %.1f pkt/s | return %llu pkt, level %s",
                   double(v - lastVideo) / seconds, double(vb - lastVideoBytes) * 8 / 1000 / seconds,
                   double(a - lastAudio) / seconds, static_cast<unsigned long long>(r - lastReturn),
-                  level, waiting ? " | waiting for the studio" : "");
+                  level);
     lastVideo = v;
     lastVideoBytes = vb;
     lastAudio = a;
     lastReturn = r;
-    return text;
+    std::string line = text;
+    if (returnTone)
+        line += ", " + returnTone->StatusText();
+    if (waiting)
+        line += " | waiting for the studio";
+    if (silent)
+        line += " | silent";
+    return line;
 }
 
 std::string CStatusLine::Totals() const {

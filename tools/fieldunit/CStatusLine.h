@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+class CReturnTone;
+
 class CStatusLine {
 public:
     CStatusLine() = default;
@@ -24,6 +26,9 @@ public:
     void CountAudio(size_t bytes);
     void CountReturn(const int16_t* samples, size_t count);
     void SetWaiting(bool waiting) { this->waiting = waiting; }
+    void SetSilent(bool silent) { this->silent = silent; }
+    // Adds the return tone's figures to the line; not owned, set before Start.
+    void SetReturnTone(CReturnTone* tone) { returnTone = tone; }
 
     // The line for the last interval; also used for the summary at the end.
     std::string Line(double seconds);
@@ -40,6 +45,8 @@ private:
     std::atomic<uint64_t> audioPackets{0};
     std::atomic<uint64_t> returnPackets{0};
     std::atomic<bool> waiting{false};
+    std::atomic<bool> silent{false};
+    CReturnTone* returnTone = nullptr;
     std::mutex levelLock;
     double sumSquares = 0;
     uint64_t sampleCount = 0;
