@@ -1,0 +1,598 @@
+// What the listener hears on a real link, measured from outside: the real
+// lumenfeed program, started with stored choices and driven through its
+// window, and the real fieldunit streaming its test pattern and 1 kHz tone to
+// it over 127.0.0.1. What the studio plays on Studio_Out is recorded from the
+// sink's monitor with parecord and checked as a steady tone (CToneCheck):
+// gaps, and discontinuities heard as clicks. The return audio is checked by
+// fieldunit itself (--return-tone): packets received against those due, gaps
+// and discontinuities. Prints figures; passes or fails nothing.
+//
+//   scripts/headless.sh build/bench/link_audio_bench [--seconds N] [--scenario NAME]
+//
+// Scenarios (default seconds):
+//   control        a 1 kHz tone played with paplay straight into Studio_Out: the
+//                  check itself, must hear nothing wrong (20)
+//   programme      fieldunit at 44100 Hz to lumenfeed, Studio_Out checked from
+//                  3 s after the tone began (30); programme48 the same at 48000 Hz
+//   drift+, drift- the same with the field unit's clock 0.5 % fast or slow (60)
+//   return-paplay, return-pacat
+//                  Studio_Mic chosen as the studio's audio, a 600 Hz tone fed
+//                  into Studio_Mic_Feed by paplay or by pacat with 20 ms
+//                  latency, the return audio checked by fieldunit (60)
+//   all            all of the above in turn
+//   soak           an hour (or --seconds) with the field unit's clock 100 ppm
+//                  fast: figures and latency drift every minute
+//
+// The field unit streams its default test pattern (1280x720, 30 fps) unless
+// --size WxH says otherwise. --keep DIR writes the stretch of Studio_Out that each scenario checked
+// to DIR/NAME.raw (s16le, 44100 Hz, stereo; event times count from its start), to listen to.
+// --lumenfeed PATH measures another build of the program.
+//
+// Latency drift. The audio queued in the studio cannot be seen from outside,
+// so the tone carries timing marks: with --tone-marks S fieldunit glides its
+// tone 5 % up in pitch and back within 40 ms, centred on every multiple of S
+// seconds of media time; smooth, so the check hears no click, and found again
+// by the check to well under a millisecond. Mark k leaves the field unit
+// k * S / (1 + ppm / 1e6) real seconds after the stream began, and is heard at
+// its place in the recording, whose frame count runs on the sound server's
+// clock (a null sink plays by the system clock; the recorder's frames are
+// printed against real time, to show that none were lost). The latency of
+// mark k less that of the first mark checked is then
+//     (heard_k - heard_first) - (k - first) * S / (1 + ppm / 1e6),
+// the latency drift. A studio that holds its queue steady keeps it near zero;
+// one whose queue fills from a fast field unit shows it growing by ppm / 1e6
+// seconds a second. What the studio dropped or added to hold its queue is the
+// clock's surplus over the span less the drift.
+#include "CChildProcess.h"
+#include "CMonitorTap.h"
+#include "CStudioProgram.h"
+#include "CTempDir.h"
+#include "capture/CDevice.h"
+#include "support/TestClient.h"
+#include "tools/tonecheck/CToneCheck.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRecordRate = 44100;
+constexpr double kProgrammeHz = 1000;
+constexpr double kReturnHz = 600;
+// Start-up left out of the check: connecting, the first pictures, the
+// studio's queue settling.
+constexpr double kSkipSeconds = 3;
+constexpr double kMarkSeconds = 5;
+constexpr double kSoakMarkSeconds = 10;
+
+struct Settings {
+    double seconds = 0; // 0: each scenario's own
+    std::string scenario = "all";
+    std::string size; // empty: the field unit's own, 1280x720 at 30 fps
+    std::string keep;
+    std::string lumenfeed = LUMENFEED_PATH;
+};
+
+double Pick(const Settings& s, double fallback) {
+    return s.seconds > 0 ? s.seconds : fallback;
+}
+
+// A sine at amplitude (full scale 1) on both channels of 16-bit PCM, as a
+// WAV file or as raw samples.
+bool WriteTone(const std::string& path, bool wav, int rate, double frequency, double amplitude,
+               double seconds) {
+    std::ofstream out(path, std::ios::binary);
+    const uint32_t frames = uint32_t(seconds * rate);
+    const uint32_t bytes = frames * 4;
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    if (wav) {
+        out.write("RIFF", 4);
+        u32(36 + bytes);
+        out.write("WAVEfmt ", 8);
+        u32(16);
+        u16(1);
+        u16(2);
+        u32(uint32_t(rate));
+        u32(uint32_t(rate) * 4);
+        u16(4);
+        u16(16);
+        out.write("data", 4);
+        u32(bytes);
+    }
+    std::vector<int16_t> block;
+    for (uint32_t n = 0; n < frames; ++n) {
+        // The phase from the frame count modulo one second stays exact.
+        const double v =
+            amplitude * std::sin(2 * M_PI * frequency * double(n % uint32_t(rate)) / rate);
+        const auto s = int16_t(std::lround(v * 32767));
+        block.push_back(s);
+        block.push_back(s);
+        if (block.size() >= 65536 || n + 1 == frames) {
+            out.write(reinterpret_cast<const char*>(block.data()),
+                      std::streamsize(block.size() * 2));
+            block.clear();
+        }
+    }
+    return bool(out);
+}
+
+struct Drift {
+    int marks = 0;
+    double span = 0;   // seconds from the first mark to the last
+    double latest = 0; // drift of the last mark, seconds
+    double lowest = 0, highest = 0;
+};
+
+// The latency drift that the marks heard show; see the top of this file.
+Drift LatencyDrift(const std::vector<double>& heard, double every, int ppm) {
+    Drift d;
+    if (heard.empty())
+        return d;
+    const double interval = every / (1 + ppm / 1e6);
+    for (double at : heard) {
+        const double since = at - heard.front();
+        const double k = std::round(since / interval);
+        const double drift = since - k * interval;
+        d.lowest = std::min(d.lowest, drift);
+        d.highest = std::max(d.highest, drift);
+        d.latest = drift;
+        d.span = since;
+        ++d.marks;
+    }
+    return d;
+}
+
+// Checks a recording of the tone: left alone until the tone starts, then
+// skip seconds left out, then seconds checked (0: for as long as it comes).
+class Listening {
+public:
+    Listening(double frequency, double skip, double seconds, const std::string& keepPath = {})
+        : check(kRecordRate, 2, frequency), skipFrames(uint64_t(skip * kRecordRate)),
+          checkFrames(seconds > 0 ? uint64_t(seconds * kRecordRate) : UINT64_MAX) {
+        if (!keepPath.empty())
+            kept.open(keepPath, std::ios::binary);
+    }
+
+    void Feed(const int16_t* samples, size_t count) {
+        std::lock_guard guard(lock);
+        const size_t frames = count / 2;
+        size_t from = 0;
+        if (!heard) {
+            // The tone begins at its first loud sample.
+            while (from < frames && std::abs(samples[2 * from]) < 2000 &&
+                   std::abs(samples[2 * from + 1]) < 2000)
+                ++from;
+            if (from == frames) {
+                seen += frames;
+                return;
+            }
+            heard = true;
+            begin = seen + from + skipFrames;
+        }
+        const uint64_t first = std::max<uint64_t>(seen + from, begin);
+        const uint64_t end = checkFrames == UINT64_MAX ? UINT64_MAX : begin + checkFrames;
+        const uint64_t last = std::min<uint64_t>(seen + frames, end);
+        if (last > first) {
+            check.Feed(samples + 2 * (first - seen), size_t(last - first) * 2);
+            if (kept.is_open())
+                kept.write(reinterpret_cast<const char*>(samples + 2 * (first - seen)),
+                           std::streamsize(last - first) * 4);
+        }
+        seen += frames;
+    }
+
+    bool Heard() {
+        std::lock_guard guard(lock);
+        return heard;
+    }
+    bool Done() {
+        std::lock_guard guard(lock);
+        return heard && checkFrames != UINT64_MAX && seen >= begin + checkFrames;
+    }
+    // Reads the check while the tap may still be feeding it.
+    template <typename Reader> auto Read(Reader reader) {
+        std::lock_guard guard(lock);
+        return reader(check);
+    }
+
+private:
+    std::mutex lock;
+    CToneCheck check;
+    const uint64_t skipFrames;
+    const uint64_t checkFrames;
+    uint64_t seen = 0;
+    bool heard = false;
+    uint64_t begin = 0;
+    std::ofstream kept;
+};
+
+std::string KeepPath(const Settings& s, const std::string& name) {
+    return s.keep.empty() ? std::string() : s.keep + "/" + name + ".raw";
+}
+
+std::string Events(const CToneCheck& c) {
+    std::string text;
+    char item[80];
+    for (const CToneCheck::Event& e : c.FirstEvents()) {
+        if (e.gap)
+            std::snprintf(item, sizeof item, "%sgap at %.3f s (%.0f ms)", text.empty() ? "" : ", ",
+                          e.at, e.silence * 1000);
+        else
+            std::snprintf(item, sizeof item, "%sdiscontinuity at %.3f s", text.empty() ? "" : ", ",
+                          e.at);
+        text += item;
+    }
+    return text;
+}
+
+void PrintChecked(const char* what, Listening& listening, const CMonitorTap& tap) {
+    listening.Read([&](const CToneCheck& c) {
+        std::printf("  %s: %.1f s checked: %d gaps, %d discontinuities\n", what,
+                    c.SecondsAnalysed(), c.Gaps(), c.Discontinuities());
+        if (!c.FirstEvents().empty())
+            std::printf("    first (seconds into the check): %s\n", Events(c).c_str());
+        return 0;
+    });
+    const double seconds = tap.Seconds();
+    std::printf("    recorder: %llu frames in %.2f s of real time (%.4f of %d Hz)\n",
+                static_cast<unsigned long long>(tap.Frames()), seconds,
+                seconds > 0 ? double(tap.Frames()) / seconds / kRecordRate : 0.0, kRecordRate);
+}
+
+void PrintDrift(const Drift& d, int ppm) {
+    if (d.marks < 2) {
+        std::printf("    latency drift: %d timing marks heard, too few to tell\n", d.marks);
+        return;
+    }
+    const double surplus = d.span * ppm / 1e6;
+    std::printf(
+        "    latency drift over %.0f s (%d marks): %+.1f ms (lowest %+.1f, highest %+.1f)\n",
+        d.span, d.marks, d.latest * 1000, d.lowest * 1000, d.highest * 1000);
+    if (ppm != 0)
+        std::printf("    clock surplus %+.1f ms: the studio %s about %.1f ms of audio to hold "
+                    "its queue\n",
+                    surplus * 1000, surplus - d.latest >= 0 ? "dropped" : "added",
+                    std::fabs(surplus - d.latest) * 1000);
+}
+
+std::string Tail(const std::string& text, size_t lines) {
+    size_t at = text.size();
+    while (lines-- > 0 && at > 0) {
+        size_t nl = text.rfind('\n', at - 1);
+        if (nl == std::string::npos) {
+            at = 0;
+            break;
+        }
+        at = nl;
+    }
+    return text.substr(at);
+}
+
+// The studio's capture list is "(none)" and then the capture devices in the
+// audio layer's order; the stored choice is a position in it.
+int AudioSourcePosition(const std::u16string& name) {
+    CDevice devices;
+    int position = 0, found = -1;
+    devices.ListDevices(
+        [&](const std::u16string& device) {
+            ++position;
+            if (device == name && found < 0)
+                found = position;
+        },
+        1);
+    return found;
+}
+
+// lumenfeed started as an operator starts it: its stored choices, the
+// loopback address, a port of the run's own, Start pressed.
+bool StartStudio(const Settings& s, CStudioProgram& studio, const CTempDir& dir, int audioSource,
+                 uint16_t& port) {
+    port = testing_support::FreePortUpTo(32000);
+    CStudioProgram::Choices choices;
+    choices.audioSource = audioSource;
+    std::string problem;
+    if (!dir.Ok() || port == 0) {
+        std::printf("  cannot set up: no private directory or no free port\n");
+        return false;
+    }
+    if (!studio.Start(s.lumenfeed, dir.Path(), choices, problem)) {
+        std::printf("  lumenfeed did not start: %s\n", problem.c_str());
+        return false;
+    }
+    if (!studio.SelectLoopbackHost() || !studio.SetPort(port) || !studio.PressStart()) {
+        std::printf("  cannot drive lumenfeed's window (xdotool)\n");
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> FieldUnitArgs(const Settings& s, uint16_t port, int rate, double seconds) {
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.1f", seconds);
+    std::vector<std::string> args = {FIELDUNIT_PATH, "127.0.0.1:" + std::to_string(port),
+                                     "--audio-rate", std::to_string(rate),
+                                     "--duration",   duration};
+    if (!s.size.empty())
+        args.insert(args.end(), {"--size", s.size});
+    return args;
+}
+
+// Waits until done() or the field unit has ended or the deadline has passed;
+// every() is called once a minute.
+void WaitFor(const std::function<bool()>& done, CChildProcess& field, double seconds,
+             const std::function<void(int minute)>& every = nullptr) {
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration<double>(seconds);
+    int minute = 0;
+    while (!done() && field.Running() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(200ms);
+        if (every && Clock::now() - start >= std::chrono::minutes(minute + 1))
+            every(++minute);
+    }
+}
+
+// The field unit's tone played by lumenfeed on Studio_Out.
+void Programme(const Settings& s, const char* name, int rate, int ppm, double seconds,
+               double markEvery, bool soak = false) {
+    std::printf("\n%s: fieldunit test pattern, tone at %d Hz", name, rate);
+    if (ppm != 0)
+        std::printf(", field unit clock %+d ppm", ppm);
+    std::printf(", %.0f s checked after %.0f s\n", seconds, kSkipSeconds);
+    std::fflush(stdout);
+    CTempDir dir;
+    CStudioProgram studio;
+    uint16_t port = 0;
+    if (!StartStudio(s, studio, dir, 0, port))
+        return;
+    Listening listening(kProgrammeHz, kSkipSeconds, seconds, KeepPath(s, name));
+    CMonitorTap tap;
+    if (!tap.Start("studio_out.monitor", kRecordRate, 2,
+                   [&](const int16_t* p, size_t n) { listening.Feed(p, n); })) {
+        std::printf("  parecord records nothing from studio_out.monitor\n");
+        return;
+    }
+    auto args = FieldUnitArgs(s, port, rate, kSkipSeconds + seconds + 15);
+    if (ppm != 0)
+        args.insert(args.end(), {"--clock-ppm", std::to_string(ppm)});
+    if (markEvery > 0) {
+        char every[32];
+        std::snprintf(every, sizeof every, "%g", markEvery);
+        args.insert(args.end(), {"--tone-marks", every});
+    }
+    CChildProcess field;
+    if (!field.Start(args, {}, dir.File("fieldunit.log"))) {
+        std::printf("  fieldunit did not start\n");
+        return;
+    }
+    int lastGaps = 0, lastClicks = 0;
+    auto minutely = [&](int minute) {
+        listening.Read([&](const CToneCheck& c) {
+            std::printf("  minute %3d: %5.0f s checked, gaps %d (+%d), discontinuities %d (+%d)",
+                        minute, c.SecondsAnalysed(), c.Gaps(), c.Gaps() - lastGaps,
+                        c.Discontinuities(), c.Discontinuities() - lastClicks);
+            lastGaps = c.Gaps();
+            lastClicks = c.Discontinuities();
+            Drift d = LatencyDrift(c.Marks(), markEvery, ppm);
+            if (d.marks >= 2)
+                std::printf(", latency drift %+.1f ms", d.latest * 1000);
+            std::printf("\n");
+            std::fflush(stdout);
+            return 0;
+        });
+    };
+    WaitFor([&] { return listening.Done(); }, field, kSkipSeconds + seconds + 60,
+            soak ? std::function<void(int)>(minutely) : nullptr);
+    field.Stop(2s);
+    tap.Stop();
+    studio.Stop();
+
+    if (!listening.Heard()) {
+        std::printf("  no tone was heard on Studio_Out\n  fieldunit:%s\n  lumenfeed:%s\n",
+                    Tail(field.Output(), 5).c_str(), Tail(studio.Output(), 5).c_str());
+        return;
+    }
+    PrintChecked("Studio_Out", listening, tap);
+    if (ppm != 0)
+        listening.Read([&](const CToneCheck& c) {
+            std::printf("    drops (discontinuities) %d, gaps %d\n", c.Discontinuities(), c.Gaps());
+            return 0;
+        });
+    if (markEvery > 0)
+        PrintDrift(listening.Read([&](const CToneCheck& c) {
+            return LatencyDrift(c.Marks(), markEvery, ppm);
+        }),
+                   ppm);
+}
+
+// The check on its own: a clean tone played into Studio_Out by paplay.
+void Control(const Settings& s, double seconds) {
+    std::printf("\ncontrol: a %.0f Hz tone played with paplay into Studio_Out, %.0f s checked\n",
+                kProgrammeHz, seconds);
+    std::fflush(stdout);
+    CTempDir dir;
+    const std::string wav = dir.File("tone.wav");
+    if (!dir.Ok() || !WriteTone(wav, true, kRecordRate, kProgrammeHz, 0.25, seconds + 8)) {
+        std::printf("  cannot write the tone\n");
+        return;
+    }
+    Listening listening(kProgrammeHz, 1, seconds, KeepPath(s, "control"));
+    CMonitorTap tap;
+    if (!tap.Start("studio_out.monitor", kRecordRate, 2,
+                   [&](const int16_t* p, size_t n) { listening.Feed(p, n); })) {
+        std::printf("  parecord records nothing from studio_out.monitor\n");
+        return;
+    }
+    CChildProcess player;
+    if (!player.Start({"paplay", "--device=studio_out", wav}, {}, dir.File("paplay.log"))) {
+        std::printf("  paplay did not start\n");
+        return;
+    }
+    WaitFor([&] { return listening.Done(); }, player, seconds + 30);
+    player.Stop(1s);
+    tap.Stop();
+    if (!listening.Heard()) {
+        std::printf("  no tone was heard on Studio_Out:%s\n", Tail(player.Output(), 5).c_str());
+        return;
+    }
+    PrintChecked("Studio_Out", listening, tap);
+}
+
+// The studio's microphone sent back: a tone fed into Studio_Mic_Feed while
+// the field unit streams, checked by fieldunit.
+void Return(const Settings& s, const char* name, bool pacat, double seconds) {
+    std::printf("\n%s: a %.0f Hz tone fed into Studio_Mic_Feed by %s, the return audio checked "
+                "by fieldunit for %.0f s\n",
+                name, kReturnHz, pacat ? "pacat --latency-msec=20" : "paplay", seconds);
+    std::fflush(stdout);
+    CTempDir dir;
+    const std::string tone = dir.File(pacat ? "mic.raw" : "mic.wav");
+    if (!dir.Ok() || !WriteTone(tone, !pacat, kRecordRate, kReturnHz, 0.3, seconds + 40)) {
+        std::printf("  cannot write the tone\n");
+        return;
+    }
+    int mic = AudioSourcePosition(u"Studio_Mic");
+    if (mic <= 0) {
+        std::printf("  Studio_Mic is not listed as a capture device; choosing the first\n");
+        mic = 1;
+    }
+    CStudioProgram studio;
+    uint16_t port = 0;
+    if (!StartStudio(s, studio, dir, mic, port))
+        return;
+    CChildProcess feeder;
+    std::vector<std::string> feed =
+        pacat ? std::vector<std::string>{"pacat",
+                                         "-p",
+                                         "--latency-msec=20",
+                                         "--device=studio_mic_feed",
+                                         "--raw",
+                                         "--format=s16le",
+                                         "--rate=44100",
+                                         "--channels=2",
+                                         tone}
+              : std::vector<std::string>{"paplay", "--device=studio_mic_feed", tone};
+    if (!feeder.Start(feed, {}, dir.File("feeder.log"))) {
+        std::printf("  the feeder did not start\n");
+        return;
+    }
+    // The programme is checked too, for what capturing does to playing, and
+    // the microphone as the studio hears it, for what the feeder itself
+    // got wrong; both up to a little before the field unit ends.
+    const double checked = std::max(seconds - kSkipSeconds - 2, 1.0);
+    Listening listening(kProgrammeHz, kSkipSeconds, checked);
+    CMonitorTap tap;
+    tap.Start("studio_out.monitor", kRecordRate, 2,
+              [&](const int16_t* p, size_t n) { listening.Feed(p, n); });
+    Listening microphone(kReturnHz, kSkipSeconds, checked);
+    CMonitorTap micTap;
+    micTap.Start("studio_mic", kRecordRate, 2,
+                 [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
+    auto args = FieldUnitArgs(s, port, kRecordRate, seconds);
+    char hz[16];
+    std::snprintf(hz, sizeof hz, "%g", kReturnHz);
+    args.insert(args.end(), {"--return-tone", hz});
+    CChildProcess field;
+    if (!field.Start(args, {}, dir.File("fieldunit.log"))) {
+        std::printf("  fieldunit did not start\n");
+        return;
+    }
+    const int code = field.Wait(std::chrono::seconds(int(seconds) + 60));
+    field.Stop(2s);
+    feeder.Stop(1s);
+    tap.Stop();
+    micTap.Stop();
+    studio.Stop();
+
+    const std::string output = field.Output();
+    std::istringstream lines(output);
+    std::string summary;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("return tone:") != std::string::npos)
+            summary = line.substr(line.find("return tone:") + 13);
+    if (summary.empty()) {
+        std::printf("  fieldunit ended with %d and no return tone summary:%s\n", code,
+                    Tail(output, 6).c_str());
+        return;
+    }
+    std::printf("  return audio: %s\n", summary.c_str());
+    if (code != 0)
+        std::printf("  fieldunit ended with %d:%s\n", code, Tail(output, 4).c_str());
+    if (microphone.Heard())
+        PrintChecked("Studio_Mic, as fed", microphone, micTap);
+    if (listening.Heard())
+        PrintChecked("Studio_Out meanwhile", listening, tap);
+}
+
+bool Parse(int argc, char** argv, Settings& s) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc)
+            s.seconds = std::atof(argv[++i]);
+        else if (arg == "--scenario" && i + 1 < argc)
+            s.scenario = argv[++i];
+        else if (arg == "--size" && i + 1 < argc)
+            s.size = argv[++i];
+        else if (arg == "--keep" && i + 1 < argc)
+            s.keep = argv[++i];
+        else if (arg == "--lumenfeed" && i + 1 < argc)
+            s.lumenfeed = argv[++i];
+        else
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Settings s;
+    if (!Parse(argc, argv, s)) {
+        std::fprintf(stderr,
+                     "usage: link_audio_bench [--seconds N] [--scenario NAME] [--size WxH]\n"
+                     "                        [--keep DIR] [--lumenfeed PATH]\n"
+                     "scenarios: control programme programme48 drift+ drift- "
+                     "return-paplay return-pacat all soak\n");
+        return 2;
+    }
+    const std::vector<std::pair<std::string, std::function<void()>>> scenarios = {
+        {"control", [&] { Control(s, Pick(s, 20)); }},
+        {"programme", [&] { Programme(s, "programme", 44100, 0, Pick(s, 30), 0); }},
+        {"programme48", [&] { Programme(s, "programme48", 48000, 0, Pick(s, 30), 0); }},
+        {"drift+", [&] { Programme(s, "drift+", 44100, 5000, Pick(s, 60), kMarkSeconds); }},
+        {"drift-", [&] { Programme(s, "drift-", 44100, -5000, Pick(s, 60), kMarkSeconds); }},
+        {"return-paplay", [&] { Return(s, "return-paplay", false, Pick(s, 60)); }},
+        {"return-pacat", [&] { Return(s, "return-pacat", true, Pick(s, 60)); }},
+    };
+    const auto start = Clock::now();
+    bool ran = false;
+    if (s.scenario == "soak") {
+        Programme(s, "soak", 44100, 100, Pick(s, 3600), kSoakMarkSeconds, true);
+        ran = true;
+    }
+    for (auto& [name, run] : scenarios) {
+        if (s.scenario == name || s.scenario == "all") {
+            run();
+            ran = true;
+        }
+    }
+    if (!ran) {
+        std::fprintf(stderr, "no scenario named %s\n", s.scenario.c_str());
+        return 2;
+    }
+    std::printf("\n%.0f s in all\n", std::chrono::duration<double>(Clock::now() - start).count());
+    return 0;
+}
