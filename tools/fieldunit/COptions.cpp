@@ -273,7 +273,9 @@ Link faults:
                          unit that has vanished without closing; runs on until
                          --duration or a signal
   --ignore-return        never read the return audio (a field unit whose
-                         downlink stalls); streaming goes on
+                         downlink stalls); streaming goes on. The receive
+                         buffer is kept small, so the studio's sending stalls
+                         within seconds
 
 Other:
   --quiet                no status line and no progress messages, errors only
