@@ -12,6 +12,45 @@ namespace {
 
 constexpr char kAppName[] = "Lumenfeed";
 
+// The client library is not built with the thread sanitizer, so the main
+// loop's lock, which orders everything our callbacks share with the rest of
+// the program, is invisible to it. These tell it where the lock is taken and
+// let go, keyed on the context: the one thing every callback is handed
+// without reading memory of ours.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+void Enter(const void* key) { __tsan_acquire(const_cast<void*>(key)); }
+void Leave(const void* key) { __tsan_release(const_cast<void*>(key)); }
+#else
+void Enter(const void*) {}
+void Leave(const void*) {}
+#endif
+
+void LockLoop(pa_threaded_mainloop* loop, const pa_context* key) {
+    pa_threaded_mainloop_lock(loop);
+    Enter(key);
+}
+
+void UnlockLoop(pa_threaded_mainloop* loop, const pa_context* key) {
+    Leave(key);
+    pa_threaded_mainloop_unlock(loop);
+}
+
+void WaitLoop(pa_threaded_mainloop* loop, const pa_context* key) {
+    Leave(key);
+    pa_threaded_mainloop_wait(loop);
+    Enter(key);
+}
+
+// A callback of the main loop's thread, which holds the lock while it runs.
+struct InLoop {
+    explicit InLoop(const pa_context* key) : key(key) { Enter(key); }
+    explicit InLoop(pa_stream* s) : key(pa_stream_get_context(s)) { Enter(key); }
+    ~InLoop() { Leave(key); }
+    const pa_context* key;
+};
+
 // A threaded main loop with its context, connected or not.
 class CConnection {
 public:
@@ -34,25 +73,26 @@ public:
         if (pa_threaded_mainloop_start(loop) < 0)
             return false;
         started = true;
-        pa_threaded_mainloop_lock(loop);
+        LockLoop(loop, context);
         pa_context_state_t state;
         while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY &&
                PA_CONTEXT_IS_GOOD(state))
-            pa_threaded_mainloop_wait(loop);
-        pa_threaded_mainloop_unlock(loop);
+            WaitLoop(loop, context);
+        UnlockLoop(loop, context);
         return state == PA_CONTEXT_READY;
     }
 
     void Disconnect() {
         if (context) {
+            const pa_context* key = context;
             if (started)
-                pa_threaded_mainloop_lock(loop);
+                LockLoop(loop, key);
             pa_context_set_state_callback(context, nullptr, nullptr);
             pa_context_disconnect(context);
             pa_context_unref(context);
             context = nullptr;
             if (started)
-                pa_threaded_mainloop_unlock(loop);
+                UnlockLoop(loop, key);
         }
         if (loop) {
             if (started)
@@ -68,7 +108,7 @@ public:
         if (!op)
             return;
         while (pa_operation_get_state(op) == PA_OPERATION_RUNNING)
-            pa_threaded_mainloop_wait(loop);
+            WaitLoop(loop, context);
         pa_operation_unref(op);
     }
 
@@ -111,7 +151,8 @@ std::vector<Device> List(CConnection& c, bool capture) {
         // Monitors of outputs are not offered as sources.
         c.Wait(pa_context_get_source_info_list(
             c.context,
-            [](pa_context*, const pa_source_info* i, int eol, void* s) {
+            [](pa_context* context, const pa_source_info* i, int eol, void* s) {
+                InLoop inLoop(context);
                 Collect(i, eol, static_cast<ListState*>(s),
                         i && i->monitor_of_sink != PA_INVALID_INDEX);
             },
@@ -119,7 +160,8 @@ std::vector<Device> List(CConnection& c, bool capture) {
     } else {
         c.Wait(pa_context_get_sink_info_list(
             c.context,
-            [](pa_context*, const pa_sink_info* i, int eol, void* s) {
+            [](pa_context* context, const pa_sink_info* i, int eol, void* s) {
+                InLoop inLoop(context);
                 Collect(i, eol, static_cast<ListState*>(s), false);
             },
             &state));
@@ -141,14 +183,14 @@ public:
 
     ~CStream() override {
         if (stream) {
-            pa_threaded_mainloop_lock(connection.loop);
+            LockLoop(connection.loop, connection.context);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_write_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
             stream = nullptr;
-            pa_threaded_mainloop_unlock(connection.loop);
+            UnlockLoop(connection.loop, connection.context);
         }
         connection.Disconnect();
     }
@@ -158,21 +200,21 @@ public:
         format = f;
         if (!connection.Connect())
             return false;
-        pa_threaded_mainloop_lock(connection.loop);
+        LockLoop(connection.loop, connection.context);
         bool ok = Connect(device, periodFrames, bufferFrames);
-        pa_threaded_mainloop_unlock(connection.loop);
+        UnlockLoop(connection.loop, connection.context);
         return ok;
     }
 
     void Start() override {
-        pa_threaded_mainloop_lock(connection.loop);
+        LockLoop(connection.loop, connection.context);
         if (stream)
             pa_operation_unref(pa_stream_cork(stream, 0, nullptr, nullptr));
-        pa_threaded_mainloop_unlock(connection.loop);
+        UnlockLoop(connection.loop, connection.context);
     }
 
-    void Lock() override { pa_threaded_mainloop_lock(connection.loop); }
-    void Unlock() override { pa_threaded_mainloop_unlock(connection.loop); }
+    void Lock() override { LockLoop(connection.loop, connection.context); }
+    void Unlock() override { UnlockLoop(connection.loop, connection.context); }
     uint32_t BufferFrames() const override { return deviceFrames; }
 
 private:
@@ -223,7 +265,7 @@ private:
             return false;
         pa_stream_state_t state;
         while ((state = pa_stream_get_state(stream)) == PA_STREAM_CREATING)
-            pa_threaded_mainloop_wait(connection.loop);
+            WaitLoop(connection.loop, connection.context);
         if (state != PA_STREAM_READY)
             return false;
         ready = true;
@@ -234,6 +276,7 @@ private:
 
     static void StateChanged(pa_stream* s, void* self) {
         auto* me = static_cast<CStream*>(self);
+        InLoop inLoop(s);
         pa_stream_state_t state = pa_stream_get_state(s);
         if (me->ready && !PA_STREAM_IS_GOOD(state) && me->sink && !me->lost.exchange(true))
             me->sink->Lost();
@@ -242,6 +285,7 @@ private:
 
     static void Writable(pa_stream* s, size_t bytes, void* self) {
         auto* me = static_cast<CStream*>(self);
+        InLoop inLoop(s);
         const size_t frame = me->format.FrameBytes();
         while (bytes >= frame) {
             void* data = nullptr;
@@ -261,6 +305,7 @@ private:
 
     static void Readable(pa_stream* s, size_t, void* self) {
         auto* me = static_cast<CStream*>(self);
+        InLoop inLoop(s);
         static const uint8_t zeros[4096] = {};
         for (;;) {
             const void* data = nullptr;
@@ -317,10 +362,10 @@ std::vector<std::string> Devices(bool capture) {
     CConnection c;
     if (!c.Connect())
         return names;
-    pa_threaded_mainloop_lock(c.loop);
+    LockLoop(c.loop, c.context);
     for (const Device& d : List(c, capture))
         names.push_back(d.description);
-    pa_threaded_mainloop_unlock(c.loop);
+    UnlockLoop(c.loop, c.context);
     return names;
 }
 
