@@ -1,6 +1,7 @@
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
 #include "TMainForm.h"
+#include "platform/AllocatorArenas.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -8,6 +9,9 @@
 #include <exception>
 
 int main(int argc, char** argv) {
+    // Two heaps serve all threads: the threads of each connection then reuse
+    // what the previous connection freed, and resident memory stays flat.
+    platform::LimitAllocatorArenas(2);
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Norvik");
     QApplication::setApplicationName("Lumenfeed");
