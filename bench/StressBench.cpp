@@ -7,14 +7,20 @@
 //     and up to a fiftieth connect behind it;
 //   - peers that send a header and then nothing, a 16 MiB length and then a
 //     trickle, garbage, a reset in the middle of a packet, half a header;
+//   - a field unit that goes silent with its socket open while another waits
+//     behind it, and one that streams but never reads the return audio;
 //   - Stop and Start in every state of the server.
-// Prints the cycles completed, the longest Stop, descriptors and resident
-// memory before and after, and anything lost on the well-behaved connection.
+// Prints the cycles completed, how soon a silent peer is let go and the next
+// one served, whether a peer that does not read keeps its connection, the
+// longest Stop, descriptors and resident memory before and after, and
+// anything lost on the well-behaved connection.
 //
 //   scripts/headless.sh build/bench/stress_bench [--cycles 1000] [--rounds 5]
+//       [--deaf-seconds 60] [--default-arenas]
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
+#include "platform/AllocatorArenas.h"
 #include "platform/VideoSurface.h"
 #include "support/AacMaker.h"
 #include "support/H264Maker.h"
@@ -120,6 +126,7 @@ public:
         session.drawHeight = 288;
         handler = std::make_unique<CErrorHandler>(&line);
         session.errorHandler = handler.get();
+        session.idleTimeout = CGateway::kDefaultIdleTimeout;
         server = std::make_unique<CGateway>(&session);
         server->Start(0);
     }
@@ -178,6 +185,12 @@ public:
     }
     uint64_t Packets() const { return packets; }
     bool Broken() const { return broken; }
+    // The studio ended the connection.
+    bool Closed() const { return closed; }
+    Clock::time_point ClosedAt() const { return Clock::time_point(Clock::duration(closedAt)); }
+    Clock::time_point FirstPacketAt() const {
+        return Clock::time_point(Clock::duration(firstPacketAt));
+    }
 
 private:
     bool ReceiveAll(uint8_t* p, size_t n) {
@@ -188,8 +201,11 @@ private:
             if (poll(&pfd, 1, 50) <= 0)
                 continue;
             auto got = recv(sock, p, n, 0);
-            if (got <= 0)
+            if (got <= 0) {
+                closedAt = Clock::now().time_since_epoch().count();
+                closed = true;
                 return false;
+            }
             p += got;
             n -= size_t(got);
         }
@@ -206,6 +222,8 @@ private:
             payload.resize(header.PayloadLength());
             if (!ReceiveAll(payload.data(), payload.size()))
                 return;
+            if (packets == 0)
+                firstPacketAt = Clock::now().time_since_epoch().count();
             ++packets;
         }
     }
@@ -214,6 +232,8 @@ private:
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> packets{0};
     std::atomic<bool> broken{false};
+    std::atomic<bool> closed{false};
+    std::atomic<Clock::rep> closedAt{0}, firstPacketAt{0};
     std::thread thread;
 };
 
@@ -367,6 +387,103 @@ bool Abuse(CStudio& studio, const Media& media, uint16_t port, int kind, double&
     return Cycle(studio, media, port, 0, unread);
 }
 
+// A field unit streams, then goes silent with its socket open while a second
+// one waits behind it: how soon the silent one is let go, and how soon after
+// the silence began the second one hears the studio.
+void SilentPeers(CStudio& studio, const Media& media, uint16_t port, int rounds, Figures& figures) {
+    std::printf("\nfield unit silent with its socket open, a second one queued behind it "
+                "(idle time-out %d s), %d rounds:\n",
+                CGateway::kDefaultIdleTimeout, rounds);
+    double goneMost = 0, goneSum = 0, nextMost = 0, nextSum = 0;
+    int gone = 0, next = 0;
+    studio.Start();
+    for (int r = 0; r < rounds; ++r) {
+        CGateway& server = studio.Server();
+        const uint32_t before = server.ConnectionsServed();
+        TestClient silent, queued;
+        if (!silent.Connect(port, 10s) ||
+            !WaitUntil([&] { return server.ConnectionsServed() > before; }, 15s))
+            continue;
+        CReturnReader silentReturns(silent.Handle());
+        bool waiting;
+        {
+            CStreamer streamer(silent, media, 100);
+            std::this_thread::sleep_for(1000ms);
+            waiting = queued.Connect(port, 10s);
+            std::this_thread::sleep_for(200ms);
+            streamer.Stop();
+        }
+        const auto silence = Clock::now();
+        if (!waiting)
+            continue;
+        CReturnReader queuedReturns(queued.Handle());
+        if (WaitUntil([&] { return silentReturns.Closed(); }, 60s)) {
+            double ms = Ms(silentReturns.ClosedAt() - silence);
+            goneMost = std::max(goneMost, ms);
+            goneSum += ms;
+            ++gone;
+        }
+        if (WaitUntil([&] { return queuedReturns.Packets() > 0; }, 60s)) {
+            double ms = Ms(queuedReturns.FirstPacketAt() - silence);
+            nextMost = std::max(nextMost, ms);
+            nextSum += ms;
+            ++next;
+        }
+        queued.Close();
+        WaitUntil([&] { return studio.Session().connected == 0; }, 15s);
+    }
+    figures.Stop("idle", studio.Stop());
+    std::printf(
+        "  silent one let go          %d of %d, after %.0f ms on average, %.0f ms at most\n", gone,
+        rounds, gone ? goneSum / gone : 0.0, goneMost);
+    std::printf("  queued one's first return  %d of %d, %.0f ms after the silence on average, "
+                "%.0f ms at most\n",
+                next, rounds, next ? nextSum / next : 0.0, nextMost);
+}
+
+// A field unit that streams but never reads the return audio: whether it
+// keeps its connection, and what the return path dropped meanwhile.
+void DeafPeer(CStudio& studio, const Media& media, uint16_t port, int seconds, Figures& figures) {
+    studio.Start();
+    CGateway& server = studio.Server();
+    SessionContext& session = studio.Session();
+    TestClient deaf;
+    bool ok = deaf.Connect(port, 10s) && WaitUntil([&] { return session.connected == 1; }, 15s);
+    const uint32_t served = server.ConnectionsServed();
+    const auto video0 = server.VideoCounters();
+    const auto audio0 = server.AudioCounters();
+    CNetwork::Counters sent{};
+    bool kept = ok;
+    {
+        CStreamer streamer(deaf, media, 1000000);
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (kept && Clock::now() < end) {
+            std::this_thread::sleep_for(200ms);
+            kept = session.connected == 1 && server.ConnectionsServed() == served;
+        }
+        if (kept)
+            if (CNetwork* sender = session.sender)
+                sent = sender->GetCounters();
+        streamer.Stop();
+        streamer.Join();
+        kept = kept && !streamer.failed;
+        const auto video = server.VideoCounters();
+        const auto audio = server.AudioCounters();
+        std::printf("\nfield unit that never reads the return audio, streaming for %d s:\n",
+                    seconds);
+        std::printf("  connection kept            %s\n", kept ? "yes" : "NO");
+        std::printf("  video   %u sent, %u pictures\n", streamer.video,
+                    video.pictures - video0.pictures);
+        std::printf("  audio   %u sent, %u played\n", streamer.audio,
+                    audio.packets - audio0.packets);
+        std::printf("  return  %llu packets sent, %llu dropped, %llu sent in part and finished "
+                    "later, of %llu chunks\n",
+                    (unsigned long long)sent.packetsSent, (unsigned long long)sent.packetsDropped,
+                    (unsigned long long)sent.packetsCut, (unsigned long long)sent.chunks);
+    }
+    figures.Stop("not reading", studio.Stop());
+}
+
 // Brings a fresh server into one state and stops it there.
 double StopIn(CStudio& studio, const Media& media, uint16_t port, const std::string& state) {
     studio.Start();
@@ -408,6 +525,11 @@ double StopIn(CStudio& studio, const Media& media, uint16_t port, const std::str
         for (int i = 0; i < 50; ++i)
             connect();
         served();
+    } else if (state == "not reading") {
+        if (connect() && served()) {
+            streamer = std::make_unique<CStreamer>(*clients.back(), media, 100);
+            std::this_thread::sleep_for(3000ms);
+        }
     } else if (state == "peer leaving") {
         if (connect() && served()) {
             SendVideo(*clients.back(), media.video[0]);
@@ -424,7 +546,7 @@ double StopIn(CStudio& studio, const Media& media, uint16_t port, const std::str
     return ms;
 }
 
-int Run(platform::CVideoWindow* window, int cycles, int rounds) {
+int Run(platform::CVideoWindow* window, int cycles, int rounds, int deafSeconds) {
     std::printf("stress: stream server on 127.0.0.1, video %dx%d H.264, AAC 44100 Hz stereo, "
                 "return audio from Studio_Mic\n",
                 kWidth, kHeight);
@@ -475,6 +597,12 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds) {
     figures.Stop("idle", studio.Stop());
     std::printf("\ncycles: %d of %d completed in %.0f s, %u packets unread\n", completed, cycles,
                 Ms(Clock::now() - phase) / 1000, unread);
+    const size_t fdsCycled = OpenDescriptors();
+    const double rssCycled = ResidentMiB();
+    std::printf("  over the cycles: descriptors %zu -> %zu (%+ld), resident %.1f -> %.1f MiB "
+                "(%+.2f MiB)\n",
+                fdsWarm, fdsCycled, long(fdsCycled) - long(fdsWarm), rssWarm, rssCycled,
+                rssCycled - rssWarm);
 
     // A well-behaved field unit streams while others connect behind it.
     studio.Start();
@@ -547,6 +675,9 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds) {
         figures.Stop("47 clients queued", ms);
     }
 
+    SilentPeers(studio, media, port, rounds, figures);
+    DeafPeer(studio, media, port, deafSeconds, figures);
+
     // Peers that abuse the connection.
     {
         const char* kinds[] = {"header then nothing", "16 MiB length then a trickle", "garbage",
@@ -565,8 +696,9 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds) {
     }
 
     // Stop and Start in every state.
-    const char* states[] = {"just started", "accepting",      "streaming",  "silent peer",
-                            "mid-header",   "16 MiB trickle", "50 clients", "peer leaving"};
+    const char* states[] = {"just started", "accepting",    "streaming",
+                            "silent peer",  "mid-header",   "16 MiB trickle",
+                            "50 clients",   "peer leaving", "not reading"};
     for (int r = 0; r < rounds; ++r)
         for (const char* state : states)
             figures.Stop(state, StopIn(studio, media, port, state));
@@ -593,14 +725,26 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    int cycles = 1000, rounds = 5;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--cycles") == 0)
+    int cycles = 1000, rounds = 5, deafSeconds = 60;
+    bool defaultArenas = false;
+    for (int i = 1; i < argc; ++i) {
+        bool valued = i + 1 < argc;
+        if (valued && std::strcmp(argv[i], "--cycles") == 0)
             cycles = std::max(0, std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--rounds") == 0)
+        else if (valued && std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (valued && std::strcmp(argv[i], "--deaf-seconds") == 0)
+            deafSeconds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--default-arenas") == 0)
+            defaultArenas = true;
     }
+    // As the application does, so that memory is measured as it behaves
+    // there; --default-arenas shows what the allocator does when left alone.
+    if (!defaultArenas)
+        platform::LimitAllocatorArenas(2);
+    std::printf("allocator: %s\n",
+                defaultArenas ? "default heaps" : "two heaps, as the application");
+    QApplication app(argc, argv);
     av_log_set_level(AV_LOG_QUIET);
     platform::CVideoSurface surface;
     surface.resize(362, 290);
@@ -608,7 +752,7 @@ int main(int argc, char** argv) {
 
     int result = 0;
     std::thread scenario([&] {
-        result = Run(&surface, cycles, rounds);
+        result = Run(&surface, cycles, rounds, deafSeconds);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
