@@ -69,7 +69,7 @@ private:
     void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
-    // After an Open or a Draw, with lock held.
+    // After every Draw, with lock held: the picture and refusals it left.
     void NoteVideo();
     void Teardown();
 
