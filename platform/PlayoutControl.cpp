@@ -26,6 +26,7 @@ void CPlayoutControl::Reset(const Settings& s) {
     smoothed = -1.0;
     integral = 0.0;
     correction = 0.0;
+    calm = 0.0;
 }
 
 uint32_t CPlayoutControl::Target() const {
@@ -47,6 +48,11 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
     if (settings.rate == 0 || periodFrames == 0)
         return 1.0;
     const double dt = double(periodFrames) / settings.rate;
+    calm += dt;
+    if (calm >= settings.calmSeconds && target > settings.targetFrames) {
+        calm = 0.0;
+        target = std::max(settings.targetFrames, target - settings.targetStepFrames / 4);
+    }
     if (smoothed < 0)
         smoothed = queued;
     else
@@ -64,6 +70,7 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
 
 void CPlayoutControl::Underrun() {
     target = std::min(settings.maxTargetFrames, target + settings.targetStepFrames);
+    calm = 0.0;
     // Whatever drove the queue dry, the smoothed level is stale now.
     smoothed = -1.0;
 }

@@ -20,6 +20,10 @@ public:
         uint32_t maxTargetFrames = 13230; // the target grows no further (300 ms)
         uint32_t skipAboveFrames = 11025; // above target + this, skip down to target (250 ms)
         double maxCorrection = 0.01;   // the ratio stays within 1 +- this
+        // A target grown by underruns comes back a step at a time after so
+        // long without one, so that one bad minute does not cost latency for
+        // the rest of the day.
+        double calmSeconds = 30.0;
     };
 
     CPlayoutControl() { Reset(Settings{}); }
@@ -63,6 +67,7 @@ private:
     double smoothed = -1.0; // < 0 until the first period
     double integral = 0.0;  // seconds x seconds
     double correction = 0.0;
+    double calm = 0.0; // seconds since the last underrun
 };
 
 } // namespace platform

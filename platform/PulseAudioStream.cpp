@@ -6,6 +6,12 @@
 #include <atomic>
 #include <mutex>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace platform::pulse {
 
 namespace {
@@ -41,6 +47,19 @@ void WaitLoop(pa_threaded_mainloop* loop, const pa_context* key) {
     Leave(key);
     pa_threaded_mainloop_wait(loop);
     Enter(key);
+}
+
+// The thread that feeds the device must not wait behind the rest of a busy
+// machine: it asks for the priority the sound server itself runs at. Without
+// the right to do so it stays as it was.
+void RaisePriorityOnce() {
+    thread_local bool raised = false;
+    if (raised)
+        return;
+    raised = true;
+#if defined(__linux__)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -11);
+#endif
 }
 
 // A callback of the main loop's thread, which holds the lock while it runs.
@@ -286,6 +305,7 @@ private:
     static void Writable(pa_stream* s, size_t bytes, void* self) {
         auto* me = static_cast<CStream*>(self);
         InLoop inLoop(s);
+        RaisePriorityOnce();
         const size_t frame = me->format.FrameBytes();
         while (bytes >= frame) {
             void* data = nullptr;
@@ -306,6 +326,7 @@ private:
     static void Readable(pa_stream* s, size_t, void* self) {
         auto* me = static_cast<CStream*>(self);
         InLoop inLoop(s);
+        RaisePriorityOnce();
         static const uint8_t zeros[4096] = {};
         for (;;) {
             const void* data = nullptr;

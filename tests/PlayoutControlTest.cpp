@@ -116,6 +116,10 @@ TEST(PlayoutControlTest, AStallRunsDryOnceAndItsBurstIsSkippedToTheTarget) {
     EXPECT_EQ(link.skips, 1);
     // Never more in hand than the target and the margin above it.
     EXPECT_LT(link.Ms(link.highest), link.Ms(link.control.TargetFrames()) + 250.0 + 1.0);
+    // Calm again, the latency comes back to where it was.
+    link.Run(180.0);
+    EXPECT_EQ(link.control.TargetFrames(), before);
+    EXPECT_EQ(link.underruns, 1);
 }
 
 TEST(PlayoutControlTest, LargePacketsRaiseTheTargetAndAreNeverSkipped) {
