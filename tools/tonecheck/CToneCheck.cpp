@@ -13,9 +13,15 @@ constexpr int kSteadyWindows = 8;
 constexpr double kLevelFollow = 0.1;
 constexpr double kNoiseFollow = 0.05;
 constexpr double kPitchFollow = 0.05;
-// A glide at least this far up is a timing mark, if it is short.
+// A glide at least this far up may be a timing mark: if it is as short and
+// as high as the marks are, and clear of any fault (a break in the phase
+// that a decoder smooths over can bend the pitch for a moment too).
 constexpr double kMarkThreshold = 0.4 * CToneCheck::kMarkShift;
-constexpr int kMarkMaxWindows = 30;
+constexpr int kMarkMinWindows = 2;
+constexpr int kMarkMaxWindows = 12;
+constexpr double kMarkLowest = 0.5 * CToneCheck::kMarkShift;
+constexpr double kMarkHighest = 2 * CToneCheck::kMarkShift;
+constexpr int kMarkClearWindows = 4;
 
 } // namespace
 
@@ -167,7 +173,8 @@ void CToneCheck::EndWindow() {
     Note(bad, gap, silence, double(first) / rate);
     if (bad || voices == 0) {
         markWindows = 0;
-        markWeight = markWeightedTime = 0;
+        markWeight = markWeightedTime = markPeak = 0;
+        cleanWindows = 0;
     } else {
         NoteMark(deviation / voices, windowStart + double(windowLength) / rate / 2);
     }
@@ -204,16 +211,18 @@ void CToneCheck::Note(bool bad, bool gap, double silence, double at) {
 }
 
 void CToneCheck::NoteMark(double deviation, double at) {
-    if (deviation > kMarkThreshold) {
+    if (deviation > kMarkThreshold && (markWindows > 0 || cleanWindows >= kMarkClearWindows)) {
         ++markWindows;
         markWeight += deviation;
         markWeightedTime += deviation * at;
+        markPeak = std::max(markPeak, deviation);
         return;
     }
-    // The mark has passed: its centre is where the glide weighs most. A
-    // long rise is a change of pitch, not a mark.
-    if (markWindows > 0 && markWindows <= kMarkMaxWindows && markWeight > 0)
+    // The glide has passed: its centre is where it weighs most.
+    if (markWindows >= kMarkMinWindows && markWindows <= kMarkMaxWindows &&
+        markPeak >= kMarkLowest && markPeak <= kMarkHighest)
         marks.push_back(markWeightedTime / markWeight);
     markWindows = 0;
-    markWeight = markWeightedTime = 0;
+    markWeight = markWeightedTime = markPeak = 0;
+    ++cleanWindows;
 }

@@ -106,8 +106,9 @@ private:
     int discontinuities = 0;
     std::vector<Event> events;
 
-    // The mark being heard now, if any.
+    // The mark being heard now, if any, and the good windows before it.
     int markWindows = 0;
-    double markWeight = 0, markWeightedTime = 0;
+    double markWeight = 0, markWeightedTime = 0, markPeak = 0;
+    int cleanWindows = 0;
     std::vector<double> marks;
 };
