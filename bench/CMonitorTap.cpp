@@ -5,8 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-#include <vector>
 
 namespace {
 
@@ -25,10 +25,15 @@ CMonitorTap::~CMonitorTap() {
 bool CMonitorTap::Start(const std::string& source, int sampleRate, int channelCount, const Sink& s,
                         std::chrono::milliseconds timeout) {
     Stop();
+    rate = sampleRate;
     channels = channelCount;
     sink = s;
     frames = 0;
-    firstNs = lastNs = 0;
+    {
+        std::lock_guard guard(lock);
+        pieces.clear();
+        firstNs = 0;
+    }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
@@ -80,18 +85,58 @@ void CMonitorTap::Read() {
         if (whole == 0)
             continue;
         const int64_t now = NowNs();
-        if (firstNs == 0)
-            firstNs = now;
-        lastNs = now;
         sink(buffer.data(), whole / 2);
         frames += whole / frameBytes;
+        {
+            std::lock_guard guard(lock);
+            if (pieces.empty())
+                firstNs = now;
+            pieces.push_back({frames, double(now - firstNs) / 1e9});
+        }
         std::copy(bytes + whole, bytes + held, bytes);
         held -= whole;
     }
 }
 
-double CMonitorTap::Seconds() const {
-    return double(lastNs - firstNs) / 1e9;
+double CMonitorTap::Seconds() {
+    std::lock_guard guard(lock);
+    return pieces.empty() ? 0 : pieces.back().arrival;
+}
+
+double CMonitorTap::Offset(size_t index) {
+    const double at = pieces[index].arrival;
+    double earliest = pieces[index].arrival - double(pieces[index].end) / rate;
+    for (size_t i = index; i-- > 0 && pieces[i].arrival > at - kSpan;)
+        earliest = std::min(earliest, pieces[i].arrival - double(pieces[i].end) / rate);
+    for (size_t i = index + 1; i < pieces.size() && pieces[i].arrival < at + kSpan; ++i)
+        earliest = std::min(earliest, pieces[i].arrival - double(pieces[i].end) / rate);
+    return earliest;
+}
+
+double CMonitorTap::TimeOf(uint64_t frame) {
+    std::lock_guard guard(lock);
+    if (pieces.empty())
+        return 0;
+    auto piece = std::lower_bound(pieces.begin(), pieces.end(), frame,
+                                  [](const Piece& p, uint64_t f) { return p.end < f; });
+    if (piece == pieces.end())
+        --piece;
+    return Offset(size_t(piece - pieces.begin())) + double(frame) / rate;
+}
+
+double CMonitorTap::SinkClockPpm() {
+    std::lock_guard guard(lock);
+    if (pieces.size() < 2 || pieces.back().arrival < 10)
+        return 0;
+    // Away from the start, where the first pieces may carry what was
+    // buffered before.
+    size_t from = 0;
+    while (pieces[from].arrival < 2)
+        ++from;
+    const size_t to = pieces.size() - 1;
+    const double real = pieces[to].arrival - pieces[from].arrival;
+    const double played = real - (Offset(to) - Offset(from));
+    return (played / real - 1) * 1e6;
 }
 
 void CMonitorTap::Stop() {

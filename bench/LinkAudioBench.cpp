@@ -33,11 +33,14 @@
 // tone 5 % up in pitch and back within 40 ms, centred on every multiple of S
 // seconds of media time; smooth, so the check hears no click, and found again
 // by the check to well under a millisecond. Mark k leaves the field unit
-// k * S / (1 + ppm / 1e6) real seconds after the stream began, and is heard at
-// its place in the recording, whose frame count runs on the sound server's
-// clock (a null sink plays by the system clock; the recorder's frames are
-// printed against real time, to show that none were lost). The latency of
-// mark k less that of the first mark checked is then
+// k * S / (1 + ppm / 1e6) real seconds after the stream began, and is heard
+// when the sink plays its place in the recording. The sink's frame count is
+// no clock: the null sinks here run some hundred ppm fast against the system
+// clock, which over an hour would look like a latency drift of a second. So
+// each frame is timed by the system's steady clock, from when the recorder's
+// pieces came (the earliest within two seconds, as deliveries are only ever
+// late); the sink's own clock is printed too. The latency of mark k less
+// that of the first mark checked is then
 //     (heard_k - heard_first) - (k - first) * S / (1 + ppm / 1e6),
 // the latency drift. A studio that holds its queue steady keeps it near zero;
 // one whose queue fills from a fast field unit shows it growing by ppm / 1e6
@@ -88,6 +91,18 @@ struct Settings {
 
 double Pick(const Settings& s, double fallback) {
     return s.seconds > 0 ? s.seconds : fallback;
+}
+
+// The machine's one-minute load average: the programs share it with whatever
+// else runs, and a starved player is heard.
+double Load() {
+    double load = -1;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1)
+            load = -1;
+        std::fclose(f);
+    }
+    return load;
 }
 
 // A sine at amplitude (full scale 1) on both channels of 16-bit PCM, as a
@@ -203,6 +218,14 @@ public:
         std::lock_guard guard(lock);
         return heard && checkFrames != UINT64_MAX && seen >= begin + checkFrames;
     }
+    // Where in the recording the marks heard so far are, in frames.
+    std::vector<uint64_t> MarkFrames() {
+        std::lock_guard guard(lock);
+        std::vector<uint64_t> at;
+        for (double mark : check.Marks())
+            at.push_back(begin + uint64_t(std::llround(mark * kRecordRate)));
+        return at;
+    }
     // Reads the check while the tap may still be feeding it.
     template <typename Reader> auto Read(Reader reader) {
         std::lock_guard guard(lock);
@@ -239,7 +262,7 @@ std::string Events(const CToneCheck& c) {
     return text;
 }
 
-void PrintChecked(const char* what, Listening& listening, const CMonitorTap& tap) {
+void PrintChecked(const char* what, Listening& listening, CMonitorTap& tap, double loadBefore) {
     listening.Read([&](const CToneCheck& c) {
         std::printf("  %s: %.1f s checked: %d gaps, %d discontinuities\n", what,
                     c.SecondsAnalysed(), c.Gaps(), c.Discontinuities());
@@ -247,10 +270,18 @@ void PrintChecked(const char* what, Listening& listening, const CMonitorTap& tap
             std::printf("    first (seconds into the check): %s\n", Events(c).c_str());
         return 0;
     });
-    const double seconds = tap.Seconds();
-    std::printf("    recorder: %llu frames in %.2f s of real time (%.4f of %d Hz)\n",
-                static_cast<unsigned long long>(tap.Frames()), seconds,
-                seconds > 0 ? double(tap.Frames()) / seconds / kRecordRate : 0.0, kRecordRate);
+    std::printf("    recorder: %llu frames in %.2f s, the sink's clock %+.0f ppm against the "
+                "system's; load average %.1f before, %.1f after\n",
+                static_cast<unsigned long long>(tap.Frames()), tap.Seconds(), tap.SinkClockPpm(),
+                loadBefore, Load());
+}
+
+// The marks heard, by the system's clock.
+Drift HeardDrift(Listening& listening, CMonitorTap& tap, double every, int ppm) {
+    std::vector<double> heard;
+    for (uint64_t frame : listening.MarkFrames())
+        heard.push_back(tap.TimeOf(frame));
+    return LatencyDrift(heard, every, ppm);
 }
 
 void PrintDrift(const Drift& d, int ppm) {
@@ -346,6 +377,7 @@ void WaitFor(const std::function<bool()>& done, CChildProcess& field, double sec
 }
 
 // The field unit's tone played by lumenfeed on Studio_Out.
+// Long runs print their figures once a minute as they go.
 void Programme(const Settings& s, const char* name, int rate, int ppm, double seconds,
                double markEvery, bool soak = false) {
     std::printf("\n%s: fieldunit test pattern, tone at %d Hz", name, rate);
@@ -353,6 +385,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         std::printf(", field unit clock %+d ppm", ppm);
     std::printf(", %.0f s checked after %.0f s\n", seconds, kSkipSeconds);
     std::fflush(stdout);
+    const double load = Load();
     CTempDir dir;
     CStudioProgram studio;
     uint16_t port = 0;
@@ -386,16 +419,18 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
                         c.Discontinuities(), c.Discontinuities() - lastClicks);
             lastGaps = c.Gaps();
             lastClicks = c.Discontinuities();
-            Drift d = LatencyDrift(c.Marks(), markEvery, ppm);
-            if (d.marks >= 2)
-                std::printf(", latency drift %+.1f ms", d.latest * 1000);
-            std::printf("\n");
-            std::fflush(stdout);
             return 0;
         });
+        if (markEvery > 0) {
+            Drift d = HeardDrift(listening, tap, markEvery, ppm);
+            if (d.marks >= 2)
+                std::printf(", latency drift %+.1f ms", d.latest * 1000);
+        }
+        std::printf(", load %.1f\n", Load());
+        std::fflush(stdout);
     };
     WaitFor([&] { return listening.Done(); }, field, kSkipSeconds + seconds + 60,
-            soak ? std::function<void(int)>(minutely) : nullptr);
+            soak || seconds >= 300 ? std::function<void(int)>(minutely) : nullptr);
     field.Stop(2s);
     tap.Stop();
     studio.Stop();
@@ -405,17 +440,14 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
                     Tail(field.Output(), 5).c_str(), Tail(studio.Output(), 5).c_str());
         return;
     }
-    PrintChecked("Studio_Out", listening, tap);
+    PrintChecked("Studio_Out", listening, tap, load);
     if (ppm != 0)
         listening.Read([&](const CToneCheck& c) {
             std::printf("    drops (discontinuities) %d, gaps %d\n", c.Discontinuities(), c.Gaps());
             return 0;
         });
     if (markEvery > 0)
-        PrintDrift(listening.Read([&](const CToneCheck& c) {
-            return LatencyDrift(c.Marks(), markEvery, ppm);
-        }),
-                   ppm);
+        PrintDrift(HeardDrift(listening, tap, markEvery, ppm), ppm);
 }
 
 // The check on its own: a clean tone played into Studio_Out by paplay.
@@ -423,6 +455,7 @@ void Control(const Settings& s, double seconds) {
     std::printf("\ncontrol: a %.0f Hz tone played with paplay into Studio_Out, %.0f s checked\n",
                 kProgrammeHz, seconds);
     std::fflush(stdout);
+    const double load = Load();
     CTempDir dir;
     const std::string wav = dir.File("tone.wav");
     if (!dir.Ok() || !WriteTone(wav, true, kRecordRate, kProgrammeHz, 0.25, seconds + 8)) {
@@ -448,7 +481,7 @@ void Control(const Settings& s, double seconds) {
         std::printf("  no tone was heard on Studio_Out:%s\n", Tail(player.Output(), 5).c_str());
         return;
     }
-    PrintChecked("Studio_Out", listening, tap);
+    PrintChecked("Studio_Out", listening, tap, load);
 }
 
 // The studio's microphone sent back: a tone fed into Studio_Mic_Feed while
@@ -458,6 +491,7 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
                 "by fieldunit for %.0f s\n",
                 name, kReturnHz, pacat ? "pacat --latency-msec=20" : "paplay", seconds);
     std::fflush(stdout);
+    const double load = Load();
     CTempDir dir;
     const std::string tone = dir.File(pacat ? "mic.raw" : "mic.wav");
     if (!dir.Ok() || !WriteTone(tone, !pacat, kRecordRate, kReturnHz, 0.3, seconds + 40)) {
@@ -532,9 +566,9 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     if (code != 0)
         std::printf("  fieldunit ended with %d:%s\n", code, Tail(output, 4).c_str());
     if (microphone.Heard())
-        PrintChecked("Studio_Mic, as fed", microphone, micTap);
+        PrintChecked("Studio_Mic, as fed", microphone, micTap, load);
     if (listening.Heard())
-        PrintChecked("Studio_Out meanwhile", listening, tap);
+        PrintChecked("Studio_Out meanwhile", listening, tap, load);
 }
 
 bool Parse(int argc, char** argv, Settings& s) {
