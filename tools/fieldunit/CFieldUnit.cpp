@@ -154,7 +154,7 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
             pacer.Restart();
     }
 
-    if (goSilent && code == exitcode::kSuccess) {
+    if (goSilent) {
         // Gone quiet but still there: the connection stays open and the
         // return audio is still read, until the rest of the duration has
         // passed on our clock, or a stop.
