@@ -562,8 +562,8 @@ TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
 // ---- The program: link faults ------------------------------------------------
 
 TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
-    // 2 % fast: never sooner than its own clock allows, and well ahead of
-    // real time by the end.
+    // 2 % fast: 8 s of media in 7.84 s. Timed by the earliest arrivals in the
+    // first and the last second, as a busy machine only ever delays them.
     FieldListener studio;
     FieldProcess unit;
     ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "8",
@@ -574,19 +574,26 @@ TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
     EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
     auto packets = studio.Packets();
     ASSERT_FALSE(packets.empty());
-    const auto start = packets.front().arrival;
+    std::vector<std::pair<double, double>> timed; // media time, arrival
     int video = 0, audio = 0;
-    bool ahead = false;
     for (auto& p : packets) {
         // The encoder's first two frames both start at 0: one is its priming.
         double media = p.header.Type() == kPacketVideo ? video++ / 10.0
                                                        : std::max(audio++ - 1, 0) * 1024 / 44100.0;
-        double real = std::chrono::duration<double>(p.arrival - start).count();
-        EXPECT_GE(real, media / 1.02 - 0.02) << "sent before its time, at " << media << " s";
-        if (media >= 7 && real < media - 0.07)
-            ahead = true;
+        timed.emplace_back(media,
+                           std::chrono::duration<double>(p.arrival - packets[0].arrival).count());
     }
-    EXPECT_TRUE(ahead) << "not ahead of real time after 7 s";
+    // The earliest a packet came against its media time at pace, in the
+    // first second or in the last.
+    auto earliest = [&](double pace, bool last) {
+        double e = 1e9;
+        for (auto& [media, real] : timed)
+            if (last ? media >= 7 : media < 1)
+                e = std::min(e, real - media / pace);
+        return e;
+    };
+    EXPECT_GT(earliest(1.02, true), earliest(1.02, false) - 0.02) << "faster than its clock";
+    EXPECT_LT(earliest(1.0, true), earliest(1.0, false) - 0.07) << "not ahead of real time";
 }
 
 TEST(FieldUnitFaults, GoesSilentButStaysConnectedAndChecksTheReturnTone) {
