@@ -45,7 +45,8 @@
 // the latency drift. A studio that holds its queue steady keeps it near zero;
 // one whose queue fills from a fast field unit shows it growing by ppm / 1e6
 // seconds a second. What the studio dropped or added to hold its queue is the
-// clock's surplus over the span less the drift.
+// surplus of the field unit's clock over the sink's, over the span, less the
+// drift.
 #include "CChildProcess.h"
 #include "CMonitorTap.h"
 #include "CStudioProgram.h"
@@ -284,20 +285,21 @@ Drift HeardDrift(Listening& listening, CMonitorTap& tap, double every, int ppm) 
     return LatencyDrift(heard, every, ppm);
 }
 
-void PrintDrift(const Drift& d, int ppm) {
+// What the studio had to drop or add is set by the field unit's clock
+// against the sink's, which plays the audio out.
+void PrintDrift(const Drift& d, int ppm, double sinkPpm) {
     if (d.marks < 2) {
         std::printf("    latency drift: %d timing marks heard, too few to tell\n", d.marks);
         return;
     }
-    const double surplus = d.span * ppm / 1e6;
+    const double surplus = d.span * (ppm - sinkPpm) / 1e6;
     std::printf(
         "    latency drift over %.0f s (%d marks): %+.1f ms (lowest %+.1f, highest %+.1f)\n",
         d.span, d.marks, d.latest * 1000, d.lowest * 1000, d.highest * 1000);
-    if (ppm != 0)
-        std::printf("    clock surplus %+.1f ms: the studio %s about %.1f ms of audio to hold "
-                    "its queue\n",
-                    surplus * 1000, surplus - d.latest >= 0 ? "dropped" : "added",
-                    std::fabs(surplus - d.latest) * 1000);
+    std::printf("    the field unit's clock against the sink's: %+.0f ppm, %+.1f ms over the span; "
+                "the studio %s about %.1f ms of audio to hold its queue\n",
+                ppm - sinkPpm, surplus * 1000, surplus - d.latest >= 0 ? "dropped" : "added",
+                std::fabs(surplus - d.latest) * 1000);
 }
 
 std::string Tail(const std::string& text, size_t lines) {
@@ -447,7 +449,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
             return 0;
         });
     if (markEvery > 0)
-        PrintDrift(HeardDrift(listening, tap, markEvery, ppm), ppm);
+        PrintDrift(HeardDrift(listening, tap, markEvery, ppm), ppm, tap.SinkClockPpm());
 }
 
 // The check on its own: a clean tone played into Studio_Out by paplay.
