@@ -263,7 +263,10 @@ private:
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = capture ? static_cast<uint32_t>(-1) : bufferFrames * frame;
-        attr.prebuf = static_cast<uint32_t>(-1);
+        // After the server ran dry (our thread held up on a busy machine), it
+        // waits for no more than a period before it plays again, not for the
+        // whole buffer.
+        attr.prebuf = capture ? static_cast<uint32_t>(-1) : periodFrames * frame;
         attr.minreq = capture ? static_cast<uint32_t>(-1) : periodFrames * frame;
         attr.fragsize = capture ? periodFrames * frame : static_cast<uint32_t>(-1);
         // A named device that goes away ends the stream instead of moving it

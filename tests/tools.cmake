@@ -7,6 +7,3 @@ if(TARGET FieldUnitTest)
   target_compile_definitions(FieldUnitTest PRIVATE FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>")
   add_dependencies(FieldUnitTest fieldunit)
 endif()
-
-# The link audio benchmark runs fieldunit against the real program.
-include(${PROJECT_SOURCE_DIR}/bench/link.cmake)
