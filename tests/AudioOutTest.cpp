@@ -222,7 +222,9 @@ TEST_F(AudioOutTest, VolumeIsAGainOnEachChannel) {
     Tone right = MeasureTone(heard, 2, 1, 48000, run.first + 2400, run.end - 2400);
     EXPECT_NEAR(right.rms, 0.5 / std::sqrt(2.0), 0.05);
     EXPECT_NEAR(left.rms / right.rms, 0.25, 0.03);
-    EXPECT_NEAR(left.frequency, 1000.0, 5.0);
+    // Loose: a busy machine may cost the sink a few milliseconds of the run,
+    // which moves a pitch counted over it.
+    EXPECT_NEAR(left.frequency, 1000.0, 12.0);
 }
 
 TEST_F(AudioOutTest, CountsRunningDryWhilePlayingButNotIdling) {
