@@ -51,7 +51,6 @@
 #include "CMonitorTap.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
-#include "capture/CDevice.h"
 #include "support/TestClient.h"
 #include "tools/tonecheck/CToneCheck.h"
 
@@ -315,20 +314,6 @@ std::string Tail(const std::string& text, size_t lines) {
     return text.substr(at);
 }
 
-// The studio's capture list is "(none)" and then the capture devices in the
-// audio layer's order; the stored choice is a position in it.
-int AudioSourcePosition(const std::u16string& name) {
-    CDevice devices;
-    int position = 0, found = -1;
-    devices.ListDevices(
-        [&](const std::u16string& device) {
-            ++position;
-            if (device == name && found < 0)
-                found = position;
-        },
-        1);
-    return found;
-}
 
 // lumenfeed started as an operator starts it: its stored choices, the
 // loopback address, a port of the run's own, Start pressed.
@@ -500,7 +485,7 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
         std::printf("  cannot write the tone\n");
         return;
     }
-    int mic = AudioSourcePosition(u"Studio_Mic");
+    int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
     if (mic <= 0) {
         std::printf("  Studio_Mic is not listed as a capture device; choosing the first\n");
         mic = 1;

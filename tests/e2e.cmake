@@ -6,7 +6,7 @@ add_library(lumen_e2e_support STATIC
   e2e/CChildProcess.cpp
   e2e/CTempDir.cpp)
 target_include_directories(lumen_e2e_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
-target_link_libraries(lumen_e2e_support PUBLIC Qt6::Gui)
+target_link_libraries(lumen_e2e_support PUBLIC lumen_capture Qt6::Gui)
 
 # The whole link run as its users run it: the lumenfeed program in a window,
 # fieldunit or a test client streaming to it, pictures read from the screen.

@@ -1,11 +1,26 @@
 #include "CStudioProgram.h"
 
+#include "capture/CDevice.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+int CStudioProgram::AudioSourcePosition(const std::u16string& name) {
+    CDevice devices;
+    int position = 0, found = -1;
+    devices.ListDevices(
+        [&](const std::u16string& device) {
+            ++position;
+            if (device == name && found < 0)
+                found = position;
+        },
+        1);
+    return found;
+}
 
 CStudioProgram::~CStudioProgram() {
     Stop();

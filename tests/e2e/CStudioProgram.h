@@ -29,6 +29,11 @@ public:
         int audioSource = 0;
     };
 
+    // The capture list of the Studio box is "(none)" and then the capture
+    // devices in the audio layer's order; the stored choice is a position in
+    // it. -1 when no device has the name.
+    static int AudioSourcePosition(const std::u16string& name);
+
     CStudioProgram() = default;
     virtual ~CStudioProgram();
     CStudioProgram(const CStudioProgram&) = delete;

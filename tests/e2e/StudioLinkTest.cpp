@@ -7,7 +7,6 @@
 #include "CTempDir.h"
 #include "MediaFiles.h"
 #include "PictureChecks.h"
-#include "capture/CDevice.h"
 #include "support/AacMaker.h"
 #include "support/H264Maker.h"
 #include "support/MonitorRecorder.h"
@@ -31,20 +30,6 @@ namespace {
 
 constexpr int kRecordRate = 48000;
 
-// The capture list of the Studio box is "(none)" and then the capture
-// devices in the audio layer's order; the stored choice is a position in it.
-int AudioSourcePosition(const std::u16string& name) {
-    CDevice devices;
-    int position = 0, found = -1;
-    devices.ListDevices(
-        [&](const std::u16string& device) {
-            ++position;
-            if (device == name && found < 0)
-                found = position;
-        },
-        1);
-    return found;
-}
 
 std::string SaveArtefact(const QImage& window, const std::string& name) {
     std::error_code ignored;
@@ -187,7 +172,7 @@ protected:
 // Studio_Out, and a tone played into the studio's microphone coming back to
 // the field unit.
 TEST_F(StudioLink, TestPatternBothWays) {
-    const int mic = AudioSourcePosition(u"Studio_Mic");
+    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
     ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
     ASSERT_NO_FATAL_FAILURE(StartStudio(mic));
 
@@ -263,7 +248,7 @@ TEST_F(StudioLink, FileInput) {
     std::string problem;
     ASSERT_TRUE(dir.Ok());
     ASSERT_TRUE(mediafiles::MakeColourClip(clip, 230, 120, 30, 750.0, 4.0, problem)) << problem;
-    const int mic = AudioSourcePosition(u"Studio_Mic");
+    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
     ASSERT_NO_FATAL_FAILURE(StartStudio(mic > 0 ? mic : 0));
 
     MonitorRecorder output;
