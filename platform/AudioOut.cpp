@@ -88,7 +88,7 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
 
     CPlayoutControl::Settings settings;
     settings.rate = rate;
-    settings.targetFrames = rate * 80 / 1000;
+    settings.targetFrames = rate * 60 / 1000;
     settings.targetStepFrames = rate * 40 / 1000;
     settings.maxTargetFrames = rate * 300 / 1000;
     settings.skipAboveFrames = rate * 250 / 1000;

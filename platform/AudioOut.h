@@ -93,9 +93,10 @@ public:
     // Headers the ring holds at most.
     static constexpr uint32_t kRingSize = 64;
     // How much the device is asked for at a time, and how much it holds
-    // ahead of the speaker: enough to ride out a busy machine's scheduling.
+    // ahead of the speaker: enough to ride out a busy machine's scheduling
+    // (the sound server grants a little less than asked, about 80 ms here).
     static constexpr uint32_t kPeriodFrames = 512;
-    static constexpr uint32_t kDeviceFrames = 2048;
+    static constexpr uint32_t kDeviceFrames = 4096;
     // Fades that hide a gap filled or a burst skipped.
     static constexpr uint32_t kFadeMs = 5;
 

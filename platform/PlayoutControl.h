@@ -15,7 +15,7 @@ class CPlayoutControl {
 public:
     struct Settings {
         uint32_t rate = 44100;            // frames per second of the queue
-        uint32_t targetFrames = 3528;     // the queue held after a start (80 ms)
+        uint32_t targetFrames = 2646;     // the queue held after a start (60 ms)
         uint32_t targetStepFrames = 1764; // added to the target after each underrun (40 ms)
         uint32_t maxTargetFrames = 13230; // the target grows no further (300 ms)
         uint32_t skipAboveFrames = 11025; // above target + this, skip down to target (250 ms)
