@@ -516,8 +516,7 @@ void DeafPeer(CStudio& studio, const Media& media, uint16_t port, int seconds, F
             kept = session.connected == 1 && server.ConnectionsServed() == served;
         }
         if (kept)
-            if (CNetwork* sender = session.sender)
-                sent = sender->GetCounters();
+            sent = server.ReturnCounters();
         streamer.Stop();
         streamer.Join();
         kept = kept && !streamer.failed;
@@ -699,10 +698,8 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds, int deafSeconds)
             },
             15s);
         std::this_thread::sleep_for(300ms);
-        CNetwork::Counters sent{};
+        CNetwork::Counters sent = server.ReturnCounters();
         uint64_t ringDropped = 0;
-        if (CNetwork* sender = studio.Session().sender)
-            sent = sender->GetCounters();
         if (CNetwork* sender = studio.Session().sender)
             ringDropped = sender->CaptureBytesDropped();
         WaitUntil([&] { return returns.Packets() >= sent.packetsSent; }, 5s);

@@ -69,6 +69,12 @@ void CGateway::CloseVideo() {
     }
 }
 
+CNetwork::Counters CGateway::ReturnCounters() {
+    std::lock_guard guard(senderLock);
+    CNetwork* sender = session->sender;
+    return sender ? sender->GetCounters() : CNetwork::Counters{};
+}
+
 uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
 
 void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
@@ -116,7 +122,11 @@ void CGateway::Prepare(SOCKET c) {
 void CGateway::Serve() {
     session->connected = 1;
     session->socket = connection.load();
-    session->sender = new (std::nothrow) CNetwork(session);
+    CNetwork* sender = new (std::nothrow) CNetwork(session);
+    {
+        std::lock_guard guard(senderLock);
+        session->sender = sender;
+    }
     {
         std::lock_guard guard(lock);
         videoOpen = 0;
@@ -200,9 +210,9 @@ void CGateway::NoteVideo() {
 
 void CGateway::Teardown() {
     connectionPicture = false;
-    if (CNetwork* sender = session->sender) {
-        delete sender;
-        session->sender = nullptr;
+    {
+        std::lock_guard guard(senderLock);
+        delete session->sender.exchange(nullptr);
     }
     {
         std::lock_guard guard(connectionLock);

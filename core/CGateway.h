@@ -8,6 +8,7 @@
 #include "CThread.h"
 #include "PacketHeader.h"
 #include "SessionContext.h"
+#include "capture/CNetwork.h"
 #include "codec/CAudioRenderer.h"
 #include "codec/CVideoRenderer.h"
 #include "platform/SocketCompat.h"
@@ -57,6 +58,8 @@ public:
     CAudioRenderer::Counters AudioCounters() const { return audio.GetCounters(); }
     uint32_t ConnectionsServed() const { return connectionsServed; }
     uint32_t PacketsRead() const { return packetsRead; }
+    // The current connection's return audio; zeros between connections.
+    CNetwork::Counters ReturnCounters();
 
     // True once the current connection has put a picture on the screen; false
     // between connections. Any thread.
@@ -95,6 +98,8 @@ private:
     uint32_t picturesAtStart = 0;
     std::atomic<bool> connectionPicture{false};
 
+    // Keeps the sender alive while another thread reads its counters.
+    std::mutex senderLock;
     // Orders closing the connection (worker) against waking it (GUI thread).
     std::mutex connectionLock;
     bool closing = false;

@@ -365,10 +365,7 @@ TEST_F(NetworkTest, APeerThatNeverReadsKeepsItsConnectionWhileReturnPacketsAreDr
             std::this_thread::sleep_for(20ms);
         }
     });
-    auto dropped = [&] {
-        CNetwork* sender = session.sender;
-        return sender ? sender->GetCounters().packetsDropped : 0;
-    };
+    auto dropped = [&] { return server->ReturnCounters().packetsDropped; };
     ASSERT_TRUE(WaitUntil([&] { return dropped() > 0; }, 60s)) << "the return path fills up";
     // Twenty more dropped: over two seconds of return audio the peer never took.
     uint64_t first = dropped();
