@@ -4,7 +4,7 @@
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
-#include "platform/SdlAudio.h"
+#include "platform/AudioStream.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QTimer>
 
-#include <SDL.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -41,45 +40,34 @@ using testing_support::RecordingLine;
 
 namespace {
 
-// A sine tone played on an output device chosen by name.
-class TonePlayer {
+// A sine tone played on an output device chosen by name, through the sound
+// system's own streams: a feed that a busy machine cannot interrupt.
+class TonePlayer : private platform::CPlaybackSource {
 public:
     bool Open(const char* device, double hz, double level) {
         frequency = hz;
         amplitude = level;
-        SDL_AudioSpec want{}, have{};
-        want.freq = 44100;
-        want.format = AUDIO_S16LSB;
-        want.channels = 2;
-        want.samples = 1024; // smaller output buffers make the monitor fall behind
-        want.callback = &TonePlayer::Fill;
-        want.userdata = this;
-        id = SDL_OpenAudioDevice(device, 0, &want, &have, 0);
-        if (id)
-            SDL_PauseAudioDevice(id, 0);
-        return id != 0;
-    }
-    ~TonePlayer() {
-        if (id)
-            SDL_CloseAudioDevice(id);
+        stream = platform::CAudioSystem::OpenPlayback(device, platform::PcmFormat{44100, 2}, 1024,
+                                                      4096, this);
+        if (stream)
+            stream->Start();
+        return stream != nullptr;
     }
 
 private:
-    static void SDLCALL Fill(void* self, Uint8* stream, int length) {
-        auto* p = static_cast<TonePlayer*>(self);
-        auto* out = reinterpret_cast<int16_t*>(stream);
-        for (int i = 0; i < length / 4; ++i) {
-            auto v = static_cast<int16_t>(32767 * p->amplitude * std::sin(p->phase));
+    void Pull(uint8_t* data, uint32_t bytes) override {
+        auto* out = reinterpret_cast<int16_t*>(data);
+        for (uint32_t i = 0; i < bytes / 4; ++i) {
+            auto v = static_cast<int16_t>(32767 * amplitude * std::sin(phase));
             out[2 * i] = out[2 * i + 1] = v;
-            p->phase += 2 * std::numbers::pi * p->frequency / 44100;
-            if (p->phase > 2 * std::numbers::pi)
-                p->phase -= 2 * std::numbers::pi;
+            phase += 2 * std::numbers::pi * frequency / 44100;
+            if (phase > 2 * std::numbers::pi)
+                phase -= 2 * std::numbers::pi;
         }
     }
 
-    platform::CSdlAudio sdl;
-    SDL_AudioDeviceID id = 0;
     double frequency = 0, amplitude = 0, phase = 0;
+    std::unique_ptr<platform::CAudioStream> stream; // closed first
 };
 
 struct ReturnPacket {
