@@ -1,3 +1,4 @@
+#include "CCommandLine.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
 #include "TMainForm.h"
@@ -6,9 +7,24 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
+    CCommandLine commandLine;
+    if (!commandLine.Parse(argc, argv)) {
+        std::fprintf(stderr, "lumenfeed: %s\nTry 'lumenfeed --help' for more information.\n",
+                     commandLine.Error().c_str());
+        return CCommandLine::kExitUsage;
+    }
+    if (commandLine.Options().help) {
+        std::fputs(CCommandLine::Help().c_str(), stdout);
+        return CCommandLine::kExitOk;
+    }
+    if (commandLine.Options().version) {
+        std::puts(CCommandLine::Version().c_str());
+        return CCommandLine::kExitOk;
+    }
     // Two heaps serve all threads: the threads of each connection then reuse
     // what the previous connection freed, and resident memory stays flat.
     platform::LimitAllocatorArenas(2);

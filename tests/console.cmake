@@ -14,3 +14,4 @@ function(lumen_qt_test name)
 endfunction()
 
 lumen_qt_test(TMainFormTest TMainFormTest.cpp)
+lumen_test(CCommandLineTest SOURCES CCommandLineTest.cpp LIBS lumen_console)

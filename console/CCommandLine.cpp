@@ -1,0 +1,97 @@
+#include "CCommandLine.h"
+
+#include <cstring>
+#include <functional>
+
+#ifndef LUMEN_VERSION
+#define LUMEN_VERSION "0"
+#endif
+
+namespace {
+
+struct Option {
+    const char* name;
+    const char* value; // name of the value it takes, or null
+    const char* help;
+    std::function<bool(LaunchOptions&, const std::string& value, std::string& error)> apply;
+};
+
+const std::vector<Option>& Table() {
+    static const std::vector<Option> table = {
+        {"--help", nullptr, "show this help and exit",
+         [](LaunchOptions& o, const std::string&, std::string&) { return o.help = true; }},
+        {"--version", nullptr, "show the version and exit",
+         [](LaunchOptions& o, const std::string&, std::string&) { return o.version = true; }},
+    };
+    return table;
+}
+
+} // namespace
+
+bool CCommandLine::Parse(int argc, char** argv) {
+    options = {};
+    error.clear();
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        // Single-dash arguments are the window toolkit's own (-platform,
+        // -style ...), which it takes up itself.
+        if (arg.rfind("--", 0) != 0 && arg.size() > 1 && arg[0] == '-') {
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                ++i;
+            continue;
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        const Option* found = nullptr;
+        for (const Option& option : Table())
+            if (arg == option.name)
+                found = &option;
+        if (!found) {
+            error = "unknown option '" + arg + "'";
+            return false;
+        }
+        if (found->value && !inlineValue) {
+            if (i + 1 >= argc) {
+                error = "option '" + arg + "' needs a value (" + found->value + ")";
+                return false;
+            }
+            value = argv[++i];
+        } else if (!found->value && inlineValue) {
+            error = "option '" + arg + "' takes no value";
+            return false;
+        }
+        std::string why;
+        if (!found->apply(options, value, why)) {
+            error = "bad value '" + value + "' for option '" + arg + "'" +
+                    (why.empty() ? std::string() : ": " + why);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CCommandLine::Help() {
+    std::string text = "Usage: lumenfeed [OPTION]...\n"
+                       "The studio end of a live link: receives a field unit's pictures and\n"
+                       "sound, and sends the studio's sound back.\n\nOptions:\n";
+    for (const Option& option : Table()) {
+        std::string left = std::string("  ") + option.name;
+        if (option.value)
+            left += std::string(" ") + option.value;
+        if (left.size() < 26)
+            left.resize(26, ' ');
+        else
+            left += "  ";
+        text += left + option.help + "\n";
+    }
+    text += "\nThe window toolkit's own options (-platform, -style ...) are passed on.\n";
+    text += "\nExit status: 0 when the program ends normally, 2 on a bad command line.\n";
+    return text;
+}
+
+std::string CCommandLine::Version() { return "lumenfeed " LUMEN_VERSION; }

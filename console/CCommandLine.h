@@ -1,0 +1,33 @@
+// The program's command line: the options it takes, their help text, and the
+// launch choices they make. Read before any window exists, so that --help and
+// --version work without a display.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct LaunchOptions {
+    bool help = false;
+    bool version = false;
+};
+
+class CCommandLine {
+public:
+    // Exit codes of a launch that ends at the command line.
+    static constexpr int kExitOk = 0;
+    static constexpr int kExitUsage = 2;
+
+    // Reads argv[1..]; false with a message in Error() on an unknown option,
+    // a missing or a bad value.
+    bool Parse(int argc, char** argv);
+    const LaunchOptions& Options() const { return options; }
+    const std::string& Error() const { return error; }
+
+    // The usage text that --help prints.
+    static std::string Help();
+    static std::string Version();
+
+private:
+    LaunchOptions options;
+    std::string error;
+};
