@@ -5,6 +5,7 @@
 #include "platform/SocketOptions.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -134,6 +135,8 @@ void CGateway::Serve() {
         picturesAtStart = video.GetCounters().pictures;
     }
     audioOpen = 0;
+    if (tap)
+        tap->ConnectionStarted(platform::PeerAddress(connection));
     while (!StopRequested(0)) {
         // An orderly close or a bad header sets no socket error: nothing is shown.
         WSASetLastError(0);
@@ -146,6 +149,9 @@ void CGateway::Serve() {
             break;
         }
         ++packetsRead;
+        if (tap)
+            tap->PacketArrived(reader.Header(), reader.Payload(), reader.PayloadLength(),
+                               std::chrono::steady_clock::now());
         Dispatch();
     }
 }
@@ -209,6 +215,8 @@ void CGateway::NoteVideo() {
 }
 
 void CGateway::Teardown() {
+    if (tap)
+        tap->ConnectionEnded();
     connectionPicture = false;
     {
         std::lock_guard guard(senderLock);

@@ -5,6 +5,7 @@
 
 #include "CMonitor.h"
 #include "CPacketReader.h"
+#include "CPacketTap.h"
 #include "CThread.h"
 #include "PacketHeader.h"
 #include "SessionContext.h"
@@ -34,6 +35,9 @@ public:
     // Closes the video channel so that the next video packet reopens it with
     // the window and rectangle now in the session.
     void CloseVideo();
+    // Hands every connection and packet to tap as well; null for none. Set
+    // before Start; the tap must outlive the server.
+    void SetTap(CPacketTap* tap) { this->tap = tap; }
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
@@ -77,6 +81,7 @@ private:
     void Teardown();
 
     SessionContext* session;
+    CPacketTap* tap = nullptr;
     std::atomic<SOCKET> listener{INVALID_SOCKET};
     std::atomic<SOCKET> connection{INVALID_SOCKET};
     sockaddr_in address{};

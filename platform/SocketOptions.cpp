@@ -4,6 +4,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 #else
+#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -115,6 +116,18 @@ long SendWithoutWaiting(SOCKET s, const void* data, size_t length) {
         return -1;
     }
 #endif
+}
+
+std::string PeerAddress(SOCKET s) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET)
+        return {};
+    char text[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text))
+        return {};
+    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -31,5 +32,8 @@ long ImmediateSendRoom(SOCKET s);
 // Sends what the socket takes without waiting: the bytes taken (0 when it
 // takes none now), or -1 on a socket error, whose code is then the last one.
 long SendWithoutWaiting(SOCKET s, const void* data, size_t length);
+
+// The connected peer as "a.b.c.d:port"; empty when the system cannot tell.
+std::string PeerAddress(SOCKET s);
 
 } // namespace platform
