@@ -3,6 +3,7 @@
 #include "CErrorHandler.h"
 #include "capture/CNetwork.h"
 #include "platform/SocketOptions.h"
+#include "platform/ThreadPriority.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,7 +23,8 @@ std::string Size(int32_t width, int32_t height) {
 } // namespace
 
 CGateway::CGateway(SessionContext* s)
-    : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }) {
+    : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }),
+      videoWorker([this](const CVideoWorker::Packet& p) { DrawVideo(p); }) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
     address.sin_addr.s_addr = inet_addr(session->address);
@@ -90,6 +92,9 @@ void CGateway::ReportText(const std::u16string& text) {
 }
 
 uint32_t CGateway::Execute() {
+    // This thread decodes and plays the sound: it must not wait behind
+    // pictures or anything else the machine is busy with.
+    platform::RaiseThreadPriority(platform::ThreadRole::kReceive);
     for (;;) {
         if (StopRequested(1000)) return 0;
         SOCKET c = accept(listener, nullptr, nullptr);
@@ -135,6 +140,8 @@ void CGateway::Serve() {
         picturesAtStart = video.GetCounters().pictures;
     }
     audioOpen = 0;
+    soundDelayMicros = 0;
+    videoThread = videoWorker.Start();
     if (tap)
         tap->ConnectionStarted(platform::PeerAddress(connection));
     while (!StopRequested(0)) {
@@ -176,20 +183,53 @@ void CGateway::Dispatch() {
         audio.Play(payload, payloadLength);
         break;
     case kPacketVideo: {
-        std::lock_guard guard(lock);
-        if (!videoOpen) {
-            session->videoWidth = header.Value1();
-            session->videoHeight = header.Value2();
-            video.Open(session);
-            videoOpen = 1;
+        CVideoWorker::Packet packet{header, {}, PictureDue(CVideoWorker::Clock::now())};
+        if (videoThread) {
+            videoWorker.Push(header, payload, payloadLength, packet.due);
+        } else {
+            // No thread of its own could be had: drawn here, as it comes.
+            packet.payload.assign(payload, payload + payloadLength);
+            DrawVideo(packet);
         }
-        video.Draw(payload, payloadLength, header.KeyFrame() ? 1 : 0);
-        NoteVideo();
         break;
     }
     default:
         break; // read whole and dropped
     }
+}
+
+void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
+    auto start = CVideoWorker::Clock::now();
+    {
+        std::lock_guard guard(lock);
+        if (!videoOpen) {
+            session->videoWidth = packet.header.Value1();
+            session->videoHeight = packet.header.Value2();
+            video.Open(session);
+            videoOpen = 1;
+        }
+        video.Draw(packet.payload.data(), uint32_t(packet.payload.size()),
+                   packet.header.KeyFrame() ? 1 : 0);
+        NoteVideo();
+    }
+    double took = std::chrono::duration<double, std::micro>(CVideoWorker::Clock::now() - start)
+                      .count();
+    pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
+}
+
+CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_point arrival) {
+    if (!session->lipSync) {
+        holdBackMicros = 0;
+        return arrival;
+    }
+    // The sound that arrived with this picture is heard after the audio now
+    // queued has played. Smoothed over about a second of pictures, so that
+    // the queue's breathing from packet to packet does not jerk the picture.
+    double sound = audioOpen ? audio.GetCounters().latencyMicros : 0.0;
+    soundDelayMicros = soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.03;
+    double hold = soundDelayMicros + session->lipSyncOffsetMs * 1000.0 - pictureMicros;
+    holdBackMicros = int64_t(std::clamp(hold, 0.0, double(kLongestHoldBackMicros)));
+    return arrival + std::chrono::microseconds(holdBackMicros.load());
 }
 
 void CGateway::NoteVideo() {
@@ -232,6 +272,13 @@ void CGateway::Teardown() {
     }
     session->connected = 0;
     session->socket = 0;
+    // Pictures still queued are drawn, unless the session is stopping.
+    if (StopRequested(0))
+        videoWorker.Stop();
+    else
+        videoWorker.Finish();
+    videoWorker.ReleaseBuffers();
+    videoThread = false;
     {
         std::lock_guard guard(lock);
         if (videoOpen) {

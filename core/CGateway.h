@@ -7,6 +7,7 @@
 #include "CPacketReader.h"
 #include "CPacketTap.h"
 #include "CThread.h"
+#include "CVideoWorker.h"
 #include "PacketHeader.h"
 #include "SessionContext.h"
 #include "capture/CNetwork.h"
@@ -54,6 +55,8 @@ public:
     static constexpr int kKeepAliveIdleS = 2;
     static constexpr int kKeepAliveIntervalS = 1;
     static constexpr int kKeepAliveCount = 3;
+    // Pictures are never held back longer than this for the sound.
+    static constexpr int64_t kLongestHoldBackMicros = 500000;
     // Backlog of waiting field units.
     static constexpr int kBacklog = 0x7FFFFFFF;
 
@@ -62,6 +65,9 @@ public:
     CAudioRenderer::Counters AudioCounters() const { return audio.GetCounters(); }
     uint32_t ConnectionsServed() const { return connectionsServed; }
     uint32_t PacketsRead() const { return packetsRead; }
+    CVideoWorker::Counters VideoQueueCounters() const { return videoWorker.GetCounters(); }
+    // How long pictures are held back now, in microseconds.
+    int64_t HoldBackMicros() const { return holdBackMicros; }
     // The current connection's return audio; zeros between connections.
     CNetwork::Counters ReturnCounters();
 
@@ -76,6 +82,10 @@ private:
     void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
+    // On the video thread: opens the channel if needed and draws.
+    void DrawVideo(const CVideoWorker::Packet& packet);
+    // When a video packet that arrived now may be drawn.
+    CVideoWorker::Clock::time_point PictureDue(CVideoWorker::Clock::time_point arrival);
     // After every Draw, with lock held: the picture and refusals it left.
     void NoteVideo();
     void Teardown();
@@ -93,6 +103,13 @@ private:
     CAudioRenderer audio;
     int32_t videoOpen = 0;
     int32_t audioOpen = 0;
+    CVideoWorker videoWorker;
+    bool videoThread = false; // the worker runs for this connection
+    // Smoothed: the sound's delay from arrival to the speaker, and the
+    // pictures' from arrival to the window (decode and hand-over).
+    double soundDelayMicros = 0;
+    std::atomic<double> pictureMicros{0};
+    std::atomic<int64_t> holdBackMicros{0};
 
     // Of the current connection: its idle time-out in seconds, whether a
     // receive ran into it, the video refusals already on the error line, and

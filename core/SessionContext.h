@@ -46,6 +46,12 @@ struct SessionContext {
     // Seconds without a byte from the field unit before its connection is
     // closed; 0 waits for ever. Read at every accept.
     std::atomic<int32_t> idleTimeout{0};
+    // Non-zero: pictures are held back by the sound's delay, so that each
+    // shows as the sound that came with it is heard; zero: drawn as soon as
+    // decoded. The offset (ms, positive holds pictures longer) corrects what
+    // the delay measured cannot see.
+    std::atomic<int32_t> lipSync{0};
+    std::atomic<int32_t> lipSyncOffsetMs{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);

@@ -1,16 +1,11 @@
 #include "PulseAudioStream.h"
+#include "ThreadPriority.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace platform::pulse {
 
@@ -50,16 +45,12 @@ void WaitLoop(pa_threaded_mainloop* loop, const pa_context* key) {
 }
 
 // The thread that feeds the device must not wait behind the rest of a busy
-// machine: it asks for the priority the sound server itself runs at. Without
-// the right to do so it stays as it was.
+// machine.
 void RaisePriorityOnce() {
     thread_local bool raised = false;
-    if (raised)
-        return;
+    if (!raised)
+        platform::RaiseThreadPriority(platform::ThreadRole::kAudioDevice);
     raised = true;
-#if defined(__linux__)
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -11);
-#endif
 }
 
 // A callback of the main loop's thread, which holds the lock while it runs.

@@ -1,0 +1,160 @@
+#include "CVideoWorker.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace {
+
+// Buffers larger than this are not kept for re-use.
+constexpr size_t kLargestSpare = 4u << 20;
+
+} // namespace
+
+CVideoWorker::CVideoWorker(Handler h) : handler(std::move(h)) {}
+
+CVideoWorker::~CVideoWorker() { Stop(); }
+
+bool CVideoWorker::Start() {
+    if (thread.joinable())
+        return true;
+    {
+        std::lock_guard guard(mutex);
+        finishing = stopping = skipping = false;
+    }
+    try {
+        thread = std::thread([this] { Run(); });
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+void CVideoWorker::Finish() {
+    {
+        std::lock_guard guard(mutex);
+        finishing = true;
+    }
+    wake.notify_all();
+    if (thread.joinable())
+        thread.join();
+}
+
+void CVideoWorker::Stop() {
+    {
+        std::lock_guard guard(mutex);
+        stopping = true;
+        DropQueued();
+    }
+    wake.notify_all();
+    if (thread.joinable())
+        thread.join();
+}
+
+bool CVideoWorker::Overflows(uint32_t length, Clock::time_point now) const {
+    if (queue.empty())
+        return false;
+    return queue.size() >= kMaxPackets || queuedBytes + length > kMaxBytes ||
+           now - queue.front().due > kMaxOverdue;
+}
+
+void CVideoWorker::DropQueued() {
+    counters.dropped += uint32_t(queue.size());
+    while (!queue.empty()) {
+        if (queue.front().payload.capacity() <= kLargestSpare && spare.size() < kMaxPackets)
+            spare.push_back(std::move(queue.front().payload));
+        queue.pop_front();
+    }
+    queuedBytes = 0;
+}
+
+std::vector<uint8_t> CVideoWorker::TakeBuffer(uint32_t length) {
+    std::vector<uint8_t> buffer;
+    if (!spare.empty()) {
+        buffer = std::move(spare.back());
+        spare.pop_back();
+    }
+    buffer.resize(length);
+    return buffer;
+}
+
+bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
+                        Clock::time_point due) {
+    {
+        std::lock_guard guard(mutex);
+        if (!thread.joinable() || stopping || finishing) {
+            ++counters.dropped;
+            return false;
+        }
+        bool key = header.KeyFrame();
+        if (key) {
+            // A key frame needs nothing before it: what still waits is
+            // dropped when there is no room for it.
+            skipping = false;
+            if (Overflows(length, Clock::now()))
+                DropQueued();
+        } else if (skipping || Overflows(length, Clock::now())) {
+            // A picture that cannot be taken breaks the chain the following
+            // ones refer to: they go too, up to the next key frame.
+            skipping = true;
+            ++counters.dropped;
+            return false;
+        }
+        Packet packet{header, {}, due};
+        try {
+            packet.payload = TakeBuffer(length);
+        } catch (const std::bad_alloc&) {
+            skipping = true;
+            ++counters.dropped;
+            return false;
+        }
+        if (length)
+            std::copy(payload, payload + length, packet.payload.begin());
+        queuedBytes += length;
+        queue.push_back(std::move(packet));
+        ++counters.queued;
+    }
+    wake.notify_one();
+    return true;
+}
+
+void CVideoWorker::Run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return stopping || finishing || !queue.empty(); });
+        if (stopping || queue.empty())
+            return; // stopped, or finished with nothing left
+        // Held back until due; a Stop, or a Finish that hurries what is left,
+        // ends the wait.
+        if (!finishing) {
+            Clock::time_point due = queue.front().due;
+            wake.wait_until(lock, due, [this, due] {
+                return stopping || finishing || queue.empty() || queue.front().due != due;
+            });
+            if (stopping)
+                return;
+            if (queue.empty() || Clock::now() < queue.front().due)
+                continue;
+        }
+        Packet packet = std::move(queue.front());
+        queue.pop_front();
+        queuedBytes -= packet.payload.size();
+        lock.unlock();
+        handler(packet);
+        lock.lock();
+        ++counters.handled;
+        if (packet.payload.capacity() <= kLargestSpare && spare.size() < kMaxPackets)
+            spare.push_back(std::move(packet.payload));
+    }
+}
+
+void CVideoWorker::ReleaseBuffers() {
+    std::lock_guard guard(mutex);
+    spare.clear();
+    spare.shrink_to_fit();
+}
+
+CVideoWorker::Counters CVideoWorker::GetCounters() const {
+    std::lock_guard guard(mutex);
+    return counters;
+}

@@ -1,0 +1,81 @@
+// Pictures are decoded and drawn on a thread of their own, behind a small
+// bounded queue, so that a slow picture never holds up the sound that the
+// receiving thread plays. Packets are handled in the order they came; each
+// may be held back until a time of its own (the sound that came with it then
+// plays as it is drawn). When the queue overflows, pictures are dropped up to
+// the next key frame, never half a picture.
+#pragma once
+
+#include "PacketHeader.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CVideoWorker {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Packet {
+        PacketHeader header;
+        std::vector<uint8_t> payload;
+        Clock::time_point due; // not handled before then
+    };
+    using Handler = std::function<void(const Packet&)>;
+
+    explicit CVideoWorker(Handler handler);
+    ~CVideoWorker(); // stops, dropping what is queued
+    CVideoWorker(const CVideoWorker&) = delete;
+    CVideoWorker& operator=(const CVideoWorker&) = delete;
+
+    // Starts the thread; false when it could not be created.
+    bool Start();
+    // Handles what is queued first, then ends the thread.
+    void Finish();
+    // Drops what is queued and ends the thread once the packet in hand is done.
+    void Stop();
+
+    // Copies the packet in; false when the overflow rule dropped it. Due:
+    // the earliest moment it may be handled.
+    bool Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
+              Clock::time_point due);
+
+    // Frees the buffers kept for re-use (between connections).
+    void ReleaseBuffers();
+
+    struct Counters {
+        uint32_t queued = 0;  // packets taken in
+        uint32_t handled = 0; // packets handed to the handler
+        uint32_t dropped = 0; // packets dropped by the overflow rule
+    };
+    Counters GetCounters() const;
+
+    // The queue overflows beyond any of these: packets, bytes (a single packet
+    // of any allowed size is always taken), or how long the oldest one has
+    // been overdue.
+    static constexpr size_t kMaxPackets = 32;
+    static constexpr size_t kMaxBytes = 32u << 20;
+    static constexpr std::chrono::milliseconds kMaxOverdue{250};
+
+private:
+    void Run();
+    bool Overflows(uint32_t length, Clock::time_point now) const;
+    void DropQueued();
+    std::vector<uint8_t> TakeBuffer(uint32_t length);
+
+    Handler handler;
+    std::thread thread;
+    mutable std::mutex mutex;
+    std::condition_variable wake;  // a packet came, or the thread must end
+    std::deque<Packet> queue;
+    std::vector<std::vector<uint8_t>> spare;
+    size_t queuedBytes = 0;
+    bool skipping = false; // dropping until the next key frame
+    bool finishing = false;
+    bool stopping = false;
+    Counters counters;
+};
