@@ -32,4 +32,6 @@ target_link_libraries(lumen_fieldunit PUBLIC lumen_core lumen_platform_sdl lumen
 
 add_executable(fieldunit fieldunit/main.cpp)
 target_link_libraries(fieldunit PRIVATE lumen_fieldunit)
+# The project's version, for --version.
+target_compile_definitions(fieldunit PRIVATE LUMEN_VERSION="${PROJECT_VERSION}")
 set_target_properties(fieldunit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)

@@ -137,6 +137,7 @@ bool COptions::Parse(int argc, char** argv) {
         {"--unpaced", &unpaced},
         {"--quiet", &quiet},
         {"--help", &help},
+        {"--version", &version},
         {"--ignore-return", &ignoreReturn},
         {"-h", &help},
     };
@@ -183,7 +184,7 @@ bool COptions::Parse(int argc, char** argv) {
             return Fail("bad studio address '" + arg + "' (HOST or HOST:PORT)");
         haveHost = true;
     }
-    if (help)
+    if (help || version)
         return true;
     if (!haveHost)
         return Fail("no studio address given (HOST or HOST:PORT)");
@@ -279,6 +280,7 @@ Link faults:
 
 Other:
   --quiet                no status line and no progress messages, errors only
+  --version              print the version and exit
   --help, -h             this text
 
 While streaming, a status line once a second on stderr shows the video frame

@@ -39,6 +39,7 @@ public:
     double returnToneHz = 0;    // 0: the return audio is not checked as a tone
     double toneMarkSeconds = 0; // 0: a plain tone
     bool help = false;
+    bool version = false;
 
     // The video bit rate to use, in bits per second.
     int64_t VideoBitrate(int w, int h, double framesPerSecond) const;

@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
         std::fputs(COptions::HelpText().c_str(), stdout);
         return exitcode::kSuccess;
     }
+    if (options.version) {
+        std::printf("fieldunit %s\n", LUMEN_VERSION);
+        return exitcode::kSuccess;
+    }
     CLog::SetQuiet(options.quiet);
     // The libraries' own chatter is not for the engineer; their errors are.
     av_log_set_level(AV_LOG_ERROR);
