@@ -131,6 +131,8 @@ bool COptions::Parse(int argc, char** argv) {
          [&](const std::string& v) { return ParseNumber(v, 20, 20000, returnToneHz); }},
         {"--tone-marks",
          [&](const std::string& v) { return ParseNumber(v, 0.5, 3600, toneMarkSeconds); }},
+        {"--flash-beep",
+         [&](const std::string& v) { return ParseNumber(v, 0.5, 3600, flashBeepSeconds); }},
     };
     const std::map<std::string, bool*> flags = {
         {"--loop", &loop},
@@ -192,6 +194,8 @@ bool COptions::Parse(int argc, char** argv) {
         return Fail("--loop needs --file");
     if (toneMarkSeconds > 0 && !file.empty())
         return Fail("--tone-marks is for the test pattern's tone, not --file");
+    if (flashBeepSeconds > 0 && (!file.empty() || toneMarkSeconds > 0))
+        return Fail("--flash-beep is for the test pattern, without --tone-marks");
     if (ignoreReturn && (!returnAudioPath.empty() || playReturn || returnToneHz > 0))
         return Fail("--ignore-return reads no return audio to write, play or check");
     return true;
@@ -232,6 +236,9 @@ Test pattern:
   --tone-marks SECONDS   every SECONDS of media time, glide the tone 5 % up in
                          pitch and back within 40 ms: a timing mark that a
                          listener's check can find without hearing a click
+  --flash-beep SECONDS   black pictures and silence, but every SECONDS a white
+                         flash of 3 frames and a 100 ms beep that begin at the
+                         same moment of media time: for measuring lip sync
 
 Encoding (test pattern, and files whose video is transcoded):
   --bitrate KBPS         video bit rate in kbit/s (default: from size and rate,

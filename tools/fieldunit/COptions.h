@@ -38,6 +38,7 @@ public:
     // Measuring.
     double returnToneHz = 0;    // 0: the return audio is not checked as a tone
     double toneMarkSeconds = 0; // 0: a plain tone
+    double flashBeepSeconds = 0; // 0: the pattern and tone; else silence, flashes and beeps
     bool help = false;
     bool version = false;
 

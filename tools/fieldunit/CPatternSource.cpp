@@ -21,6 +21,8 @@ bool CPatternSource::Open(const COptions& o) {
         return false;
     }
     tone.SetMarks(o.toneMarkSeconds);
+    tone.SetBeeps(o.flashBeepSeconds);
+    pattern.SetFlashes(o.flashBeepSeconds);
     return video.Open(s, error) && audio.Open(o.audioRate, o.audioChannels, error);
 }
 

@@ -78,6 +78,13 @@ void CTestPattern::Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, ui
 AVFrame* CTestPattern::Render(int64_t index) {
     if (!frame || av_frame_make_writable(frame) < 0)
         return nullptr;
+    if (flashEvery > 0) {
+        const int64_t every = std::max<int64_t>(1, std::llround(flashEvery * fps));
+        const bool white = index >= every && index % every < kFlashFrames;
+        Fill(0, 0, width, height, white ? 235 : 16, 128, 128);
+        frame->pts = index * 1000000 / fps;
+        return frame;
+    }
     const int barsBottom = height * 2 / 3;
     for (int i = 0; i < 7; ++i)
         Fill(width * i / 7, 0, width * (i + 1) / 7, barsBottom, kBars[i][0], kBars[i][1],

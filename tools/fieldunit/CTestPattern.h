@@ -20,6 +20,10 @@ public:
     // The picture for frame number index (YUV 4:2:0, owned by this object,
     // valid until the next call), pts set to the frame's time in microseconds.
     AVFrame* Render(int64_t index);
+    // Non-zero: black pictures instead, white for kFlashFrames from every
+    // whole multiple of everySeconds on (the first at everySeconds).
+    void SetFlashes(double everySeconds) { flashEvery = everySeconds; }
+    static constexpr int kFlashFrames = 3;
 
 private:
     void Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, uint8_t v);
@@ -28,4 +32,5 @@ private:
     int width = 0;
     int height = 0;
     int fps = 30;
+    double flashEvery = 0;
 };

@@ -41,6 +41,14 @@ AVFrame* CToneGenerator::Next(int samples) {
         int64_t n = (made + i) % rate;
         float value = float(
             kAmplitude * std::sin(2 * M_PI * kFrequency * double(n) / rate + MarkPhase(made + i)));
+        if (beepEvery > 0) {
+            // The beep starts at its sample exactly, at the phase of zero.
+            const int64_t every = std::llround(beepEvery * rate);
+            const int64_t into = (made + i) % every;
+            value = made + i >= every && into < int64_t(kBeepSeconds * rate)
+                        ? float(kAmplitude * std::sin(2 * M_PI * kFrequency * double(into) / rate))
+                        : 0.0f;
+        }
         for (int c = 0; c < channels; ++c)
             reinterpret_cast<float*>(frame->data[c])[i] = value;
     }

@@ -17,6 +17,9 @@ public:
     bool Open(int sampleRate, int channels);
     // 0: no marks.
     void SetMarks(double everySeconds) { markEvery = everySeconds; }
+    // Non-zero: silence, with a beep of the tone kBeepSeconds long beginning
+    // at every whole multiple of everySeconds, from the first on.
+    void SetBeeps(double everySeconds) { beepEvery = everySeconds; }
     void Close();
 
     // The next samples of float planar audio, owned by this object and valid
@@ -28,6 +31,7 @@ public:
     static constexpr double kAmplitude = 0.25;
     static constexpr double kMarkShift = 0.05;
     static constexpr double kMarkSeconds = 0.04;
+    static constexpr double kBeepSeconds = 0.1;
 
 private:
     // The phase the marks so far have added, in radians.
@@ -38,4 +42,5 @@ private:
     int channels = 0;
     int64_t made = 0;
     double markEvery = 0;
+    double beepEvery = 0;
 };
