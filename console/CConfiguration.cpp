@@ -19,6 +19,7 @@ StoredChoices CConfiguration::Load() {
     QSettings settings(kOrganisation, kApplication);
     StoredChoices choices;
     choices.idleTimeout = ReadWholeNumber(settings, "IdleTimeout");
+    choices.lipSync = ReadWholeNumber(settings, "LipSync");
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;
@@ -26,10 +27,11 @@ StoredChoices CConfiguration::Load() {
     return choices;
 }
 
-void CConfiguration::Save(bool full, int audioSource, int idleTimeout) {
+void CConfiguration::Save(bool full, int audioSource, int idleTimeout, int lipSync) {
     QSettings settings(kOrganisation, kApplication);
     settings.setValue("Full", full ? 1 : 0);
     settings.setValue("AudioSource", audioSource);
     settings.setValue("IdleTimeout", idleTimeout);
+    settings.setValue("LipSync", lipSync);
     settings.sync();
 }

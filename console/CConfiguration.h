@@ -1,5 +1,5 @@
 // The operator's stored choices: full screen, the studio audio source by its
-// position in the list, and the idle time-out of a connection.
+// position in the list, the idle time-out of a connection, and lip sync.
 #pragma once
 
 #include <optional>
@@ -11,6 +11,9 @@ struct StoredChoices {
     std::optional<int> audioSource;
     // Read on its own: it came later, and its absence leaves the others be.
     std::optional<int> idleTimeout;
+    // Read on its own too: the picture's offset against the sound, or the
+    // value that means pictures are not held back at all.
+    std::optional<int> lipSync;
 };
 
 class CConfiguration {
@@ -19,5 +22,5 @@ public:
     virtual ~CConfiguration() = default;
 
     StoredChoices Load();
-    void Save(bool full, int audioSource, int idleTimeout);
+    void Save(bool full, int audioSource, int idleTimeout, int lipSync);
 };

@@ -186,6 +186,21 @@ void TMainForm::BuildComponents() {
     IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed");
     IdleLabel->setBuddy(IdleTimeout);
     connect(IdleTimeout, &QSpinBox::valueChanged, this, &TMainForm::IdleTimeoutChange);
+    // Left of the button, so that no other component moves.
+    LipSyncLabel = Caption(GroupBox2, "LipSyncLabel", "Lip sync", {10, 64});
+    LipSync = new QSpinBox(GroupBox2);
+    LipSync->setObjectName("LipSync");
+    LipSync->setGeometry(8, 82, 68, 21);
+    LipSync->setRange(kLipSyncOff, kLipSyncLatest);
+    LipSync->setSingleStep(5);
+    LipSync->setValue(0);
+    LipSync->setSuffix(" ms");
+    LipSync->setSpecialValueText("Off");
+    LipSync->setToolTip("Pictures are held back so that they show as their sound is heard; "
+                        "this shows them later (+) or earlier (-).\n"
+                        "Off: pictures as soon as they are decoded, for the lowest latency.");
+    LipSyncLabel->setBuddy(LipSync);
+    connect(LipSync, &QSpinBox::valueChanged, this, &TMainForm::LipSyncChange);
 
     Clients = Caption(Bord, "Clients", "Unconnected.", {9, 301});
     Clients->setMinimumWidth(80);
@@ -233,6 +248,7 @@ void TMainForm::BuildComponents() {
     setTabOrder(Port, AudioSources);
     setTabOrder(AudioSources, Button1);
     setTabOrder(Button1, IdleTimeout);
+    setTabOrder(IdleTimeout, LipSync);
 }
 
 void TMainForm::FillHostList() {
@@ -279,11 +295,15 @@ void TMainForm::LoadConfiguration() {
     if (choices.idleTimeout && *choices.idleTimeout >= IdleTimeout->minimum() &&
         *choices.idleTimeout <= IdleTimeout->maximum())
         IdleTimeout->setValue(*choices.idleTimeout);
+    if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
+        *choices.lipSync <= LipSync->maximum())
+        LipSync->setValue(*choices.lipSync);
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
-    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value());
+    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
+                       LipSync->value());
 }
 
 void TMainForm::OnStart() {
@@ -326,6 +346,7 @@ void TMainForm::FillSessionContext() {
     session.audioSource = AudioSources->currentIndex();
     session.outputDevice = AudioOut->currentIndex();
     session.idleTimeout = IdleTimeout->value();
+    LipSyncChange();
     errorLine = std::make_unique<CQtErrorLine>(error);
     session.errorHandler = new CErrorHandler(errorLine.get());
 }
@@ -431,6 +452,13 @@ void TMainForm::IdleTimeoutChange() {
     // A running session applies it from its next connection on.
     if (server)
         session.idleTimeout = IdleTimeout->value();
+}
+
+void TMainForm::LipSyncChange() {
+    // Read for every picture: a running session follows at once.
+    const int value = LipSync->value();
+    session.lipSync = value != kLipSyncOff ? 1 : 0;
+    session.lipSyncOffsetMs = value != kLipSyncOff ? value : 0;
 }
 
 void TMainForm::FullClick() {

@@ -70,6 +70,7 @@ private:
     // True while the connection has put a picture of its own on the screen.
     bool ConnectionShowsPicture() const;
     void IdleTimeoutChange();
+    void LipSyncChange();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -114,6 +115,11 @@ private:
     QPushButton* Button1;
     QLabel* IdleLabel;
     QSpinBox* IdleTimeout;
+    QLabel* LipSyncLabel;
+    QSpinBox* LipSync;
+    // The lip sync box's lowest value turns holding pictures back off.
+    static constexpr int kLipSyncOff = -105;
+    static constexpr int kLipSyncLatest = 100;
     QLabel* Clients;
     QPushButton* StartBtn;
     QPushButton* Full;
