@@ -1,0 +1,82 @@
+#include "CAvFormat.h"
+
+#include "platform/DynamicLibrary.h"
+
+#include <libavcodec/version.h>
+
+#if defined(_WIN32)
+#define LUMEN_AV_FILE(name, major) #name "-" AV_STRINGIFY(major) ".dll"
+#elif defined(__APPLE__)
+#define LUMEN_AV_FILE(name, major) "lib" #name "." AV_STRINGIFY(major) ".dylib"
+#else
+#define LUMEN_AV_FILE(name, major) "lib" #name ".so." AV_STRINGIFY(major)
+#endif
+
+static std::string formatFileName = LUMEN_AV_FILE(avformat, LIBAVFORMAT_VERSION_MAJOR);
+static const std::string codecFileName = LUMEN_AV_FILE(avcodec, LIBAVCODEC_VERSION_MAJOR);
+static const std::string utilFileName = LUMEN_AV_FILE(avutil, LIBAVUTIL_VERSION_MAJOR);
+
+template <typename F> static bool Bind(void* module, F& entry, const char* name) {
+    entry = reinterpret_cast<F>(platform::GetProcAddress(module, name));
+    return entry != nullptr;
+}
+
+CAvFormat::CAvFormat() {
+    loaded = Bind();
+    if (!loaded)
+        return;
+    // Broken packets from the network are expected; the library's complaints
+    // about them are noise.
+    av_log_set_level(AV_LOG_QUIET);
+    avformat_network_init();
+}
+
+bool CAvFormat::Bind() {
+    util = platform::LoadLibrary(utilFileName);
+    if (!util || !::Bind(util, av_mallocz, "av_mallocz") ||
+        !::Bind(util, av_dict_set, "av_dict_set") || !::Bind(util, av_dict_free, "av_dict_free") ||
+        !::Bind(util, av_strerror, "av_strerror") ||
+        !::Bind(util, av_rescale_q, "av_rescale_q") ||
+        !::Bind(util, av_log_set_level, "av_log_set_level")) {
+        missing = utilFileName;
+        return false;
+    }
+    codec = platform::LoadLibrary(codecFileName);
+    if (!codec || !::Bind(codec, av_packet_alloc, "av_packet_alloc") ||
+        !::Bind(codec, av_packet_free, "av_packet_free")) {
+        missing = codecFileName;
+        return false;
+    }
+    format = platform::LoadLibrary(formatFileName);
+    if (!format ||
+        !::Bind(format, avformat_alloc_output_context2, "avformat_alloc_output_context2") ||
+        !::Bind(format, avformat_free_context, "avformat_free_context") ||
+        !::Bind(format, avformat_new_stream, "avformat_new_stream") ||
+        !::Bind(format, avformat_write_header, "avformat_write_header") ||
+        !::Bind(format, av_write_frame, "av_write_frame") ||
+        !::Bind(format, av_write_trailer, "av_write_trailer") ||
+        !::Bind(format, avio_open2, "avio_open2") || !::Bind(format, avio_closep, "avio_closep") ||
+        !::Bind(format, avformat_network_init, "avformat_network_init")) {
+        missing = formatFileName;
+        return false;
+    }
+    return true;
+}
+
+CAvFormat::~CAvFormat() {
+    // Network start-up is counted by the library and needs no undoing here:
+    // the process may hold other users of it.
+    for (void* module : {format, codec, util})
+        platform::FreeLibrary(module);
+}
+
+std::string CAvFormat::ErrorText(int code) const {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (!av_strerror || av_strerror(code, text, sizeof text) < 0)
+        return "error " + std::to_string(code);
+    return text;
+}
+
+std::string CAvFormat::LibraryFileName() { return formatFileName; }
+
+void CAvFormat::OverrideLibraryFileName(const std::string& fileName) { formatFileName = fileName; }
