@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -185,4 +186,11 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output,
     if (output)
         *output = text;
     return timedOut ? -1 : ExitCode(s);
+}
+
+std::string ProgramPath(const std::string& name, const std::string& built) {
+    const char* dir = std::getenv("LUMEN_PROGRAM_DIR");
+    if (!dir || !*dir)
+        return built;
+    return std::string(dir) + "/" + name;
 }

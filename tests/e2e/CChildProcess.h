@@ -43,3 +43,7 @@ private:
 // not end within timeout; it is then killed), with what it printed on stdout.
 int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// The program under test: the one in $LUMEN_PROGRAM_DIR when that is set (to
+// test the installed programs, /usr/bin), else the one the build made.
+std::string ProgramPath(const std::string& name, const std::string& built);

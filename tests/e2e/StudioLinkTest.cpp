@@ -117,7 +117,9 @@ protected:
         CStudioProgram::Choices choices;
         choices.full = 0;
         choices.audioSource = audioSource;
-        ASSERT_TRUE(studio.Start(LUMENFEED_PATH, dir.Path(), choices, problem)) << problem;
+        ASSERT_TRUE(
+            studio.Start(ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
+            << problem;
         QImage before = studio.Grab();
         ASSERT_FALSE(before.isNull());
         // "Unconnected." is wider than "Connected.".
@@ -187,9 +189,10 @@ TEST_F(StudioLink, TestPatternBothWays) {
 
     const std::string returned = dir.File("return.wav");
     CChildProcess field;
-    ASSERT_TRUE(field.Start({FIELDUNIT_PATH, "127.0.0.1:" + std::to_string(port), "--duration", "8",
-                             "--return-audio", returned},
-                            {}, dir.File("fieldunit.log")));
+    ASSERT_TRUE(
+        field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH), "127.0.0.1:" + std::to_string(port),
+                     "--duration", "8", "--return-audio", returned},
+                    {}, dir.File("fieldunit.log")));
 
     QImage first;
     std::string bars;
@@ -254,7 +257,8 @@ TEST_F(StudioLink, FileInput) {
     MonitorRecorder output;
     ASSERT_TRUE(output.Start("studio_out.monitor", kRecordRate, 2));
     CChildProcess field;
-    ASSERT_TRUE(field.Start({FIELDUNIT_PATH, "--file", clip, "127.0.0.1:" + std::to_string(port)},
+    ASSERT_TRUE(field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH), "--file", clip,
+                             "127.0.0.1:" + std::to_string(port)},
                             {}, dir.File("fieldunit.log")));
 
     ExpectPanelColour(QColor(230, 120, 30), "e2e-file-window.png");
