@@ -17,6 +17,9 @@ packages=(
   libgtest-dev libgmock-dev xvfb xauth pulseaudio pulseaudio-utils
   # end-to-end tests drive the real program as an operator would
   xdotool imagemagick x11-utils
+  # the Debian package: the icon renderer for the build; its checker, the
+  # validators of its desktop entry and metainfo, and the manual page reader
+  librsvg2-bin lintian desktop-file-utils appstream man-db
 )
 
 missing=()

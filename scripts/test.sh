@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite under a
-# private X display and sound server; then the whole suite again under
-# AddressSanitizer with UndefinedBehaviorSanitizer, and the threaded parts
-# under ThreadSanitizer.
+# private X display and sound server; builds, checks, installs and tries the
+# Debian package; then the whole suite again under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and the threaded parts under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
 ./scripts/headless.sh ctest --test-dir build --output-on-failure --timeout 300
+# The Debian package of that build: checked, installed, and the installed
+# programs run end to end; removed again afterwards.
+./packaging/check-package.sh build
 
 # Address and undefined behaviour: every test, leaks included. The codec
 # libraries (loaded by name, let go again) and the software OpenGL driver
