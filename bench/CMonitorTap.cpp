@@ -113,6 +113,11 @@ double CMonitorTap::Offset(size_t index) {
     return earliest;
 }
 
+int64_t CMonitorTap::OriginNs() {
+    std::lock_guard guard(lock);
+    return firstNs;
+}
+
 double CMonitorTap::TimeOf(uint64_t frame) {
     std::lock_guard guard(lock);
     if (pieces.empty())

@@ -39,6 +39,9 @@ public:
     // sink runs by a clock of its own, which need not keep time with the
     // system's: the frame count alone is no clock.
     double TimeOf(uint64_t frame);
+    // The steady clock's reading, in nanoseconds since its epoch, that
+    // TimeOf counts from.
+    int64_t OriginNs();
     // How fast the sink's clock runs against the system's, in parts per
     // million; 0 until some seconds have been recorded.
     double SinkClockPpm();

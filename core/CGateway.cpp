@@ -180,6 +180,7 @@ void CGateway::Dispatch() {
             audio.Open(session);
             audioOpen = 1;
         }
+        NoteSoundDelay();
         audio.Play(payload, payloadLength);
         break;
     case kPacketVideo: {
@@ -222,14 +223,21 @@ CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_p
         holdBackMicros = 0;
         return arrival;
     }
-    // The sound that arrived with this picture is heard after the audio now
-    // queued has played. Smoothed over about a second of pictures, so that
-    // the queue's breathing from packet to packet does not jerk the picture.
-    double sound = audioOpen ? audio.GetCounters().latencyMicros : 0.0;
-    soundDelayMicros = soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.03;
     double hold = soundDelayMicros + session->lipSyncOffsetMs * 1000.0 - pictureMicros;
     holdBackMicros = int64_t(std::clamp(hold, 0.0, double(kLongestHoldBackMicros)));
     return arrival + std::chrono::microseconds(holdBackMicros.load());
+}
+
+void CGateway::NoteSoundDelay() {
+    // A sound packet holds the sound of the time until the next one; a
+    // picture that comes meanwhile belongs to the part of it that is as far
+    // in as the picture came after it. Both are heard, and so shown, after
+    // the audio queued ahead of the packet: measured just before it is
+    // queued, where the queue's sawtooth from packet to packet is at its
+    // lowest, and smoothed lightly against the device taking it in periods.
+    double sound = audio.GetCounters().latencyMicros;
+    soundDelayMicros =
+        soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.3;
 }
 
 void CGateway::NoteVideo() {

@@ -86,6 +86,8 @@ private:
     void DrawVideo(const CVideoWorker::Packet& packet);
     // When a video packet that arrived now may be drawn.
     CVideoWorker::Clock::time_point PictureDue(CVideoWorker::Clock::time_point arrival);
+    // Before every sound packet is played: how long until it is heard.
+    void NoteSoundDelay();
     // After every Draw, with lock held: the picture and refusals it left.
     void NoteVideo();
     void Teardown();
@@ -105,8 +107,8 @@ private:
     int32_t audioOpen = 0;
     CVideoWorker videoWorker;
     bool videoThread = false; // the worker runs for this connection
-    // Smoothed: the sound's delay from arrival to the speaker, and the
-    // pictures' from arrival to the window (decode and hand-over).
+    // Smoothed: the delay from a sound packet's arrival until it is heard,
+    // and the pictures' from arrival to the window (decode and hand-over).
     double soundDelayMicros = 0;
     std::atomic<double> pictureMicros{0};
     std::atomic<int64_t> holdBackMicros{0};

@@ -6,16 +6,17 @@ namespace platform {
 
 namespace {
 
-// The queue level is seen through a one-second smoothing: packets arrive in
+// The queue level is seen through a half-second smoothing: packets arrive in
 // steps of a frame's worth and with network jitter, and neither should move
-// the pitch.
-constexpr double kSmoothingSeconds = 1.0;
-// A critically damped loop with a time constant of about thirteen seconds:
-// gentle enough that the pitch moves by tenths of a percent at most, firm
-// enough that a 0.5 % clock difference takes the queue no more than about
-// 25 ms from its target while the loop finds it, and 100 ppm under 1 ms.
-constexpr double kProportional = 0.15;  // per second of queue error
-constexpr double kIntegral = 0.005625;  // per second of error, per second
+// the pitch by more than a hundredth of a percent.
+constexpr double kSmoothingSeconds = 0.5;
+// A critically damped loop with a time constant of about five seconds: the
+// pitch moves by tenths of a percent at most, and a 0.5 % clock difference
+// takes the queue no more than about 11 ms from its target while the loop
+// finds it (a packet's step comes on top), 100 ppm a fraction of a
+// millisecond. A slower loop let a slow far clock take the queue dry.
+constexpr double kProportional = 0.37; // per second of queue error
+constexpr double kIntegral = 0.034;    // per second of error, per second
 
 } // namespace
 

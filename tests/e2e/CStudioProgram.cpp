@@ -35,7 +35,7 @@ bool CStudioProgram::Start(const std::string& program, const std::string& homeDi
     {
         std::ofstream settings(config + "/Norvik/Lumenfeed.conf");
         settings << "[General]\nFull=" << choices.full << "\nAudioSource=" << choices.audioSource
-                 << "\n";
+                 << "\n" << choices.more;
         if (!settings) {
             problem = "cannot write the settings file under " + config;
             return false;

@@ -27,6 +27,8 @@ public:
     struct Choices {
         int full = 0;
         int audioSource = 0;
+        // Further "Name=value" lines for the settings file.
+        std::string more;
     };
 
     // The capture list of the Studio box is "(none)" and then the capture
@@ -55,6 +57,8 @@ public:
     // code, 128 + 9 when it had to be killed.
     int Stop();
     std::string Output() const { return process.Output(); }
+    // The window's place on the screen.
+    QRect Frame() const { return frame; }
 
 private:
     bool Click(const QRect& where);
