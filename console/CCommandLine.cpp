@@ -1,5 +1,7 @@
 #include "CCommandLine.h"
 
+#include "record/CPublisher.h"
+
 #include <cstring>
 #include <functional>
 
@@ -22,11 +24,33 @@ const std::vector<Option>& Table() {
          [](LaunchOptions& o, const std::string&, std::string&) { return o.help = true; }},
         {"--version", nullptr, "show the version and exit",
          [](LaunchOptions& o, const std::string&, std::string&) { return o.version = true; }},
+        {"--record", "DIR", "record every connection into DIR, one MPEG-TS file each",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             if (v.empty())
+                 why = "a folder is needed";
+             o.recordFolder = v;
+             return !v.empty();
+         }},
+        {"--publish", "URL", "publish the feed to URL while the link runs; repeatable",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             if (!CPublisher::Supported(v)) {
+                 why = "not an srt://, udp://, rtmp:// or rtmps:// address";
+                 return false;
+             }
+             o.publishTargets.push_back(v);
+             return true;
+         }},
     };
     return table;
 }
 
 } // namespace
+
+static LaunchOptions launched;
+
+const LaunchOptions& CCommandLine::Launch() {
+    return launched;
+}
 
 bool CCommandLine::Parse(int argc, char** argv) {
     options = {};
@@ -72,6 +96,7 @@ bool CCommandLine::Parse(int argc, char** argv) {
             return false;
         }
     }
+    launched = options;
     return true;
 }
 
@@ -89,6 +114,9 @@ std::string CCommandLine::Help() {
             left += "  ";
         text += left + option.help + "\n";
     }
+    text += "\nRecordings and publications carry the feed as it arrives, without re-encoding.\n"
+            "URL is srt://HOST:PORT[?mode=caller|listener] or udp://HOST:PORT for MPEG-TS,\n"
+            "rtmp://HOST/APP/STREAM for FLV. Both start with the session (Start).\n";
     text += "\nThe window toolkit's own options (-platform, -style ...) are passed on.\n";
     text += "\nExit status: 0 when the program ends normally, 2 on a bad command line.\n";
     return text;

@@ -9,6 +9,11 @@
 struct LaunchOptions {
     bool help = false;
     bool version = false;
+    // Every connection of a session is recorded into this folder; empty for
+    // the operator's own choice.
+    std::string recordFolder;
+    // Addresses every session publishes to, in place of the stored ones.
+    std::vector<std::string> publishTargets;
 };
 
 class CCommandLine {
@@ -26,6 +31,10 @@ public:
     // The usage text that --help prints.
     static std::string Help();
     static std::string Version();
+    // What the program was started with: the options of the last command
+    // line read without error. The main window takes its recording and
+    // publishing choices from here.
+    static const LaunchOptions& Launch();
 
 private:
     LaunchOptions options;

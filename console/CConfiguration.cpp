@@ -20,6 +20,14 @@ StoredChoices CConfiguration::Load() {
     StoredChoices choices;
     choices.idleTimeout = ReadWholeNumber(settings, "IdleTimeout");
     choices.lipSync = ReadWholeNumber(settings, "LipSync");
+    if (QVariant folder = settings.value("RecordFolder"); folder.isValid())
+        choices.recordFolder = folder.toString().toStdString();
+    if (QVariant targets = settings.value("PublishTargets"); targets.isValid()) {
+        choices.publishTargets.emplace();
+        for (const QString& target : targets.toStringList())
+            if (!target.trimmed().isEmpty())
+                choices.publishTargets->push_back(target.trimmed().toStdString());
+    }
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;
@@ -33,5 +41,16 @@ void CConfiguration::Save(bool full, int audioSource, int idleTimeout, int lipSy
     settings.setValue("AudioSource", audioSource);
     settings.setValue("IdleTimeout", idleTimeout);
     settings.setValue("LipSync", lipSync);
+    settings.sync();
+}
+
+void CConfiguration::SaveFeed(const std::string& recordFolder,
+                              const std::vector<std::string>& publishTargets) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue("RecordFolder", QString::fromStdString(recordFolder));
+    QStringList targets;
+    for (const std::string& target : publishTargets)
+        targets << QString::fromStdString(target);
+    settings.setValue("PublishTargets", targets);
     settings.sync();
 }

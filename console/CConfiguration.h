@@ -1,8 +1,11 @@
 // The operator's stored choices: full screen, the studio audio source by its
-// position in the list, the idle time-out of a connection, and lip sync.
+// position in the list, the idle time-out of a connection, lip sync, and
+// where the feed is recorded and published.
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 struct StoredChoices {
     // Each is present only when it was read; a failed read ends the load, so
@@ -14,6 +17,9 @@ struct StoredChoices {
     // Read on its own too: the picture's offset against the sound, or the
     // value that means pictures are not held back at all.
     std::optional<int> lipSync;
+    // Each read on its own as well.
+    std::optional<std::string> recordFolder;
+    std::optional<std::vector<std::string>> publishTargets;
 };
 
 class CConfiguration {
@@ -23,4 +29,5 @@ public:
 
     StoredChoices Load();
     void Save(bool full, int audioSource, int idleTimeout, int lipSync);
+    void SaveFeed(const std::string& recordFolder, const std::vector<std::string>& publishTargets);
 };

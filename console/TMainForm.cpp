@@ -1,6 +1,7 @@
 #include "TMainForm.h"
 #include "ConsoleResources.h"
 
+#include "CCommandLine.h"
 #include "CConfiguration.h"
 #include "CQtErrorLine.h"
 #include "TAboutForm.h"
@@ -13,11 +14,16 @@
 #include "platform/Com.h"
 #include "platform/HostAddresses.h"
 #include "platform/VideoSurface.h"
+#include "record/CFeedTap.h"
+#include "record/CPublisher.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMenu>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +35,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <filesystem>
 
 TMainForm* MainForm = nullptr;
 
@@ -57,6 +64,7 @@ QLabel* Caption(QWidget* parent, const char* name, const QString& text, QPoint a
 TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     InitConsoleResources();
     BuildComponents();
+    BuildFeedControls();
     WSAStartup(0x0002, &socketData);
     platform::CoInitialize(nullptr);
     server.reset();
@@ -70,6 +78,15 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FillAudioOutList();
     FillAudioSourceList();
     LoadConfiguration();
+    // The command line's choices stand for this launch; only the operator's
+    // own are stored.
+    const LaunchOptions& launch = CCommandLine::Launch();
+    if (!launch.recordFolder.empty()) {
+        recordFolder = launch.recordFolder;
+        recordOn = true;
+    }
+    if (!launch.publishTargets.empty())
+        publishTargets = launch.publishTargets;
 }
 
 TMainForm::~TMainForm() {
@@ -298,12 +315,21 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
+    if (choices.recordFolder)
+        recordFolder = *choices.recordFolder;
+    if (choices.publishTargets) {
+        publishTargets.clear();
+        for (const std::string& target : *choices.publishTargets)
+            if (CPublisher::Supported(target))
+                publishTargets.push_back(target);
+    }
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
     configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
                        LipSync->value());
+    configuration.SaveFeed(recordFolder, publishTargets);
 }
 
 void TMainForm::OnStart() {
@@ -325,6 +351,9 @@ void TMainForm::StartSession() {
     StartBtn->setEnabled(false);
     FillSessionContext();
     server = std::make_unique<CGateway>(&session);
+    feed = std::make_unique<CFeedTap>(&session);
+    server->SetTap(feed.get());
+    ApplyFeedChoices();
     server->Start(0);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
@@ -397,6 +426,10 @@ void TMainForm::StopSession() {
         // is never destroyed under a running thread.
         server.reset();
     }
+    // After the server, which hands it packets; before the error line, which
+    // its last messages go to.
+    feed.reset();
+    ShowFeedState();
     if (CErrorHandler* handler = session.errorHandler) {
         delete handler;
         session.errorHandler = nullptr;
@@ -441,6 +474,7 @@ void TMainForm::TimerTimer() {
         Clients->setText("Unconnected.");
         Mira->show();
     }
+    ShowFeedState();
     Timer->start();
 }
 
@@ -547,4 +581,170 @@ void TMainForm::urlMouseLeave() {
 
 void TMainForm::urlClick() {
     QDesktopServices::openUrl(QUrl(url->text()));
+}
+
+void TMainForm::BuildFeedControls() {
+    // Over the picture's top left corner, so that no other component moves.
+    FeedState = new QLabel(Renderer);
+    FeedState->setObjectName("FeedState");
+    FeedState->move(6, 6);
+    FeedState->setStyleSheet("QLabel { color: #FF4040; background: rgba(0, 0, 0, 160); "
+                             "padding: 1px 4px; font-weight: bold; }");
+    FeedState->hide();
+    Renderer->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Renderer, &QWidget::customContextMenuRequested, this, &TMainForm::FeedMenu);
+}
+
+void TMainForm::FeedMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.setObjectName("FeedMenu");
+    QAction* record = menu.addAction("&Record");
+    record->setCheckable(true);
+    record->setChecked(recordOn);
+    QAction* folder = menu.addAction(
+        recordFolder.empty() ? QString("Recording &folder...")
+                             : QString("Recording &folder: %1...")
+                                   .arg(QString::fromStdString(recordFolder).right(40)));
+    QAction* publish = menu.addAction(
+        publishTargets.empty() ? QString("&Publish to...")
+                               : QString("&Publish to %1 address%2...")
+                                     .arg(publishTargets.size())
+                                     .arg(publishTargets.size() == 1 ? "" : "es"));
+    QAction* chosen = menu.exec(Renderer->mapToGlobal(at));
+    if (chosen == record) {
+        if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
+            return;
+        SetRecording(!recordOn);
+    } else if (chosen == folder) {
+        ChooseRecordFolder();
+    } else if (chosen == publish) {
+        EditPublishTargets();
+    }
+}
+
+bool TMainForm::ChooseRecordFolder() {
+    QString chosen = QFileDialog::getExistingDirectory(
+        this, "Recording folder",
+        recordFolder.empty() ? QDir::homePath() : QString::fromStdString(recordFolder));
+    if (chosen.isEmpty())
+        return false;
+    SetRecordFolder(chosen.toStdString());
+    return true;
+}
+
+void TMainForm::EditPublishTargets() {
+    QStringList lines;
+    for (const std::string& target : publishTargets)
+        lines << QString::fromStdString(target);
+    bool ok = false;
+    QString text = QInputDialog::getMultiLineText(
+        this, "Publish",
+        "Addresses the feed is published to while the link runs, one a line:\n"
+        "srt://HOST:PORT?mode=caller (or mode=listener), udp://HOST:PORT, "
+        "rtmp://HOST/APP/STREAM",
+        lines.join("\n"), &ok);
+    if (!ok)
+        return;
+    std::vector<std::string> targets;
+    QStringList refused;
+    for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+        std::string target = line.trimmed().toStdString();
+        if (target.empty())
+            continue;
+        if (CPublisher::Supported(target))
+            targets.push_back(target);
+        else
+            refused << line.trimmed();
+    }
+    if (!refused.isEmpty())
+        QMessageBox::warning(this, "Publish",
+                             "These are not addresses the feed can be published to:\n" +
+                                 refused.join("\n"));
+    SetPublishTargets(targets);
+}
+
+void TMainForm::SetRecording(bool on) {
+    recordOn = on && !recordFolder.empty();
+    if (feed) {
+        if (recordOn)
+            recordOn = feed->StartRecording(recordFolder);
+        else
+            feed->StopRecording();
+    }
+    ShowFeedState();
+}
+
+void TMainForm::SetRecordFolder(const std::string& folder) {
+    recordFolder = folder;
+    // A running recording goes on in the new folder from the next key frame.
+    if (recordOn)
+        SetRecording(true);
+}
+
+void TMainForm::SetPublishTargets(const std::vector<std::string>& targets) {
+    publishTargets = targets;
+    if (feed)
+        feed->SetPublishTargets(publishTargets);
+    ShowFeedState();
+}
+
+void TMainForm::ApplyFeedChoices() {
+    if (recordOn)
+        recordOn = feed->StartRecording(recordFolder);
+    if (!publishTargets.empty())
+        feed->SetPublishTargets(publishTargets);
+}
+
+void TMainForm::ShowFeedState() {
+    // A recording that gave up (a full disk) has said why on the error line.
+    if (recordOn && feed && !feed->Recording())
+        recordOn = false;
+    if (!feed || (!recordOn && publishTargets.empty())) {
+        FeedState->hide();
+        return;
+    }
+    QStringList parts, details;
+    for (const CFeedTap::Target& r : feed->RecordingStatus()) {
+        const CFeedWriter::Status& s = r.status;
+        const QString file = QString::fromStdString(s.where);
+        if (s.state == CFeedWriter::State::Writing) {
+            const int64_t seconds = s.writtenUs / 1000000;
+            std::error_code error;
+            const double bytes = double(std::filesystem::file_size(s.where, error));
+            const QString size = bytes >= 1e9 ? QString::number(bytes / 1e9, 'f', 2) + " GB"
+                                              : QString::number(bytes / 1e6, 'f', 1) + " MB";
+            parts << QString("\u25CF REC %1:%2:%3  %4")
+                         .arg(seconds / 3600, 2, 10, QChar('0'))
+                         .arg(seconds / 60 % 60, 2, 10, QChar('0'))
+                         .arg(seconds % 60, 2, 10, QChar('0'))
+                         .arg(error ? QString("?") : size);
+            details << "Recording into " + file;
+        } else {
+            parts << "\u25CF REC";
+            details << "Recording into " + file + ", from the next connection's first picture";
+        }
+        if (s.queue.droppedPictures || s.queue.droppedAudioFrames)
+            details << QString("  left out when the disk fell behind: %1 pictures, %2 sound frames")
+                           .arg(s.queue.droppedPictures)
+                           .arg(s.queue.droppedAudioFrames);
+    }
+    const std::vector<CFeedTap::Target> published = feed->PublishStatus();
+    if (!published.empty()) {
+        int live = 0;
+        for (const CFeedTap::Target& p : published) {
+            const bool writing = p.status.state == CFeedWriter::State::Writing;
+            live += writing ? 1 : 0;
+            const char* state = writing ? "publishing"
+                                : p.status.state == CFeedWriter::State::Waiting
+                                    ? "connected, waiting for pictures"
+                                    : "not reached";
+            details << QString("%1: %2").arg(QString::fromStdString(p.where), state);
+        }
+        parts << QString("\u25B2 %1/%2").arg(live).arg(published.size());
+    }
+    FeedState->setText(parts.join("   "));
+    FeedState->setToolTip(details.join("\n"));
+    FeedState->adjustSize();
+    FeedState->show();
+    FeedState->raise();
 }

@@ -10,8 +10,11 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class CErrorLine;
+class CFeedTap;
 class CGateway;
 namespace platform {
 class CVideoSurface;
@@ -53,6 +56,15 @@ public:
     const WAVEFORMATEX& PlaybackFormat() const { return playbackFormat; }
     platform::CVideoSurface* PanelSurface() const { return panelSurface; }
 
+    // Recording and re-publishing: the folder every connection is recorded
+    // into while recording is on, and the addresses published to while a
+    // session runs. Both apply to a running session at once.
+    void SetRecording(bool on);
+    void SetRecordFolder(const std::string& folder);
+    void SetPublishTargets(const std::vector<std::string>& targets);
+    bool RecordingOn() const { return recordOn; }
+    CFeedTap* Feed() const { return feed.get(); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,6 +83,13 @@ private:
     bool ConnectionShowsPicture() const;
     void IdleTimeoutChange();
     void LipSyncChange();
+    // The picture panel's context menu and the small indicator in its corner.
+    void BuildFeedControls();
+    void FeedMenu(const QPoint& at);
+    bool ChooseRecordFolder();
+    void EditPublishTargets();
+    void ApplyFeedChoices();
+    void ShowFeedState();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -79,6 +98,11 @@ private:
     void urlMouseLeave();
 
     std::unique_ptr<CGateway> server;
+    // Sees every packet of the session's connections; ended after the server.
+    std::unique_ptr<CFeedTap> feed;
+    bool recordOn = false;
+    std::string recordFolder;
+    std::vector<std::string> publishTargets;
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};
@@ -127,6 +151,7 @@ private:
     QLabel* url;
     QLineEdit* error;
     QLabel* status;
+    QLabel* FeedState;
     QTimer* Timer;
 };
 

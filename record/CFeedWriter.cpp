@@ -82,14 +82,17 @@ uint32_t CFeedWriter::Execute() {
 }
 
 void CFeedWriter::Handle(const CFeedPacketPtr& packet) {
-    if (connection && packet->connection != connection) {
+    // A connection's output ends with it, or, when its end was left out of a
+    // queue that had nowhere to write, with the next one's first packet.
+    const bool end = packet->kind == CFeedPacket::Kind::End;
+    if (connection && (end || packet->connection != connection)) {
         if (context)
             EndOutput(0);
         connection.reset();
         pending.clear();
         lastAudio.reset();
     }
-    if (packet->kind == CFeedPacket::Kind::End)
+    if (end)
         return;
     connection = packet->connection;
     if (context)
