@@ -315,6 +315,17 @@ std::string Tail(const std::string& text, size_t lines) {
 }
 
 
+// The field unit's own word on whether it kept time: a stall of its own
+// reaches the studio like one of the network's.
+void PrintPacing(const CChildProcess& field) {
+    const std::string out = field.Output();
+    size_t at = out.rfind("pacing: ");
+    if (at == std::string::npos)
+        return;
+    size_t end = out.find('\n', at);
+    std::printf("    fieldunit %s\n", out.substr(at, end - at).c_str());
+}
+
 // lumenfeed started as an operator starts it: its stored choices, the
 // loopback address, a port of the run's own, Start pressed.
 bool StartStudio(const Settings& s, CStudioProgram& studio, const CTempDir& dir, int audioSource,
@@ -428,6 +439,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         return;
     }
     PrintChecked("Studio_Out", listening, tap, load);
+    PrintPacing(field);
     if (ppm != 0)
         listening.Read([&](const CToneCheck& c) {
             std::printf("    drops (discontinuities) %d, gaps %d\n", c.Discontinuities(), c.Gaps());
@@ -556,6 +568,7 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
         PrintChecked("Studio_Mic, as fed", microphone, micTap, load);
     if (listening.Heard())
         PrintChecked("Studio_Out meanwhile", listening, tap, load);
+    PrintPacing(field);
 }
 
 bool Parse(int argc, char** argv, Settings& s) {

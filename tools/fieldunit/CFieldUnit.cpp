@@ -203,6 +203,10 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     if (code == exitcode::kSuccess)
         CLog::Info("done: " + ending);
     CLog::Info(status.Totals());
+    if (!options.unpaced)
+        CLog::Info("pacing: " + std::to_string(pacer.LateCount()) + " packets left more than " +
+                   std::to_string(CPacer::kLateUs / 1000) + " ms late, the latest by " +
+                   std::to_string(pacer.LatestUs() / 1000) + " ms");
     if (tone)
         CLog::Info(tone->Summary());
     return code;

@@ -1,5 +1,6 @@
 #include "CPacer.h"
 
+#include <algorithm>
 #include <thread>
 
 CPacer::CPacer(int clockPpm) : scale(1e6 / (1e6 + clockPpm)) {}
@@ -18,6 +19,11 @@ bool CPacer::Wait(int64_t timeUs, const std::function<bool()>& halted) {
     // Every deadline is counted from the one origin, so a late wake-up
     // delays one packet and never the ones after it.
     const auto due = origin + RealTime(timeUs);
+    const int64_t lateUs = std::chrono::duration_cast<std::chrono::microseconds>(now - due).count();
+    if (lateUs > kLateUs) {
+        ++lateCount;
+        latestUs = std::max(latestUs, lateUs);
+    }
     if (now - due > std::chrono::microseconds(kMaxLagUs)) {
         origin = now - RealTime(timeUs);
         return !halted();

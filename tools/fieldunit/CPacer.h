@@ -18,6 +18,12 @@ public:
     // Makes the next packet due at once and counts from there.
     void Restart() { started = false; }
 
+    // Packets that left later than kLateUs after their time (a stall of our
+    // own, which the studio meets as one of the network's), and the latest.
+    int LateCount() const { return lateCount; }
+    int64_t LatestUs() const { return latestUs; }
+    static constexpr int64_t kLateUs = 20000;
+
     // Real time that a span of stream time takes on our clock.
     std::chrono::steady_clock::duration RealTime(int64_t streamUs) const;
 
@@ -31,4 +37,6 @@ private:
     double scale; // real seconds per second of stream time
     bool started = false;
     Clock::time_point origin;
+    int lateCount = 0;
+    int64_t latestUs = 0;
 };
