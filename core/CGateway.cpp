@@ -94,7 +94,7 @@ void CGateway::ReportText(const std::u16string& text) {
 uint32_t CGateway::Execute() {
     // This thread decodes and plays the sound: it must not wait behind
     // pictures or anything else the machine is busy with.
-    platform::RaiseThreadPriority(platform::ThreadRole::kReceive);
+    platform::SetThreadPriority(platform::ThreadRole::kReceive);
     for (;;) {
         if (StopRequested(1000)) return 0;
         SOCKET c = accept(listener, nullptr, nullptr);

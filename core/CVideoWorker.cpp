@@ -1,5 +1,7 @@
 #include "CVideoWorker.h"
 
+#include "platform/ThreadPriority.h"
+
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -119,6 +121,9 @@ bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint
 }
 
 void CVideoWorker::Run() {
+    // Started by the receiving thread, whose priority it would keep: pictures
+    // must never compete with the sound on equal terms.
+    platform::SetThreadPriority(platform::ThreadRole::kPicture);
     std::unique_lock lock(mutex);
     for (;;) {
         wake.wait(lock, [this] { return stopping || finishing || !queue.empty(); });

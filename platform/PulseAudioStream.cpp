@@ -49,7 +49,7 @@ void WaitLoop(pa_threaded_mainloop* loop, const pa_context* key) {
 void RaisePriorityOnce() {
     thread_local bool raised = false;
     if (!raised)
-        platform::RaiseThreadPriority(platform::ThreadRole::kAudioDevice);
+        platform::SetThreadPriority(platform::ThreadRole::kAudioDevice);
     raised = true;
 }
 

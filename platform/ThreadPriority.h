@@ -6,10 +6,11 @@ namespace platform {
 enum class ThreadRole {
     kAudioDevice, // feeds or drains a sound device: the sound server's own priority
     kReceive,     // reads the stream and decodes its sound
+    kPicture,     // decodes and draws pictures: ordinary work
 };
 
-// Raises the calling thread for its role. Without the right to do so it stays
-// as it was.
-void RaiseThreadPriority(ThreadRole role);
+// Sets the calling thread's priority for its role; threads it creates later
+// start with the same. Without the right to raise it, it stays as it was.
+void SetThreadPriority(ThreadRole role);
 
 } // namespace platform
