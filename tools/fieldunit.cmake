@@ -16,6 +16,7 @@ add_library(lumen_fieldunit STATIC
   fieldunit/CLog.cpp
   fieldunit/COptions.cpp
   fieldunit/CPacer.cpp
+  fieldunit/CReadAhead.cpp
   fieldunit/CPatternSource.cpp
   fieldunit/CReturnPlayer.cpp
   fieldunit/CReturnReceiver.cpp

@@ -4,6 +4,7 @@
 #include "CFileSource.h"
 #include "CLog.h"
 #include "CPacer.h"
+#include "CReadAhead.h"
 #include "CPatternSource.h"
 #include "CReturnReceiver.h"
 #include "CReturnTone.h"
@@ -54,6 +55,10 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
                std::to_string(options.audioChannels) + " channel(s)";
         source = std::move(pattern);
     }
+
+    // Packets are made ahead of their time, so that they leave on time.
+    if (!options.unpaced)
+        source = std::make_unique<CReadAhead>(std::move(source));
 
     CWavWriter wav;
     if (!options.returnAudioPath.empty() && !wav.Open(options.returnAudioPath, 44100, 2)) {

@@ -19,13 +19,19 @@ bool CPacer::Wait(int64_t timeUs, const std::function<bool()>& halted) {
     // Every deadline is counted from the one origin, so a late wake-up
     // delays one packet and never the ones after it.
     const auto due = origin + RealTime(timeUs);
-    const int64_t lateUs = std::chrono::duration_cast<std::chrono::microseconds>(now - due).count();
+    // Sound leaves a little behind the pictures made at the same time (the
+    // encoder's look-ahead): late only counts against the latest time due
+    // so far, which the send order follows.
+    latestDue = std::max(latestDue, due);
+    const int64_t lateUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - latestDue).count();
     if (lateUs > kLateUs) {
         ++lateCount;
         latestUs = std::max(latestUs, lateUs);
     }
     if (now - due > std::chrono::microseconds(kMaxLagUs)) {
         origin = now - RealTime(timeUs);
+        latestDue = now;
         return !halted();
     }
     while (!halted()) {

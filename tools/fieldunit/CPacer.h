@@ -37,6 +37,7 @@ private:
     double scale; // real seconds per second of stream time
     bool started = false;
     Clock::time_point origin;
+    Clock::time_point latestDue;
     int lateCount = 0;
     int64_t latestUs = 0;
 };
