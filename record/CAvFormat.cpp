@@ -56,6 +56,7 @@ bool CAvFormat::Bind() {
         !::Bind(format, av_write_frame, "av_write_frame") ||
         !::Bind(format, av_write_trailer, "av_write_trailer") ||
         !::Bind(format, avio_open2, "avio_open2") || !::Bind(format, avio_closep, "avio_closep") ||
+        !::Bind(format, avio_flush, "avio_flush") ||
         !::Bind(format, avformat_network_init, "avformat_network_init")) {
         missing = formatFileName;
         return false;

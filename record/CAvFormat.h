@@ -43,6 +43,7 @@ public:
     int (*avio_open2)(AVIOContext**, const char*, int, const AVIOInterruptCB*,
                       AVDictionary**) = nullptr;
     int (*avio_closep)(AVIOContext**) = nullptr;
+    void (*avio_flush)(AVIOContext*) = nullptr;
     int (*avformat_network_init)() = nullptr;
 
     AVPacket* (*av_packet_alloc)() = nullptr;

@@ -142,9 +142,9 @@ bool CFeedWriter::BeginOutput() {
     }
     context->pb = pb;
     context->interrupt_callback = AVIOInterruptCB{&CFeedWriter::Interrupt, this};
-    // Every packet goes to the file or the network as soon as it is muxed, so
-    // that an output cut off by a crash holds all but the last moment.
-    context->flush_packets = 1;
+    // Flushed by Write at short intervals instead, so that an output cut off
+    // by a crash holds all but its last moment.
+    context->flush_packets = 0;
     if (!AddStreams(video, audio)) {
         EndOutput(AVERROR(ENOMEM));
         return false;
@@ -156,6 +156,7 @@ bool CFeedWriter::BeginOutput() {
     }
     origin = pending.front()->time;
     lastStamp[0] = lastStamp[1] = -1;
+    lastFlush = origin;
     {
         std::lock_guard guard(statusLock);
         ++status.outputs;
@@ -249,6 +250,12 @@ void CFeedWriter::Write(const CFeedPacket& packet) {
     int rc = av.av_write_frame(context, p);
     p->data = nullptr;
     p->size = 0;
+    if (rc >= 0 && packet.time - lastFlush >= kFlushUs) {
+        lastFlush = packet.time;
+        av.avio_flush(context->pb);
+        if (context->pb->error < 0)
+            rc = context->pb->error;
+    }
     if (rc >= 0) {
         std::lock_guard guard(statusLock);
         status.writtenUs = std::max(status.writtenUs, packet.time - origin + packet.duration);

@@ -41,6 +41,10 @@ public:
     // begun with sound alone.
     static constexpr int64_t kAudioWaitUs = 1000000;
     static constexpr int64_t kVideoWaitUs = 3000000;
+    // What is muxed reaches the file or the network at least this often, and
+    // whenever the library's buffer fills: a write for every packet would
+    // cost more than the muxing itself.
+    static constexpr int64_t kFlushUs = 100000;
 
     CFeedWriter(CAvFormat& av, Reporter report);
     // Subclasses call Stop in their own destructors: the thread uses them.
@@ -97,6 +101,7 @@ private:
     int audioIndex = -1;
     int64_t origin = 0;
     int64_t lastStamp[2] = {};
+    int64_t lastFlush = 0;
 
     std::mutex statusLock;
     Status status;

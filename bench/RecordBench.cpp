@@ -1,0 +1,361 @@
+// What recording and re-publishing cost the studio: a 1080p30 feed (libx264,
+// 4 slices, a key frame every 2 s, AAC stereo 48 kHz) streamed in real time
+// over 127.0.0.1 into a real stream server drawing into a 360 x 288 panel.
+//   1. the path alone: CPU per picture of receiving, decoding, drawing and
+//      playing, without the feed tap;
+//   2. the tap alone, fed the same packets at the same pace: CPU per picture
+//      of recording into an MPEG-TS file plus one SRT publication to ffmpeg;
+//   3. both together for a minute: what each writer's queue dropped, and the
+//      CPU per picture against run 1.
+// Prints figures; passes or fails nothing.
+//   scripts/headless.sh build/bench/record_bench [--seconds 60] [--path-seconds 20]
+#include "CChildProcess.h"
+#include "CTempDir.h"
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "platform/VideoSurface.h"
+#include "record/CFeedTap.h"
+#include "support/AacMaker.h"
+#include "support/H264Maker.h"
+#include "support/TestClient.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <thread>
+#include <map>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using testing_support::H264Maker;
+using testing_support::H264Packet;
+using testing_support::TestClient;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWidth = 1920, kHeight = 1080, kRate = 30;
+constexpr int kClipPictures = 2 * kRate;
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Every thread of the process: its name and CPU seconds so far.
+std::map<int, std::pair<std::string, double>> ThreadTimes() {
+    std::map<int, std::pair<std::string, double>> times;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::string name = line.substr(line.find('(') + 1, close - line.find('(') - 1);
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        double cpu = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i)
+            if (i == 14 || i == 15)
+                cpu += std::atof(field.c_str()) / tick;
+        times[std::atoi(task.path().filename().c_str())] = {name, cpu};
+    }
+    return times;
+}
+
+bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    if (cond())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    bool held = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        held = cond();
+        if (held || Clock::now() > deadline)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    return held;
+}
+
+struct Clip {
+    std::vector<H264Packet> pictures;
+    std::vector<testing_support::Bytes> sound; // one AAC frame each
+};
+
+// The packets of seconds of the feed in the order a field unit sends them,
+// each at its time; the clip repeats.
+template <typename Send>
+void Stream(const Clip& clip, double seconds, const Send& send) {
+    const auto start = Clock::now();
+    const int pictures = int(seconds * kRate);
+    const double frameMs = 1024 * 1000.0 / 48000;
+    size_t audio = 0;
+    for (int i = 0; i < pictures; ++i) {
+        const double pictureMs = i * 1000.0 / kRate;
+        for (; audio * frameMs <= pictureMs; ++audio) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(audio * frameMs * 1000)));
+            send(false, clip.sound[audio % clip.sound.size()], false);
+        }
+        std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(pictureMs * 1000)));
+        const H264Packet& p = clip.pictures[size_t(i) % clip.pictures.size()];
+        send(true, p.data, p.key);
+    }
+}
+
+class Studio {
+public:
+    explicit Studio(CErrorLine& line) {
+        playback = DefaultWaveFormat();
+        capture = DefaultWaveFormat();
+        ClearSessionContext(session);
+        port = testing_support::FreePort();
+        session.port = port;
+        SetSessionAddress(session, "127.0.0.1");
+        session.playbackFormat = &playback;
+        session.captureFormat = &capture;
+        session.outputDevice = -1;
+        SetSessionAudioSourceName(session, u"(none)");
+        session.errorHandler = new CErrorHandler(&line);
+        surface.resize(362, 290);
+        surface.show();
+        session.videoWindow = &surface;
+        session.videoWidth = 360;
+        session.videoHeight = 288;
+        session.drawLeft = 1;
+        session.drawTop = 1;
+        session.drawWidth = 360;
+        session.drawHeight = 288;
+    }
+    ~Studio() { delete session.errorHandler.load(); }
+
+    struct Run {
+        double cpuPerPicture = 0; // ms, the sender left out
+        uint64_t pictures = 0;
+    };
+
+    // Streams the clip into a stream server with the tap, or none.
+    Run Serve(const Clip& clip, double seconds, CPacketTap* tap) {
+        Run run;
+        auto server = std::make_unique<CGateway>(&session);
+        server->SetTap(tap);
+        server->Start(0);
+        TestClient client;
+        if (!client.Connect(port, 10s) || !Pump([&] { return session.connected == 1; }, 10s))
+            return run;
+        int on = 1;
+        setsockopt(client.Handle(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        std::atomic<bool> done{false};
+        double senderCpu = 0;
+        const double before = ProcessCpuSeconds();
+        std::thread sender([&] {
+            const double start = ThreadCpuSeconds();
+            Stream(clip, seconds, [&](bool video, const testing_support::Bytes& data, bool key) {
+                if (video)
+                    client.SendPacket(kPacketVideo, key, kWidth, kHeight, data);
+                else
+                    client.SendPacket(kPacketAudio, false, 48000, 2, data);
+            });
+            senderCpu = ThreadCpuSeconds() - start;
+            done = true;
+        });
+        Pump([&] { return done.load(); }, std::chrono::seconds(int(seconds) + 60));
+        sender.join();
+        const uint64_t expected = uint64_t(seconds * kRate);
+        Pump([&] { return server->VideoCounters().draws >= expected; }, 30s);
+        const double cpu = ProcessCpuSeconds() - before - senderCpu;
+        run.pictures = server->VideoCounters().pictures;
+        run.cpuPerPicture = cpu * 1000 / double(expected);
+        client.Close();
+        server->Terminate();
+        server->CloseListener();
+        server->WaitFor(30000);
+        return run;
+    }
+
+    SessionContext session;
+
+private:
+    WAVEFORMATEX playback{}, capture{};
+    uint16_t port = 0;
+    platform::CVideoSurface surface;
+};
+
+class PrintingLine : public CErrorLine {
+public:
+    void SetText(const std::u16string& text) override {
+        std::printf("  error line: %s\n", std::string(text.begin(), text.end()).c_str());
+    }
+};
+
+struct Tap {
+    CTempDir folder;
+    CChildProcess receiver;
+    std::unique_ptr<CFeedTap> tap;
+
+    bool Start(SessionContext& session) {
+        const uint16_t port = testing_support::FreePort();
+        const std::string url = "srt://127.0.0.1:" + std::to_string(port);
+        if (!receiver.Start({"ffmpeg", "-nostdin", "-v", "error", "-i", url + "?mode=listener",
+                             "-c", "copy", "-f", "mpegts", "-y", "/dev/null"},
+                            {}, folder.File("receiver.log")))
+            return false;
+        tap = std::make_unique<CFeedTap>(&session);
+        if (!tap->StartRecording(folder.File("recordings")))
+            return false;
+        tap->SetPublishTargets({url + "?mode=caller"});
+        return Pump(
+            [&] {
+                auto s = tap->PublishStatus();
+                return s.size() == 1 && s[0].status.state == CFeedWriter::State::Waiting;
+            },
+            30s);
+    }
+
+    void Print() {
+        for (const auto& t : tap->RecordingStatus())
+            std::printf("  recording: %llu pictures and %llu sound frames dropped, %zu at most "
+                        "waiting, %llu refused\n",
+                        (unsigned long long)t.status.queue.droppedPictures,
+                        (unsigned long long)t.status.queue.droppedAudioFrames,
+                        t.status.queue.highWater, (unsigned long long)t.status.refused);
+        for (const auto& t : tap->PublishStatus())
+            std::printf("  SRT publication: %llu pictures and %llu sound frames dropped, %zu at "
+                        "most waiting, %llu refused\n",
+                        (unsigned long long)t.status.queue.droppedPictures,
+                        (unsigned long long)t.status.queue.droppedAudioFrames,
+                        t.status.queue.highWater, (unsigned long long)t.status.refused);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60, pathSeconds = 20;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--path-seconds"))
+            pathSeconds = std::atof(argv[i + 1]);
+    }
+    QApplication app(argc, argv);
+
+    std::printf("making %d pictures of %dx%d H.264 and a second of AAC...\n", kClipPictures,
+                kWidth, kHeight);
+    H264Maker::Settings settings;
+    settings.width = kWidth;
+    settings.height = kHeight;
+    settings.keyInterval = kClipPictures;
+    settings.frameRate = kRate;
+    settings.preset = "ultrafast";
+    settings.bitRate = 8000000;
+    settings.threads = 2;
+    H264Maker maker(settings);
+    Clip clip;
+    // The test pattern with grain on it: a plain pattern codes to a fraction
+    // of a camera's bit rate, and what the tap costs follows the bytes.
+    uint32_t seed = 1;
+    for (int i = 0; i < kClipPictures; ++i) {
+        std::vector<uint8_t> picture = testing_support::PatternPicture(kWidth, kHeight, i);
+        for (size_t y = 0; y < size_t(kWidth) * kHeight; ++y) {
+            seed = seed * 1664525u + 1013904223u;
+            picture[y] = uint8_t(std::clamp(int(picture[y]) + int(seed >> 28) - 8, 16, 235));
+        }
+        clip.pictures.push_back(maker.Encode(picture, i == 0));
+    }
+    clip.sound = testing_support::MakeAacTone(48000, 2, 1000, {0.3}, 2.0);
+    size_t bytes = 0;
+    for (const auto& p : clip.pictures)
+        bytes += p.data.size();
+    std::printf("  %.1f Mbit/s of video\n", double(bytes) * 8 / 2 / 1e6);
+
+    PrintingLine line;
+    Studio studio(line);
+
+    std::printf("1. the path alone, %.0f s at 1080p30:\n", pathSeconds);
+    Studio::Run path = studio.Serve(clip, pathSeconds, nullptr);
+    std::printf("  %.2f ms CPU per picture (%llu pictures decoded)\n", path.cpuPerPicture,
+                (unsigned long long)path.pictures);
+
+    std::printf("2. the tap alone (recording + one SRT publication), %.0f s:\n", pathSeconds);
+    double tapCpu = 0;
+    {
+        Tap tap;
+        if (!tap.Start(studio.session)) {
+            std::printf("  the tap could not start\n");
+            return 1;
+        }
+        tap.tap->ConnectionStarted("127.0.0.1:1");
+        double arrivedCpu = 0;
+        const auto startTimes = ThreadTimes();
+        Stream(clip, pathSeconds, [&](bool video, const testing_support::Bytes& data, bool key) {
+            PacketHeader h = video ? PacketHeader::Make(kFieldUnitMagic, kPacketVideo, key,
+                                                        uint32_t(data.size()), kWidth, kHeight)
+                                   : PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false,
+                                                        uint32_t(data.size()), 48000, 2);
+            double t0 = ThreadCpuSeconds();
+            tap.tap->PacketArrived(h, data.data(), uint32_t(data.size()), Clock::now());
+            arrivedCpu += ThreadCpuSeconds() - t0;
+        });
+        tap.tap->ConnectionEnded();
+        // What is still queued is written before the figure is taken.
+        Pump([&] {
+            auto r = tap.tap->RecordingStatus();
+            return !r.empty() && r[0].status.state == CFeedWriter::State::Waiting;
+        }, 30s);
+        // The writers' threads and the SRT library's, and the tap's share of
+        // the worker thread; not this thread's pacing and waiting.
+        double threads = 0;
+        for (const auto& [tid, t] : ThreadTimes())
+            if (tid != getpid()) {
+                auto was = startTimes.find(tid);
+                threads += t.second - (was != startTimes.end() ? was->second.second : 0);
+            }
+        tapCpu = (threads + arrivedCpu) * 1000 / (pathSeconds * kRate);
+        tap.Print();
+    }
+    std::printf("  %.3f ms CPU per picture: %.1f %% of the path's\n", tapCpu,
+                path.cpuPerPicture > 0 ? tapCpu * 100 / path.cpuPerPicture : 0.0);
+
+    std::printf("3. path and tap together, %.0f s at 1080p30:\n", seconds);
+    {
+        Tap tap;
+        if (!tap.Start(studio.session)) {
+            std::printf("  the tap could not start\n");
+            return 1;
+        }
+        Studio::Run both = studio.Serve(clip, seconds, tap.tap.get());
+        tap.Print();
+        std::printf("  %.2f ms CPU per picture (%llu pictures decoded): %+.2f ms against the "
+                    "path alone\n",
+                    both.cpuPerPicture, (unsigned long long)both.pictures,
+                    both.cpuPerPicture - path.cpuPerPicture);
+    }
+    return 0;
+}
