@@ -71,8 +71,12 @@ void CRecorder::OutputEnded(int code) {
         SetState(State::Waiting, path);
         return;
     }
-    // What was written stays: an MPEG-TS file plays up to where it ends.
-    std::string why = code == AVERROR(ENOSPC) ? "the disk is full" : av.ErrorText(code);
-    report("Recording stopped: " + why + ". The recording so far is kept in " + path + ".");
+    // What was written stays: an MPEG-TS file plays up to where it ends. The
+    // error line is short: the name, not the folder the operator chose.
+    const std::string name = std::filesystem::path(path).filename().string();
+    report(code == AVERROR(ENOSPC)
+               ? "Disk full: recording stopped; " + name + " keeps what was written."
+               : "Recording stopped (" + av.ErrorText(code) + "); " + name +
+                     " keeps what was written.");
     SetState(State::Failed, path);
 }
