@@ -239,18 +239,17 @@ struct Tap {
     }
 
     void Print() {
+        auto print = [](const char* what, const CFeedWriter::Status& s) {
+            std::printf("  %s: %llu pictures and %llu sound frames dropped, %zu at most waiting, "
+                        "%llu refused\n",
+                        what, (unsigned long long)s.queue.droppedPictures,
+                        (unsigned long long)s.queue.droppedAudioFrames, s.queue.highWater,
+                        (unsigned long long)s.refused);
+        };
         for (const auto& t : tap->RecordingStatus())
-            std::printf("  recording: %llu pictures and %llu sound frames dropped, %zu at most "
-                        "waiting, %llu refused\n",
-                        (unsigned long long)t.status.queue.droppedPictures,
-                        (unsigned long long)t.status.queue.droppedAudioFrames,
-                        t.status.queue.highWater, (unsigned long long)t.status.refused);
+            print("recording", t.status);
         for (const auto& t : tap->PublishStatus())
-            std::printf("  SRT publication: %llu pictures and %llu sound frames dropped, %zu at "
-                        "most waiting, %llu refused\n",
-                        (unsigned long long)t.status.queue.droppedPictures,
-                        (unsigned long long)t.status.queue.droppedAudioFrames,
-                        t.status.queue.highWater, (unsigned long long)t.status.refused);
+            print("SRT publication", t.status);
     }
 };
 
