@@ -1,0 +1,36 @@
+// The command line's recording and publishing options, as the main window
+// takes them up.
+#include "console/CCommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Parse(CCommandLine& line, std::vector<std::string> args) {
+    args.insert(args.begin(), "lumenfeed");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    return line.Parse(int(argv.size()), argv.data());
+}
+
+TEST(RecordCommandLineTest, RecordFolderAndPublishTargetsReachTheLaunch) {
+    CCommandLine line;
+    ASSERT_TRUE(Parse(line, {"--record", "/srv/rec", "--publish", "srt://10.0.0.1:9000?mode=caller",
+                             "--publish=rtmp://example.org/live/feed"}))
+        << line.Error();
+    EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
+    EXPECT_EQ(CCommandLine::Launch().publishTargets,
+              (std::vector<std::string>{"srt://10.0.0.1:9000?mode=caller",
+                                        "rtmp://example.org/live/feed"}));
+
+    // A refused line leaves the launch as it was.
+    EXPECT_FALSE(Parse(line, {"--publish", "http://example.org/feed"}));
+    EXPECT_NE(line.Error().find("--publish"), std::string::npos) << line.Error();
+    EXPECT_FALSE(Parse(line, {"--record"}));
+    EXPECT_FALSE(Parse(line, {"--record="}));
+    EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
+    EXPECT_NE(CCommandLine::Help().find("--publish URL"), std::string::npos);
+}
+
+} // namespace
