@@ -65,10 +65,9 @@ bool CAvFormat::Bind() {
 }
 
 CAvFormat::~CAvFormat() {
-    // Network start-up is counted by the library and needs no undoing here:
-    // the process may hold other users of it.
-    for (void* module : {format, codec, util})
-        platform::FreeLibrary(module);
+    // Not unloaded: libavformat brings network libraries (TLS, SRT) whose
+    // process-wide state is set up once and cannot be taken down safely. The
+    // loader counts the references; a library loaded once stays.
 }
 
 std::string CAvFormat::ErrorText(int code) const {

@@ -1,7 +1,8 @@
 // libavformat, with the few entry points of libavcodec and libavutil that
 // writing packets needs, loaded at run time under their platform file names.
 // Unlike the codec binding, a missing library ends nothing: recording and
-// re-publishing are then unavailable and say why.
+// re-publishing are then unavailable and say why; and a loaded one is never
+// unloaded.
 #pragma once
 
 extern "C" {
