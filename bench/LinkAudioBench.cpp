@@ -27,6 +27,12 @@
 // --size WxH says otherwise. --keep DIR writes the stretch of Studio_Out that each scenario checked
 // to DIR/NAME.raw (s16le, 44100 Hz, stereo; event times count from its start), to listen to.
 // --lumenfeed PATH measures another build of the program.
+// --clip FILE has the field unit send FILE as it is (H.264 and AAC, say a
+// 1080p picture with a steady 1 kHz tone) instead of encoding its pattern:
+// a sender that costs next to nothing here, as one elsewhere would.
+// --busy N runs N CPU-bound processes beside the programs throughout. Run as
+// root, the field unit runs at a higher priority than ordinary work: it
+// stands for the far end of the link, and its own lateness is printed.
 //
 // Latency drift. The audio queued in the studio cannot be seen from outside,
 // so the tone carries timing marks: with --tone-marks S fieldunit glides its
@@ -61,11 +67,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -87,6 +96,8 @@ struct Settings {
     std::string size; // empty: the field unit's own, 1280x720 at 30 fps
     std::string keep;
     std::string lumenfeed = LUMENFEED_PATH;
+    int busy = 0; // CPU-bound processes beside the programs
+    std::string clip; // a file the field unit sends as it is, instead of its pattern
 };
 
 double Pick(const Settings& s, double fallback) {
@@ -353,9 +364,18 @@ std::vector<std::string> FieldUnitArgs(const Settings& s, uint16_t port, int rat
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.1f", seconds);
     std::vector<std::string> args = {FIELDUNIT_PATH, "127.0.0.1:" + std::to_string(port),
-                                     "--audio-rate", std::to_string(rate),
-                                     "--duration",   duration};
-    if (!s.size.empty())
+                                     "--duration", duration};
+    if (s.clip.empty())
+        args.insert(args.end(), {"--audio-rate", std::to_string(rate)});
+    else
+        args.insert(args.end(), {"--file", s.clip, "--loop"});
+    // The field unit stands for a machine of its own at the far end of the
+    // link: where we may, it runs ahead of ordinary work here (though below
+    // the sound server and the studio's sound), so that it is not what
+    // stalls; its own lateness is printed all the same.
+    if (geteuid() == 0)
+        args.insert(args.begin(), {"nice", "-n", "-5"});
+    if (!s.size.empty() && s.clip.empty())
         args.insert(args.end(), {"--size", s.size});
     return args;
 }
@@ -582,6 +602,10 @@ bool Parse(int argc, char** argv, Settings& s) {
             s.size = argv[++i];
         else if (arg == "--keep" && i + 1 < argc)
             s.keep = argv[++i];
+        else if (arg == "--clip" && i + 1 < argc)
+            s.clip = argv[++i];
+        else if (arg == "--busy" && i + 1 < argc)
+            s.busy = std::clamp(std::atoi(argv[++i]), 0, 8);
         else if (arg == "--lumenfeed" && i + 1 < argc)
             s.lumenfeed = argv[++i];
         else
@@ -597,7 +621,8 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, s)) {
         std::fprintf(stderr,
                      "usage: link_audio_bench [--seconds N] [--scenario NAME] [--size WxH]\n"
-                     "                        [--keep DIR] [--lumenfeed PATH]\n"
+                     "                        [--keep DIR] [--lumenfeed PATH] [--busy N]\n"
+                     "                        [--clip FILE]\n"
                      "scenarios: control programme programme48 drift+ drift- "
                      "return-paplay return-pacat all soak\n");
         return 2;
@@ -611,6 +636,14 @@ int main(int argc, char** argv) {
         {"return-paplay", [&] { Return(s, "return-paplay", false, Pick(s, 60)); }},
         {"return-pacat", [&] { Return(s, "return-pacat", true, Pick(s, 60)); }},
     };
+    // A busy machine: processes that want a core each, beside the programs.
+    std::vector<std::unique_ptr<CChildProcess>> busy;
+    for (int i = 0; i < s.busy; ++i) {
+        busy.push_back(std::make_unique<CChildProcess>());
+        busy.back()->Start({"sh", "-c", "while :; do :; done"}, {}, "/dev/null");
+    }
+    if (s.busy)
+        std::printf("with %d CPU-bound processes beside the programs\n", s.busy);
     const auto start = Clock::now();
     bool ran = false;
     if (s.scenario == "soak") {
@@ -627,6 +660,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no scenario named %s\n", s.scenario.c_str());
         return 2;
     }
+    for (auto& b : busy)
+        b->Stop(1s);
     std::printf("\n%.0f s in all\n", std::chrono::duration<double>(Clock::now() - start).count());
     return 0;
 }
