@@ -28,7 +28,7 @@ std::vector<std::pair<const SessionContext*, std::shared_ptr<platform::CCaptureF
 
 } // namespace
 
-CNetwork::CNetwork(SessionContext* s) : session(s) {
+CNetwork::CNetwork(SessionContext* s, CLevelMeter* m) : session(s) {
     if (session->audioSource == 0)
         return;
 
@@ -68,6 +68,8 @@ CNetwork::CNetwork(SessionContext* s) : session(s) {
     if (!packet || !cut)
         packetCapacity = 0;
 
+    if (m && m->Open(int32_t(format->nSamplesPerSec), format->nChannels))
+        meter = m;
     capture.Build(session);
     Publish();
     capture.Run();
@@ -78,6 +80,8 @@ CNetwork::~CNetwork() {
     if (session->audioSource != 0) {
         capture.Stop();
         capture.DetachCallback();
+        if (meter)
+            meter->Close();
         encoder.Close();
         if (CAudioIn* grabber = session->grabber.exchange(nullptr))
             delete grabber;
@@ -133,6 +137,9 @@ int32_t CNetwork::ShowCaptureProperties(const SessionContext* session,
 
 void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
     ++chunks;
+    // What the studio says is metered whether or not the link takes it.
+    if (meter && chunk)
+        meter->Feed(chunk, length / uint32_t(session->captureFormat->nBlockAlign));
     uint32_t needed = framesPerPacket * static_cast<uint32_t>(bytesPerFrame);
     if (broken || !packet || !chunk || bytesPerFrame <= 0 || length < needed) {
         ++chunksDropped;
@@ -232,6 +239,17 @@ void CNetwork::GiveUp(SOCKET s, const char16_t* text) {
     if (CErrorHandler* handler = session->errorHandler; handler && text)
         handler->ReportText(text);
     platform::Wake(s);
+}
+
+CNetwork::Counters& CNetwork::Counters::operator+=(const Counters& more) {
+    chunks += more.chunks;
+    packetsSent += more.packetsSent;
+    chunksDropped += more.chunksDropped;
+    packetsDropped += more.packetsDropped;
+    packetsCut += more.packetsCut;
+    framesSkipped += more.framesSkipped;
+    encodeNanoseconds += more.encodeNanoseconds;
+    return *this;
 }
 
 CNetwork::Counters CNetwork::GetCounters() const {

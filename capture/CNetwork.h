@@ -6,6 +6,7 @@
 #include "codec/CAudioEncoder.h"
 #include "core/PacketHeader.h"
 #include "core/SessionContext.h"
+#include "instruments/CLevelMeter.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,8 +16,9 @@
 class CNetwork {
 public:
     // With an audio source chosen, opens the encoder and builds and runs the
-    // capture graph. Worker thread.
-    explicit CNetwork(SessionContext* session);
+    // capture graph; meter, when given, is fed every chunk captured while
+    // this sender lives, and must outlive it. Worker thread.
+    explicit CNetwork(SessionContext* session, CLevelMeter* meter = nullptr);
     // Stops the graph before anything it calls goes away. Worker thread.
     virtual ~CNetwork();
     CNetwork(const CNetwork&) = delete;
@@ -53,6 +55,7 @@ public:
         uint64_t packetsCut = 0;     // packets that went out in part and were finished later
         uint64_t framesSkipped = 0;  // frames the encoder failed on
         uint64_t encodeNanoseconds = 0;
+        Counters& operator+=(const Counters& more);
     };
     Counters GetCounters() const;
     // Capture buffers the capture device lost before they were delivered.
@@ -67,6 +70,7 @@ private:
     void GiveUp(SOCKET s, const char16_t* text);
 
     SessionContext* session;
+    CLevelMeter* meter = nullptr; // open while the graph runs
     CAudioEncoder encoder;
     int32_t frameSize = 0;
     uint32_t framesPerPacket = 0;

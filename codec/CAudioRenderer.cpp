@@ -49,6 +49,9 @@ void CAudioRenderer::Open(SessionContext* s) {
     deviceOpen = true;
     for (auto& h : headers)
         waveOut.Prepare(&h);
+    blockAlign = s->playbackFormat->nBlockAlign;
+    if (blockAlign)
+        meter.Open(int32_t(s->playbackFormat->nSamplesPerSec), s->playbackFormat->nChannels);
 }
 
 void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
@@ -105,6 +108,9 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         return;
     }
     ++queued;
+    // Here rather than on the device's thread, which must never wait.
+    if (blockAlign)
+        meter.Feed(pcmBuffer, uint32_t(total) / blockAlign);
     nextHeader.store((index + 1) % kHeaderCount, std::memory_order_relaxed);
 }
 
@@ -122,6 +128,7 @@ void CAudioRenderer::Close() {
 }
 
 void CAudioRenderer::Release() {
+    meter.Close();
     // Stops at once; every header comes back before its buffer goes.
     waveOut.Reset();
     for (auto& h : headers)

@@ -4,6 +4,7 @@
 
 #include "codec/CAudioDecoder.h"
 #include "core/SessionContext.h"
+#include "instruments/CLevelMeter.h"
 #include "platform/AudioOut.h"
 
 #include <atomic>
@@ -39,6 +40,9 @@ public:
         uint32_t latencyMicros = 0; // audio queued on the device right now
     };
     Counters GetCounters() const;
+    // What is played, metered as it is queued (before the volume); open
+    // while the device is.
+    const CLevelMeter& Meter() const { return meter; }
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 
@@ -74,6 +78,8 @@ private:
     // Orders a volume change from the GUI thread against an Open that
     // applies the kept volume.
     std::mutex volumeLock;
+    CLevelMeter meter;
+    uint32_t blockAlign = 0;
     std::atomic<uint32_t> volume{0xFFFFFFFF};
     std::atomic<uint32_t> opens{0}, packets{0}, queued{0}, dropped{0}, closes{0};
 };

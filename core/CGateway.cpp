@@ -78,6 +78,79 @@ CNetwork::Counters CGateway::ReturnCounters() {
     return sender ? sender->GetCounters() : CNetwork::Counters{};
 }
 
+CNetwork::Counters CGateway::ReturnTotals() {
+    std::lock_guard guard(senderLock);
+    CNetwork::Counters totals = returnDone;
+    if (CNetwork* sender = session->sender)
+        totals += sender->GetCounters();
+    return totals;
+}
+
+CGateway::Traffic CGateway::GetTraffic() const {
+    Traffic t;
+    t.videoPackets = videoPackets;
+    t.videoBytes = videoBytes;
+    t.audioPackets = audioPackets;
+    t.audioBytes = audioBytes;
+    for (size_t i = 0; i < t.refused.size(); ++i)
+        t.refused[i] = refused[i];
+    return t;
+}
+
+CGateway::Peer CGateway::ConnectedPeer() const {
+    std::lock_guard guard(peerLock);
+    return peer;
+}
+
+uint64_t CGateway::PictureTimings(uint64_t after, std::vector<PictureTiming>& out) const {
+    std::lock_guard guard(timingLock);
+    const uint64_t oldest = timingsNumbered > timings.size() ? timingsNumbered - timings.size() : 0;
+    for (uint64_t n = std::max(after, oldest); n < timingsNumbered; ++n)
+        out.push_back(timings[n % timings.size()]);
+    return timingsNumbered;
+}
+
+void CGateway::NoteArrival(CVideoWorker::Clock::time_point due,
+                           CVideoWorker::Clock::time_point arrival) {
+    std::lock_guard guard(timingLock);
+    // Full only when pictures are dropped unseen: the oldest is then the
+    // likeliest to be gone already.
+    if (arrivalCount == arrivals.size()) {
+        arrivalFirst = (arrivalFirst + 1) % arrivals.size();
+        --arrivalCount;
+    }
+    arrivals[(arrivalFirst + arrivalCount++) % arrivals.size()] = {due, arrival};
+}
+
+void CGateway::ForgetArrival(CVideoWorker::Clock::time_point due) {
+    std::lock_guard guard(timingLock);
+    if (arrivalCount && arrivals[(arrivalFirst + arrivalCount - 1) % arrivals.size()].due == due)
+        --arrivalCount;
+}
+
+void CGateway::NoteTiming(CVideoWorker::Clock::time_point due,
+                          CVideoWorker::Clock::time_point drawn, double drawMicros, bool shown) {
+    std::lock_guard guard(timingLock);
+    PictureTiming timing;
+    timing.drawMicros = uint32_t(std::clamp(drawMicros, 0.0, double(UINT32_MAX - 1)));
+    // Pictures are drawn in the order they came; the arrivals of any that
+    // were dropped before this one are passed over.
+    while (arrivalCount) {
+        Arrival a = arrivals[arrivalFirst];
+        arrivalFirst = (arrivalFirst + 1) % arrivals.size();
+        --arrivalCount;
+        if (a.due == due) {
+            if (!shown)
+                break;
+            auto micros = std::chrono::duration_cast<std::chrono::microseconds>(drawn - a.arrival);
+            timing.latencyMicros =
+                uint32_t(std::clamp<int64_t>(micros.count(), 0, PictureTiming::kUnknown - 1));
+            break;
+        }
+    }
+    timings[timingsNumbered++ % timings.size()] = timing;
+}
+
 uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
 
 void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
@@ -126,9 +199,18 @@ void CGateway::Prepare(SOCKET c) {
 }
 
 void CGateway::Serve() {
+    const std::string peerAddress = platform::PeerAddress(connection);
+    {
+        std::lock_guard guard(peerLock);
+        peer = {peerAddress, std::chrono::steady_clock::now()};
+    }
+    {
+        std::lock_guard guard(timingLock);
+        arrivalCount = 0;
+    }
     session->connected = 1;
     session->socket = connection.load();
-    CNetwork* sender = new (std::nothrow) CNetwork(session);
+    CNetwork* sender = new (std::nothrow) CNetwork(session, &returnMeter);
     {
         std::lock_guard guard(senderLock);
         session->sender = sender;
@@ -143,11 +225,14 @@ void CGateway::Serve() {
     soundDelayMicros = 0;
     videoThread = videoWorker.Start();
     if (tap)
-        tap->ConnectionStarted(platform::PeerAddress(connection));
+        tap->ConnectionStarted(peerAddress);
     while (!StopRequested(0)) {
         // An orderly close or a bad header sets no socket error: nothing is shown.
         WSASetLastError(0);
+        receiveEnded = false;
         if (!reader.Read()) {
+            if (!receiveEnded && reader.Header().Magic() != kFieldUnitMagic)
+                ++refused[kRefusedBadHeader];
             if (idleExpired)
                 ReportText(Utf8ToUtf16("Nothing received from the field unit for " +
                                        std::to_string(idleSeconds) + " s; connection closed."));
@@ -169,6 +254,8 @@ void CGateway::Dispatch() {
     uint32_t payloadLength = reader.PayloadLength();
     switch (header.Type()) {
     case kPacketAudio:
+        ++audioPackets;
+        audioBytes += payloadLength;
         if (!audioOpen) {
             WAVEFORMATEX* format = session->playbackFormat;
             if (format) {
@@ -184,9 +271,15 @@ void CGateway::Dispatch() {
         audio.Play(payload, payloadLength);
         break;
     case kPacketVideo: {
-        CVideoWorker::Packet packet{header, {}, PictureDue(CVideoWorker::Clock::now())};
+        ++videoPackets;
+        videoBytes += payloadLength;
+        const auto arrival = CVideoWorker::Clock::now();
+        CVideoWorker::Packet packet{header, {}, PictureDue(arrival)};
+        // Noted first: the video thread may draw it before Push returns.
+        NoteArrival(packet.due, arrival);
         if (videoThread) {
-            videoWorker.Push(header, payload, payloadLength, packet.due);
+            if (!videoWorker.Push(header, payload, payloadLength, packet.due))
+                ForgetArrival(packet.due);
         } else {
             // No thread of its own could be had: drawn here, as it comes.
             packet.payload.assign(payload, payload + payloadLength);
@@ -195,12 +288,14 @@ void CGateway::Dispatch() {
         break;
     }
     default:
-        break; // read whole and dropped
+        ++refused[kRefusedUnknownType]; // read whole and dropped
+        break;
     }
 }
 
 void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
     auto start = CVideoWorker::Clock::now();
+    bool shown = false;
     {
         std::lock_guard guard(lock);
         if (!videoOpen) {
@@ -209,13 +304,18 @@ void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
             video.Open(session);
             videoOpen = 1;
         }
+        const uint32_t before = video.GetCounters().pictures;
         video.Draw(packet.payload.data(), uint32_t(packet.payload.size()),
                    packet.header.KeyFrame() ? 1 : 0);
+        shown = video.GetCounters().pictures != before;
+        if (!shown)
+            ++refused[kRefusedNotDecoded];
         NoteVideo();
     }
-    double took = std::chrono::duration<double, std::micro>(CVideoWorker::Clock::now() - start)
-                      .count();
+    const auto drawn = CVideoWorker::Clock::now();
+    double took = std::chrono::duration<double, std::micro>(drawn - start).count();
     pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
+    NoteTiming(packet.due, drawn, took, shown);
 }
 
 CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_point arrival) {
@@ -268,7 +368,14 @@ void CGateway::Teardown() {
     connectionPicture = false;
     {
         std::lock_guard guard(senderLock);
-        delete session->sender.exchange(nullptr);
+        CNetwork* sender = session->sender.exchange(nullptr);
+        if (sender)
+            returnDone += sender->GetCounters();
+        delete sender;
+    }
+    {
+        std::lock_guard guard(peerLock);
+        peer = {};
     }
     {
         std::lock_guard guard(connectionLock);
@@ -310,6 +417,8 @@ long CGateway::Receive(void* buffer, uint32_t length) {
             if (code == EINTR) continue;
             if (platform::IsReceiveTimeout(code)) idleExpired = true;
         }
+        if (got <= 0)
+            receiveEnded = true;
         return static_cast<long>(got);
     }
 }

@@ -13,13 +13,17 @@
 #include "capture/CNetwork.h"
 #include "codec/CAudioRenderer.h"
 #include "codec/CVideoRenderer.h"
+#include "instruments/CLevelMeter.h"
 #include "platform/SocketCompat.h"
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CGateway : public CThread {
 public:
@@ -75,6 +79,45 @@ public:
     // between connections. Any thread.
     bool ConnectionHasPicture() const { return connectionPicture; }
 
+    // For the operator's instruments; any thread, over the server's life.
+    // Packets refused, by reason: of a type that is neither sound nor
+    // picture; with a header that is not a field unit's (the connection
+    // ends); pictures that gave nothing to show (undecodable, of a refused
+    // size, or no decoder).
+    enum Refusal { kRefusedUnknownType, kRefusedBadHeader, kRefusedNotDecoded, kRefusalReasons };
+    struct Traffic {
+        uint64_t videoPackets = 0, videoBytes = 0; // payload bytes, headers left out
+        uint64_t audioPackets = 0, audioBytes = 0;
+        std::array<uint64_t, kRefusalReasons> refused{};
+    };
+    Traffic GetTraffic() const;
+    // The field unit connected now, as "a.b.c.d:port", and since when; an
+    // empty address between connections.
+    struct Peer {
+        std::string address;
+        std::chrono::steady_clock::time_point since;
+    };
+    Peer ConnectedPeer() const;
+    // The return audio of every connection so far, the current one included.
+    CNetwork::Counters ReturnTotals();
+    // For each video packet drawn: how long decoding and handing the picture
+    // to the window took, and how long from the last byte of its packet
+    // until it was handed over (kUnknown when it gave no picture, or its
+    // arrival was not kept).
+    struct PictureTiming {
+        static constexpr uint32_t kUnknown = UINT32_MAX;
+        uint32_t drawMicros = 0;
+        uint32_t latencyMicros = kUnknown;
+    };
+    // Appends the timings of the pictures numbered above after (1 is the
+    // server's first), oldest first, as far as they are still kept; returns
+    // the number of the newest.
+    uint64_t PictureTimings(uint64_t after, std::vector<PictureTiming>& out) const;
+    static constexpr size_t kPictureTimingsKept = 256;
+    // What is played, and what is sent back.
+    const CLevelMeter& ProgrammeMeter() const { return audio.Meter(); }
+    const CLevelMeter& ReturnMeter() const { return returnMeter; }
+
 private:
     long Receive(void* buffer, uint32_t length);
     void ReportSocketError();
@@ -90,6 +133,12 @@ private:
     void NoteSoundDelay();
     // After every Draw, with lock held: the picture and refusals it left.
     void NoteVideo();
+    // When a video packet that is due then arrived, and the timing of a
+    // picture drawn.
+    void NoteArrival(CVideoWorker::Clock::time_point due, CVideoWorker::Clock::time_point arrival);
+    void ForgetArrival(CVideoWorker::Clock::time_point due);
+    void NoteTiming(CVideoWorker::Clock::time_point due, CVideoWorker::Clock::time_point drawn,
+                    double drawMicros, bool shown);
     void Teardown();
 
     SessionContext* session;
@@ -129,4 +178,23 @@ private:
     bool closing = false;
     std::atomic<uint32_t> connectionsServed{0};
     std::atomic<uint32_t> packetsRead{0};
+
+    // The instruments' figures.
+    std::atomic<uint64_t> videoPackets{0}, videoBytes{0}, audioPackets{0}, audioBytes{0};
+    std::array<std::atomic<uint64_t>, kRefusalReasons> refused{};
+    bool receiveEnded = false; // the last packet read met an end or error of the connection
+    mutable std::mutex peerLock;
+    Peer peer;
+    CNetwork::Counters returnDone; // of the connections that have ended; under senderLock
+    CLevelMeter returnMeter;
+    // Packets on their way to the video thread, by the time they are due,
+    // and the timings of the newest pictures, numbered.
+    struct Arrival {
+        CVideoWorker::Clock::time_point due, arrival;
+    };
+    mutable std::mutex timingLock;
+    std::array<Arrival, 2 * CVideoWorker::kMaxPackets> arrivals{};
+    size_t arrivalFirst = 0, arrivalCount = 0;
+    std::array<PictureTiming, kPictureTimingsKept> timings{};
+    uint64_t timingsNumbered = 0;
 };
