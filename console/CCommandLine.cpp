@@ -2,6 +2,7 @@
 
 #include "record/CPublisher.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -39,6 +40,25 @@ const std::vector<Option>& Table() {
              }
              o.publishTargets.push_back(v);
              return true;
+         }},
+        {"--metrics-port", "PORT",
+         "serve metrics for monitoring at http://127.0.0.1:PORT/metrics",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             char* end = nullptr;
+             long port = std::strtol(v.c_str(), &end, 10);
+             if (v.empty() || *end || port < 1 || port > 65535) {
+                 why = "a port from 1 to 65535 is needed";
+                 return false;
+             }
+             o.metricsPort = int(port);
+             return true;
+         }},
+        {"--metrics-address", "ADDR", "serve the metrics on ADDR instead of 127.0.0.1",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             if (v.empty())
+                 why = "an address is needed";
+             o.metricsAddress = v;
+             return !v.empty();
          }},
     };
     return table;
@@ -117,6 +137,7 @@ std::string CCommandLine::Help() {
     text += "\nRecordings and publications carry the feed as it arrives, without re-encoding.\n"
             "URL is srt://HOST:PORT[?mode=caller|listener] or udp://HOST:PORT for MPEG-TS,\n"
             "rtmp://HOST/APP/STREAM for FLV. Both start with the session (Start).\n";
+    text += "\nMetrics are served only when a port is given here or stored (MetricsPort).\n";
     text += "\nThe window toolkit's own options (-platform, -style ...) are passed on.\n";
     text += "\nExit status: 0 when the program ends normally, 2 on a bad command line.\n";
     return text;

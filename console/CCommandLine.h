@@ -14,6 +14,10 @@ struct LaunchOptions {
     std::string recordFolder;
     // Addresses every session publishes to, in place of the stored ones.
     std::vector<std::string> publishTargets;
+    // Serves metrics on this port, in place of the stored one; 0 for that.
+    int metricsPort = 0;
+    // Where the metrics are served; empty for the stored or default address.
+    std::string metricsAddress;
 };
 
 class CCommandLine {

@@ -28,6 +28,9 @@ StoredChoices CConfiguration::Load() {
             if (!target.trimmed().isEmpty())
                 choices.publishTargets->push_back(target.trimmed().toStdString());
     }
+    choices.metricsPort = ReadWholeNumber(settings, "MetricsPort");
+    if (QVariant address = settings.value("MetricsAddress"); address.isValid())
+        choices.metricsAddress = address.toString().trimmed().toStdString();
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;

@@ -1,6 +1,6 @@
 // The operator's stored choices: full screen, the studio audio source by its
-// position in the list, the idle time-out of a connection, lip sync, and
-// where the feed is recorded and published.
+// position in the list, the idle time-out of a connection, lip sync, where
+// the feed is recorded and published, and where metrics are served.
 #pragma once
 
 #include <optional>
@@ -20,6 +20,9 @@ struct StoredChoices {
     // Each read on its own as well.
     std::optional<std::string> recordFolder;
     std::optional<std::vector<std::string>> publishTargets;
+    // Where metrics are served; set by hand, never saved by the program.
+    std::optional<int> metricsPort;
+    std::optional<std::string> metricsAddress;
 };
 
 class CConfiguration {

@@ -31,6 +31,11 @@ TFullScreenForm::TFullScreenForm(QWidget* parent)
 
 TFullScreenForm::~TFullScreenForm() = default;
 
+void TFullScreenForm::AddPictureAction(QAction* action) {
+    addAction(action);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
 void TFullScreenForm::ShowCovering() {
     // Without a window manager a full-screen request is not honoured, so the
     // frameless window takes the screen's geometry itself.

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QAction;
 namespace platform {
 class CVideoSurface;
 }
@@ -15,6 +16,9 @@ public:
     ~TFullScreenForm() override;
 
     platform::CVideoSurface* Surface() const { return surface; }
+    // An action of the picture: its key works in this window, and it is
+    // offered in the picture's context menu. Adding it again changes nothing.
+    void AddPictureAction(QAction* action);
     // Shown covering the whole screen, with or without a window manager.
     void ShowCovering();
 

@@ -3,6 +3,7 @@
 
 #include "CCommandLine.h"
 #include "CConfiguration.h"
+#include "CInstrumentsView.h"
 #include "CQtErrorLine.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
@@ -65,6 +66,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     InitConsoleResources();
     BuildComponents();
     BuildFeedControls();
+    instruments = new CInstrumentsView(this);
+    addAction(instruments->StatisticsAction());
     WSAStartup(0x0002, &socketData);
     platform::CoInitialize(nullptr);
     server.reset();
@@ -87,6 +90,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     }
     if (!launch.publishTargets.empty())
         publishTargets = launch.publishTargets;
+    StartInstruments();
 }
 
 TMainForm::~TMainForm() {
@@ -315,6 +319,10 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
+    if (choices.metricsPort)
+        metricsPort = *choices.metricsPort;
+    if (choices.metricsAddress)
+        metricsAddress = *choices.metricsAddress;
     if (choices.recordFolder)
         recordFolder = *choices.recordFolder;
     if (choices.publishTargets) {
@@ -354,6 +362,9 @@ void TMainForm::StartSession() {
     feed = std::make_unique<CFeedTap>(&session);
     server->SetTap(feed.get());
     ApplyFeedChoices();
+    instruments->SetSurfaces({panelSurface, FullScreenForm->Surface()});
+    FullScreenForm->AddPictureAction(instruments->StatisticsAction());
+    instruments->SetServer(server.get());
     server->Start(0);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
@@ -406,6 +417,10 @@ void TMainForm::ApplyDisplayTarget() {
         session.drawWidth = session.videoWidth.load();
         session.drawHeight = session.videoHeight.load();
     }
+    // Wherever the picture goes, the instruments go with it.
+    instruments->SetTarget(session.fullScreen ? FullScreenForm->Surface() : panelSurface,
+                           QRect(session.drawLeft, session.drawTop, session.drawWidth,
+                                 session.drawHeight));
 }
 
 std::u16string TMainForm::AudioSourceName() const {
@@ -422,6 +437,7 @@ void TMainForm::StopSession() {
         server->Terminate();
         server->CloseListener();
         server->WaitFor(30000);
+        instruments->SetServer(nullptr);
         // The server's destructor waits on if the worker is still busy: it
         // is never destroyed under a running thread.
         server.reset();
@@ -610,6 +626,8 @@ void TMainForm::FeedMenu(const QPoint& at) {
                                : QString("&Publish to %1 address%2...")
                                      .arg(publishTargets.size())
                                      .arg(publishTargets.size() == 1 ? "" : "es"));
+    menu.addSeparator();
+    menu.addAction(instruments->StatisticsAction());
     QAction* chosen = menu.exec(Renderer->mapToGlobal(at));
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
@@ -747,4 +765,19 @@ void TMainForm::ShowFeedState() {
     FeedState->adjustSize();
     FeedState->show();
     FeedState->raise();
+}
+
+void TMainForm::StartInstruments() {
+    const LaunchOptions& launch = CCommandLine::Launch();
+    const int port = launch.metricsPort ? launch.metricsPort : metricsPort;
+    if (port <= 0 || port > 65535)
+        return;
+    const std::string address =
+        !launch.metricsAddress.empty() ? launch.metricsAddress : metricsAddress;
+    std::string problem;
+    if (!instruments->OpenEndpoint(address, uint16_t(port), problem)) {
+        // Before any session, the error line is free; the program runs on.
+        std::fprintf(stderr, "lumenfeed: %s\n", problem.c_str());
+        error->setText(QString::fromStdString(problem));
+    }
 }

@@ -15,6 +15,7 @@
 
 class CErrorLine;
 class CFeedTap;
+class CInstrumentsView;
 class CGateway;
 namespace platform {
 class CVideoSurface;
@@ -64,6 +65,8 @@ public:
     void SetPublishTargets(const std::vector<std::string>& targets);
     bool RecordingOn() const { return recordOn; }
     CFeedTap* Feed() const { return feed.get(); }
+    // The meters and statistics over the picture, and the metrics endpoint.
+    CInstrumentsView* Instruments() const { return instruments; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -90,6 +93,8 @@ private:
     void EditPublishTargets();
     void ApplyFeedChoices();
     void ShowFeedState();
+    // Serves metrics when a port was given or stored.
+    void StartInstruments();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -103,6 +108,9 @@ private:
     bool recordOn = false;
     std::string recordFolder;
     std::vector<std::string> publishTargets;
+    CInstrumentsView* instruments = nullptr;
+    int metricsPort = 0;
+    std::string metricsAddress;
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};

@@ -1,5 +1,7 @@
 // The operator's instruments on their own: the level meter against tones of
-// known level, the metrics endpoint scraped and sent what is not a scrape.
+// known level, the metrics endpoint scraped and sent what is not a scrape,
+// and the command line that asks for it.
+#include "console/CCommandLine.h"
 #include "instruments/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
 #include "instruments/CMetricsEndpoint.h"
@@ -153,4 +155,25 @@ TEST(MetricsEndpoint, ServesEverySeriesAndAnswersAnythingElseWithAnError) {
     CMetricsEndpoint second;
     EXPECT_FALSE(second.Open("127.0.0.1", port, problem));
     EXPECT_NE(problem.find(std::to_string(port)), std::string::npos) << problem;
+}
+
+TEST(MetricsEndpoint, IsAskedForOnTheCommandLine) {
+    auto parse = [](CCommandLine& line, std::vector<std::string> args) {
+        args.insert(args.begin(), "lumenfeed");
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        return line.Parse(int(argv.size()), argv.data());
+    };
+    CCommandLine line;
+    ASSERT_TRUE(parse(line, {}));
+    EXPECT_EQ(line.Options().metricsPort, 0) << "off unless asked for";
+    ASSERT_TRUE(parse(line, {"--metrics-port", "9101", "--metrics-address=::1"}));
+    EXPECT_EQ(line.Options().metricsPort, 9101);
+    EXPECT_EQ(line.Options().metricsAddress, "::1");
+    for (const char* bad : {"0", "65536", "91x", ""})
+        EXPECT_FALSE(parse(line, {"--metrics-port", bad})) << bad;
+    EXPECT_FALSE(parse(line, {"--metrics-address="}));
+    EXPECT_NE(CCommandLine::Help().find("--metrics-port PORT"), std::string::npos);
+    EXPECT_NE(CCommandLine::Help().find("--metrics-address ADDR"), std::string::npos);
 }

@@ -1,0 +1,132 @@
+#include "CInstrumentsView.h"
+
+#include "core/CGateway.h"
+#include "platform/VideoSurface.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPixmap>
+#include <QTimer>
+
+CInstrumentsView::CInstrumentsView(QObject* parent) : QObject(parent) {
+    statisticsAction = new QAction("&Statistics", this);
+    statisticsAction->setObjectName("StatisticsAction");
+    statisticsAction->setCheckable(true);
+    statisticsAction->setShortcut(QKeySequence(Qt::Key_F2));
+    statisticsAction->setShortcutContext(Qt::WindowShortcut);
+    connect(statisticsAction, &QAction::toggled, this, [this] { Refresh(); });
+    auto* timer = new QTimer(this);
+    timer->setObjectName("InstrumentsTimer");
+    timer->setInterval(1000 / kPaintsPerSecond);
+    connect(timer, &QTimer::timeout, this, &CInstrumentsView::Tick);
+    timer->start();
+}
+
+CInstrumentsView::~CInstrumentsView() {
+    delete label;
+}
+
+bool CInstrumentsView::StatisticsShown() const {
+    return statisticsAction->isChecked();
+}
+
+bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
+                                    std::string& problem) {
+    auto opened = std::make_unique<CMetricsEndpoint>();
+    if (!opened->Open(address, port, problem))
+        return false;
+    endpoint = std::move(opened);
+    Sample();
+    return true;
+}
+
+void CInstrumentsView::SetServer(CGateway* s) {
+    // The last counts of a server that is going, and the first of a new one.
+    if (server)
+        Sample();
+    server = s;
+    Refresh();
+}
+
+void CInstrumentsView::SetSurfaces(const std::vector<platform::CVideoSurface*>& all) {
+    surfaces.assign(all.begin(), all.end());
+}
+
+void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect) {
+    if (surface != target) {
+        // The overlay goes with the picture.
+        Show({}, {});
+        delete label;
+    }
+    target = surface;
+    drawRect = rect;
+    Refresh();
+}
+
+void CInstrumentsView::Refresh() {
+    ticks = 0;
+    Sample();
+    Tick();
+}
+
+void CInstrumentsView::Sample() {
+    CLinkStatistics::Display display;
+    for (const auto& surface : surfaces) {
+        if (!surface)
+            continue;
+        const platform::CVideoSurface::Counters c = surface->GetCounters();
+        display.presented += c.presented;
+        display.painted += c.painted;
+    }
+    statistics.Sample(server, display);
+    ++generation;
+    if (endpoint)
+        endpoint->Publish(statistics);
+}
+
+void CInstrumentsView::Tick() {
+    if (++ticks >= kSampleEveryPaints) {
+        ticks = 0;
+        Sample();
+    }
+    COverlay::Content content;
+    // The meters whenever the link is up; the statistics when asked for.
+    content.meters = server && statistics.Latest().connected;
+    if (content.meters) {
+        content.programme = server->ProgrammeMeter().Read();
+        content.returned = server->ReturnMeter().Read();
+    }
+    if (StatisticsShown()) {
+        content.statistics = &statistics;
+        content.generation = generation;
+    }
+    if (!target || drawRect.isEmpty()) {
+        Show({}, {});
+        return;
+    }
+    QImage image = overlay.Paint(content, drawRect.size(), target->devicePixelRatioF());
+    Show(image, drawRect.topLeft() + COverlay::PlaceIn(drawRect.size(), image));
+}
+
+void CInstrumentsView::Show(const QImage& image, QPoint at) {
+    // Meant to become a call of the surface, which blends the image over the
+    // picture; meanwhile a label over the surface shows it.
+    shown = image;
+    if (image.isNull()) {
+        if (label)
+            label->hide();
+        return;
+    }
+    if (!label && target) {
+        label = new QLabel(target);
+        label->setObjectName("InstrumentsOverlay");
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setAttribute(Qt::WA_TranslucentBackground);
+    }
+    if (!label)
+        return;
+    label->setPixmap(QPixmap::fromImage(image));
+    label->setGeometry(QRect(at, image.deviceIndependentSize().toSize()));
+    label->show();
+    label->raise();
+}

@@ -1,0 +1,77 @@
+// The operator's instruments in the windows: the meters over the picture
+// while the link is up, the statistics on demand (F2, or the picture's
+// context menu), and the metrics endpoint when it is asked for. Everything
+// here runs on the GUI thread a few times a second and only reads the
+// server's counters, so the picture and the sound never wait for it.
+#pragma once
+
+#include "COverlay.h"
+#include "instruments/CLinkStatistics.h"
+#include "instruments/CMetricsEndpoint.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CGateway;
+class QAction;
+class QLabel;
+namespace platform {
+class CVideoSurface;
+}
+
+class CInstrumentsView : public QObject {
+    Q_OBJECT
+public:
+    explicit CInstrumentsView(QObject* parent = nullptr);
+    ~CInstrumentsView() override;
+
+    // Shows and hides the statistics; checkable, with its key. Added to every
+    // window that shows the picture and to the picture's context menu.
+    QAction* StatisticsAction() const { return statisticsAction; }
+    bool StatisticsShown() const;
+
+    // Serves the metrics; false, with the reason, when it cannot listen.
+    bool OpenEndpoint(const std::string& address, uint16_t port, std::string& problem);
+    uint16_t EndpointPort() const { return endpoint ? endpoint->Port() : 0; }
+
+    // The session's server, or null once it has stopped: set before the
+    // server is destroyed, which is then sampled one last time.
+    void SetServer(CGateway* server);
+    // The windows the display counts are read from.
+    void SetSurfaces(const std::vector<platform::CVideoSurface*>& surfaces);
+    // Where the link's picture is drawn now: the surface and the rectangle.
+    void SetTarget(platform::CVideoSurface* surface, const QRect& drawRect);
+
+    const CLinkStatistics& Statistics() const { return statistics; }
+    // The overlay as it was last handed to the surface; null when none.
+    const QImage& Overlay() const { return shown; }
+    // Samples and paints now, as the timer would.
+    void Refresh();
+
+    static constexpr int kPaintsPerSecond = 10;
+    static constexpr int kSampleEveryPaints = kPaintsPerSecond; // once a second
+
+private:
+    void Tick();
+    void Sample();
+    void Show(const QImage& image, QPoint at);
+
+    CLinkStatistics statistics;
+    std::unique_ptr<CMetricsEndpoint> endpoint;
+    COverlay overlay;
+    QAction* statisticsAction;
+    CGateway* server = nullptr;
+    std::vector<QPointer<platform::CVideoSurface>> surfaces;
+    QPointer<platform::CVideoSurface> target;
+    QRect drawRect;
+    int ticks = 0;
+    uint64_t generation = 0;
+    QImage shown;
+    // Until the surface blends an overlay itself: a label laid over it.
+    QPointer<QLabel> label;
+};

@@ -1,0 +1,244 @@
+#include "COverlay.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor kBacking(0, 0, 0, 160);
+const QColor kText(235, 235, 235);
+const QColor kDim(150, 150, 150);
+const QColor kLow(46, 204, 64);  // below the alignment level
+const QColor kHigh(255, 210, 0); // above it
+const QColor kOver(255, 65, 54); // close to full scale
+const QColor kLoudness(127, 219, 255);
+const QColor kAlignment(255, 133, 27);
+constexpr float kOverDb = -6.0f;
+
+QFont Font(int unit) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(unit);
+    return font;
+}
+
+QString Number(double value, int decimals = 0) {
+    return QString::number(value, 'f', decimals);
+}
+
+QString Level(float db) {
+    return db <= CLevelMeter::kFloor ? QString("  -inf") : QString("%1").arg(db, 6, 'f', 1);
+}
+
+QString Clock(double seconds) {
+    const qint64 s = qint64(seconds);
+    return QString("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QChar('0'))
+        .arg(s / 60 % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'));
+}
+
+QString Levels(const char* name, const CLevelMeter::Reading& r) {
+    if (!r.open)
+        return QString("%1  off").arg(name);
+    QString peaks, loudness;
+    for (int c = 0; c < r.channels && c < CLevelMeter::kMaxChannels; ++c) {
+        peaks += Level(r.channel[size_t(c)].peak);
+        loudness += Level(r.channel[size_t(c)].loudness);
+    }
+    return QString("%1 %2 dBFS %3 LUFS").arg(name, peaks, loudness);
+}
+
+QStringList Lines(const CLinkStatistics& statistics) {
+    const CLinkStatistics::Snapshot& s = statistics.Latest();
+    const CLinkStatistics::Totals& t = statistics.GetTotals();
+    auto ms = [](const std::optional<double>& v) { return v ? Number(*v, 1) : QString("-"); };
+    QStringList lines;
+    if (s.connected)
+        lines << QString("Peer     %1").arg(QString::fromStdString(s.peer))
+              << QString("Up       %1").arg(Clock(s.connectedSeconds));
+    else
+        lines << QString("Unconnected (%1 connections so far)").arg(t.connections);
+    lines << QString("Bitrate  video %1  audio %2 kbit/s")
+                 .arg(Number(s.videoKbps))
+                 .arg(Number(s.audioKbps))
+          << QString("Pictures %1 in  %2 decoded  %3 drawn /s")
+                 .arg(Number(s.receivedPerSecond))
+                 .arg(Number(s.decodedPerSecond))
+                 .arg(Number(s.drawnPerSecond))
+          << QString("Display  %1 /s dropped").arg(Number(s.displayDroppedPerSecond))
+          << QString("Refused  type %1  header %2  undecoded %3  late %4")
+                 .arg(t.refused[CLinkStatistics::kUnknownType])
+                 .arg(t.refused[CLinkStatistics::kBadHeader])
+                 .arg(t.refused[CLinkStatistics::kNotDecoded])
+                 .arg(t.refused[CLinkStatistics::kVideoQueueFull])
+          << QString("Decode   %1 ms median").arg(ms(s.decodeMedianMs))
+          << QString("Latency  %1 / %2 ms median / p95")
+                 .arg(ms(s.latencyMedianMs), ms(s.latencyP95Ms))
+          << QString("Sound    %1 ms queued  %2 underruns  %3 dropped")
+                 .arg(Number(s.audioQueuedMs))
+                 .arg(t.underruns)
+                 .arg(t.audioDropped)
+          << QString("Sync     pictures held %1 ms, sound %2 ms")
+                 .arg(Number(s.pictureHoldMs))
+                 .arg(Number(s.audioQueuedMs))
+          << QString("Return   %1 sent  %2 dropped").arg(s.returnSent).arg(s.returnDropped)
+          << Levels("PGM", s.programme) << Levels("RET", s.returned);
+    return lines;
+}
+
+// The meters' geometry: a strip along the bottom, one row of bars per
+// channel, programme above return; in units of a ninth of the font size.
+struct MeterLayout {
+    int unit;
+    double s = unit / 9.0;
+    int Margin() const { return std::max(2, int(4 * s)); }
+    int Bar() const { return std::max(2, int(std::lround(3 * s))); }
+    int Gap() const { return std::max(1, int(std::lround(s))); }
+    int Group() const { return 2 * Bar() + Gap(); }
+    int Label() const { return int(28 * s); }
+    int ScaleRow() const { return unit; }
+    int Height() const { return Margin() + ScaleRow() + 2 * Group() + 2 * Gap() + Margin(); }
+    // No wider than forty characters: bars that long read at a glance.
+    int Width(int area) const { return std::min(area, 40 * unit); }
+};
+
+int X(float db, int left, int right) {
+    const float clamped = std::clamp(db, COverlay::kBottomDb, COverlay::kTopDb);
+    return left + int(std::lround((clamped - COverlay::kBottomDb) /
+                                  (COverlay::kTopDb - COverlay::kBottomDb) * float(right - left)));
+}
+
+void PaintBar(QPainter& p, int left, int right, int y, int height, float db) {
+    if (db <= COverlay::kBottomDb)
+        return;
+    const int x = X(db, left, right);
+    const int alignment = X(COverlay::kAlignmentDb, left, right);
+    const int over = X(kOverDb, left, right);
+    p.fillRect(QRect(left, y, std::min(x, alignment) - left, height), kLow);
+    if (x > alignment)
+        p.fillRect(QRect(alignment, y, std::min(x, over) - alignment, height), kHigh);
+    if (x > over)
+        p.fillRect(QRect(over, y, x - over, height), kOver);
+}
+
+void PaintGroup(QPainter& p, const MeterLayout& l, int left, int right, int top,
+                const CLevelMeter::Reading& r, const char* name) {
+    p.setPen(r.open ? kText : kDim);
+    p.setFont(Font(std::max(7, l.unit - 2)));
+    p.drawText(QRect(left - l.Label(), top - l.Gap(), l.Label() - l.Gap(), l.Group() + 2 * l.Gap()),
+               Qt::AlignRight | Qt::AlignVCenter, r.open ? name : QString("%1 off").arg(name));
+    p.fillRect(QRect(left, top, right - left, l.Group()), QColor(40, 40, 40, 200));
+    for (int c = 0; c < 2; ++c) {
+        // Mono is heard on both sides.
+        const int from = r.channels == 1 ? 0 : c;
+        if (!r.live || from >= r.channels)
+            continue;
+        const CLevelMeter::Channel& level = r.channel[size_t(from)];
+        const int y = top + c * (l.Bar() + l.Gap());
+        PaintBar(p, left, right, y, l.Bar(), level.peak);
+        // The hold as a white mark, the momentary loudness as a blue one.
+        const int mark = std::max(1, l.Gap()) + 1;
+        if (level.hold > COverlay::kBottomDb)
+            p.fillRect(QRect(X(level.hold, left, right) - mark, y, mark, l.Bar()), Qt::white);
+        if (level.loudness > COverlay::kBottomDb)
+            p.fillRect(QRect(X(level.loudness, left, right) - mark / 2, y - 1, mark, l.Bar() + 2),
+                       kLoudness);
+    }
+}
+
+void PaintMeters(QPainter& p, const MeterLayout& l, QRect strip,
+                 const CLevelMeter::Reading& programme, const CLevelMeter::Reading& returned) {
+    p.fillRect(strip, kBacking);
+    const int left = strip.left() + l.Margin() + l.Label();
+    const int right = strip.right() - l.Margin() - l.unit / 2;
+    int top = strip.top() + l.Margin();
+    // The scale: every 6 dB down to -24, then -40 and -60.
+    p.setFont(Font(std::max(7, l.unit - 2)));
+    for (float db : {0.0f, -6.0f, -12.0f, -18.0f, -24.0f, -40.0f, -60.0f}) {
+        const int x = X(db, left, right);
+        p.setPen(db == COverlay::kAlignmentDb ? kAlignment : kDim);
+        p.drawText(QRect(x - 2 * l.unit, top, 4 * l.unit, l.ScaleRow()), Qt::AlignCenter,
+                   QString::number(int(db)));
+    }
+    top += l.ScaleRow();
+    PaintGroup(p, l, left, right, top, programme, "PGM");
+    PaintGroup(p, l, left, right, top + l.Group() + 2 * l.Gap(), returned, "RET");
+    // The alignment level across both groups.
+    p.fillRect(QRect(X(COverlay::kAlignmentDb, left, right), top - l.Gap(), std::max(1, l.Gap()),
+                     2 * l.Group() + 4 * l.Gap()),
+               kAlignment);
+}
+
+} // namespace
+
+QPoint COverlay::PlaceIn(QSize area, const QImage& image) {
+    // The bottom right corner, where the meters are.
+    const QSizeF size = image.deviceIndependentSize();
+    return QPoint(std::max(0, area.width() - int(std::ceil(size.width()))),
+                  std::max(0, area.height() - int(std::ceil(size.height()))));
+}
+
+void COverlay::PaintBox(const CLinkStatistics& statistics, int unit, qreal pixelRatio) {
+    const QFont font = Font(unit);
+    const QFontMetrics metrics(font);
+    const QStringList lines = Lines(statistics);
+    int width = 0;
+    for (const QString& line : lines)
+        width = std::max(width, metrics.horizontalAdvance(line));
+    const int pad = unit / 2 + 2;
+    const QSize size(width + 2 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+    box = QImage(size * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    box.setDevicePixelRatio(pixelRatio);
+    box.fill(Qt::transparent);
+    QPainter p(&box);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBacking);
+    p.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), unit / 3.0, unit / 3.0);
+    p.setFont(font);
+    p.setPen(kText);
+    int y = pad + metrics.ascent();
+    for (const QString& line : lines) {
+        p.drawText(pad, y, line);
+        y += metrics.lineSpacing();
+    }
+}
+
+QImage COverlay::Paint(const Content& content, QSize area, qreal pixelRatio) {
+    if (area.isEmpty() || (!content.meters && !content.statistics))
+        return {};
+    const int unit = std::clamp(area.height() / 32, 9, 16);
+    const MeterLayout layout{unit};
+    if (content.statistics && (content.generation != boxGeneration || unit != boxUnit ||
+                               box.devicePixelRatio() != pixelRatio)) {
+        PaintBox(*content.statistics, unit, pixelRatio);
+        boxGeneration = content.generation;
+        boxUnit = unit;
+    }
+    // The meters along the bottom; the statistics at the top right. The
+    // image is only as wide as they need and reaches up only as far as they do.
+    const int margin = layout.Margin();
+    const QSize boxSize = content.statistics
+                              ? box.deviceIndependentSize().toSize() + QSize(2 * margin, 2 * margin)
+                              : QSize();
+    const QSize strip =
+        content.meters ? QSize(layout.Width(area.width()), layout.Height()) : QSize();
+    const int width = std::min(area.width(), std::max(boxSize.width(), strip.width()));
+    const int height = content.statistics ? area.height() : strip.height();
+    QImage image(QSize(width, height) * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    if (content.statistics)
+        p.drawImage(QPointF(width - boxSize.width() + margin, margin), box);
+    if (content.meters)
+        PaintMeters(
+            p, layout,
+            QRect(width - strip.width(), height - strip.height(), strip.width(), strip.height()),
+            content.programme, content.returned);
+    return image;
+}

@@ -1,0 +1,49 @@
+// The operator's instruments as a picture laid over the video: slim level
+// meters along the bottom edge while the link is up (programme and return,
+// peak with its hold, momentary loudness, the -18 dBFS alignment mark), and
+// the link's statistics in a dark translucent box at the top right on
+// demand; the top left is left to the recording indicator. Painted
+// on the GUI thread into an image that the video surface blends over the
+// picture, so that nothing is laid out anew and any picture stays readable.
+#pragma once
+
+#include "instruments/CLevelMeter.h"
+#include "instruments/CLinkStatistics.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+#include <cstdint>
+
+class COverlay {
+public:
+    struct Content {
+        bool meters = false;
+        CLevelMeter::Reading programme, returned;
+        // The box, when shown; its text changes only with generation.
+        const CLinkStatistics* statistics = nullptr;
+        uint64_t generation = 0;
+    };
+
+    COverlay() = default;
+    virtual ~COverlay() = default;
+
+    // An image for a picture area of size (device-independent pixels) at the
+    // screen's pixel ratio; a null image when there is nothing to show.
+    QImage Paint(const Content& content, QSize area, qreal pixelRatio);
+    // Where the image goes within the area: its bottom right corner at the area's.
+    static QPoint PlaceIn(QSize area, const QImage& image);
+
+    // The scale of the meters.
+    static constexpr float kTopDb = 0.0f;
+    static constexpr float kBottomDb = -60.0f;
+    static constexpr float kAlignmentDb = -18.0f;
+
+private:
+    void PaintBox(const CLinkStatistics& statistics, int unit, qreal pixelRatio);
+
+    QImage box;
+    uint64_t boxGeneration = UINT64_MAX;
+    int boxUnit = 0;
+};
