@@ -7,3 +7,15 @@ lumen_test(InstrumentsTest SOURCES InstrumentsTest.cpp
 lumen_test(LinkStatisticsTest SOURCES LinkStatisticsTest.cpp
            LIBS lumen_instruments lumen_platform_video lumen_h264_support lumen_aac_support SANITIZED)
 
+# The instruments of the real program, scraped and seen on the screen.
+lumen_test(InstrumentsLinkTest
+  SOURCES e2e/InstrumentsLinkTest.cpp e2e/PictureChecks.cpp e2e/MediaFiles.cpp
+  LIBS lumen_e2e_support lumen_http_support lumen_h264_support PkgConfig::FFMPEG_TOOLS
+  SERIAL LABEL e2e)
+if(TARGET InstrumentsLinkTest)
+  target_compile_definitions(InstrumentsLinkTest PRIVATE
+    LUMENFEED_PATH="$<TARGET_FILE:lumenfeed>"
+    FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>"
+    LUMEN_E2E_ARTIFACTS="${CMAKE_BINARY_DIR}/artifacts")
+  add_dependencies(InstrumentsLinkTest lumenfeed fieldunit)
+endif()

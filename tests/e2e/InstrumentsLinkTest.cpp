@@ -1,0 +1,172 @@
+// The operator's instruments as a monitoring system and the operator meet
+// them: the lumenfeed program with its metrics endpoint switched on in its
+// stored choices, the field unit's test pattern and tone coming in, a tone
+// played into the studio's microphone going back, /metrics scraped, the
+// statistics shown with F2 and read from the screen.
+#include "CChildProcess.h"
+#include "CStudioProgram.h"
+#include "CTempDir.h"
+#include "MediaFiles.h"
+#include "PictureChecks.h"
+#include "support/HttpExchange.h"
+#include "support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testing_support::HttpExchange;
+using testing_support::HttpGet;
+using testing_support::MetricValue;
+
+namespace {
+
+std::string Series(const char* name, const char* labels = nullptr) {
+    return labels ? std::string(name) + "{" + labels + "}" : std::string(name);
+}
+
+// Scrapes until test holds for an answer or the time is up; the last answer.
+bool ScrapeUntil(uint16_t port, const std::function<bool(const std::string&)>& test,
+                 std::chrono::seconds timeout, std::string& last) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        testing_support::HttpAnswer answer = HttpGet(port);
+        last = answer.body;
+        if (answer.status == 200 && test(last))
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(200ms);
+    }
+}
+
+double Value(const std::string& text, const std::string& series) {
+    return MetricValue(text, series).value_or(NAN);
+}
+
+bool Near(const std::string& text, const std::string& series, double want, double tolerance) {
+    return std::abs(Value(text, series) - want) <= tolerance;
+}
+
+} // namespace
+
+TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
+    CTempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
+    ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
+    const uint16_t port = testing_support::FreePortUpTo(32000);
+    const uint16_t metrics = testing_support::FreePort();
+    CStudioProgram studio;
+    CStudioProgram::Choices choices;
+    choices.audioSource = mic;
+    choices.more = "MetricsPort=" + std::to_string(metrics) + "\n";
+    std::string problem;
+    ASSERT_TRUE(
+        studio.Start(ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
+        << problem;
+    std::string text;
+    ASSERT_TRUE(ScrapeUntil(
+        metrics, [](const std::string& t) { return MetricValue(t, "lumenfeed_connected") == 0.0; },
+        10s, text))
+        << "no metrics before Start:\n"
+        << text << studio.Output();
+    EXPECT_EQ(MetricValue(text, "lumenfeed_connections_total"), 0.0);
+    ASSERT_TRUE(studio.SelectLoopbackHost() && studio.SetPort(port) && studio.PressStart());
+
+    // The studio's microphone hears a 600 Hz tone at 0.3 of full scale
+    // (-10.5 dBFS); the test pattern's tone is 1 kHz at a quarter (-12.0).
+    const std::string studioTone = dir.File("studio-tone.raw");
+    ASSERT_TRUE(mediafiles::WriteRawTone(studioTone, 48000, 600.0, 0.3, 30.0));
+    CChildProcess microphone;
+    ASSERT_TRUE(microphone.Start({"pacat", "--playback", "--device=studio_mic_feed", "--raw",
+                                  "--format=s16le", "--channels=2", "--rate=48000", studioTone}));
+    CChildProcess field;
+    ASSERT_TRUE(field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH),
+                             "127.0.0.1:" + std::to_string(port), "--duration", "8"},
+                            {}, dir.File("fieldunit.log")));
+
+    const double programme = 20 * std::log10(0.25), microphoneLevel = 20 * std::log10(0.3);
+    auto levels = [&](const std::string& t) {
+        bool all = MetricValue(t, "lumenfeed_connected") == 1.0;
+        for (const char* channel : {"0", "1"}) {
+            const std::string c = std::string("channel=\"") + channel + "\",";
+            all =
+                all &&
+                Near(t,
+                     Series("lumenfeed_audio_level_dbfs", (c + "direction=\"programme\"").c_str()),
+                     programme, 1.0) &&
+                Near(t, Series("lumenfeed_audio_level_dbfs", (c + "direction=\"return\"").c_str()),
+                     microphoneLevel, 1.0) &&
+                Near(t,
+                     Series("lumenfeed_audio_loudness_lufs",
+                            (c + "direction=\"programme\"").c_str()),
+                     programme, 1.0);
+        }
+        return all;
+    };
+    EXPECT_TRUE(ScrapeUntil(metrics, levels, 20s, text))
+        << "the meters do not read the two tones:\n"
+        << text << field.Output();
+
+    // A request that is not a scrape is refused, and the link goes on.
+    EXPECT_EQ(HttpExchange(metrics, "BREW /coffee HTCPCP/1.0\r\n\r\n").status / 100, 4);
+    const double received = Value(text, "lumenfeed_video_frames_total{stage=\"received\"}");
+    EXPECT_TRUE(ScrapeUntil(
+        metrics,
+        [&](const std::string& t) {
+            return Value(t, "lumenfeed_video_frames_total{stage=\"received\"}") > received + 10;
+        },
+        10s, text))
+        << text;
+
+    // F2 lays the statistics over the picture's top right.
+    const QRect box(CStudioProgram::kVideo.right() - 140, CStudioProgram::kVideo.top() + 8, 60, 60);
+    QImage before = studio.Grab();
+    ASSERT_FALSE(before.isNull());
+    ASSERT_EQ(RunCommand({"xdotool", "key", "F2"}), 0);
+    QImage after;
+    EXPECT_TRUE(studio.WaitForWindow(
+        [&](const QImage& w) {
+            after = w;
+            return picture::Average(w, box).value() + 40 < picture::Average(before, box).value();
+        },
+        5s))
+        << "no dark box over the picture: " << picture::Describe(picture::Average(after, box))
+        << " where it was " << picture::Describe(picture::Average(before, box));
+    std::error_code ignored;
+    std::filesystem::create_directories(LUMEN_E2E_ARTIFACTS, ignored);
+    after.save(QString(LUMEN_E2E_ARTIFACTS) + "/e2e-instruments.png");
+
+    EXPECT_EQ(field.Wait(40s), 0) << field.Output();
+    EXPECT_TRUE(ScrapeUntil(
+        metrics, [](const std::string& t) { return MetricValue(t, "lumenfeed_connected") == 0.0; },
+        10s, text))
+        << text;
+    microphone.Stop();
+    EXPECT_EQ(MetricValue(text, "lumenfeed_connections_total"), 1.0);
+    const double decoded = Value(text, "lumenfeed_video_frames_total{stage=\"decoded\"}");
+    EXPECT_GT(decoded, 150) << "8 s at 25 pictures or more a second";
+    EXPECT_GE(Value(text, "lumenfeed_video_frames_total{stage=\"received\"}"), decoded);
+    // A busy display drops pictures, but never draws more than it was given.
+    const double drawn = Value(text, "lumenfeed_video_frames_total{stage=\"drawn\"}");
+    EXPECT_GT(drawn, 0);
+    EXPECT_LE(drawn, decoded);
+    EXPECT_GT(Value(text, "lumenfeed_received_bytes_total{stream=\"video\"}"), 100000);
+    EXPECT_GT(Value(text, "lumenfeed_received_bytes_total{stream=\"audio\"}"), 10000);
+    EXPECT_GT(Value(text, "lumenfeed_return_packets_total{result=\"sent\"}"), 50);
+    EXPECT_GE(Value(text, "lumenfeed_picture_latency_seconds_count"), decoded);
+    EXPECT_EQ(MetricValue(text, "lumenfeed_packets_refused_total{reason=\"bad_header\"}"), 0.0);
+    // Silence once the link is down.
+    EXPECT_EQ(MetricValue(text, "lumenfeed_audio_level_dbfs{channel=\"0\",direction=\"return\"}"),
+              -120.0);
+
+    const int code = studio.Stop();
+    EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();
+}
