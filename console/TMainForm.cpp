@@ -600,15 +600,19 @@ void TMainForm::urlClick() {
 }
 
 void TMainForm::BuildFeedControls() {
-    // Over the picture's top left corner, so that no other component moves.
-    FeedState = new QLabel(Renderer);
+    // In the banner's free middle, where no other component is and the
+    // picture, drawn in a window of its own, cannot cover it.
+    FeedState = new QLabel(Banner);
     FeedState->setObjectName("FeedState");
-    FeedState->move(6, 6);
-    FeedState->setStyleSheet("QLabel { color: #FF4040; background: rgba(0, 0, 0, 160); "
-                             "padding: 1px 4px; font-weight: bold; }");
+    FeedState->move(210, 24);
+    FeedState->setStyleSheet("QLabel { color: #D00000; font-weight: bold; }");
     FeedState->hide();
-    Renderer->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Renderer, &QWidget::customContextMenuRequested, this, &TMainForm::FeedMenu);
+    // The same menu on the picture and on the banner.
+    for (QWidget* w : {static_cast<QWidget*>(Renderer), static_cast<QWidget*>(Banner)}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint& at) { FeedMenu(w->mapToGlobal(at)); });
+    }
 }
 
 void TMainForm::FeedMenu(const QPoint& at) {
@@ -628,7 +632,7 @@ void TMainForm::FeedMenu(const QPoint& at) {
                                      .arg(publishTargets.size() == 1 ? "" : "es"));
     menu.addSeparator();
     menu.addAction(instruments->StatisticsAction());
-    QAction* chosen = menu.exec(Renderer->mapToGlobal(at));
+    QAction* chosen = menu.exec(at);
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
             return;

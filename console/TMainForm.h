@@ -86,8 +86,10 @@ private:
     bool ConnectionShowsPicture() const;
     void IdleTimeoutChange();
     void LipSyncChange();
-    // The picture panel's context menu and the small indicator in its corner.
+    // The context menu of the picture and the banner, and the small
+    // indicator in the banner.
     void BuildFeedControls();
+    // at: on the screen.
     void FeedMenu(const QPoint& at);
     bool ChooseRecordFolder();
     void EditPublishTargets();
