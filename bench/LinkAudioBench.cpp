@@ -372,8 +372,12 @@ std::vector<std::string> FieldUnitArgs(const Settings& s, uint16_t port, int rat
     // The field unit stands for a machine of its own at the far end of the
     // link: where we may, it runs ahead of ordinary work here (though below
     // the sound server and the studio's sound), so that it is not what
-    // stalls; its own lateness is printed all the same.
-    if (geteuid() == 0)
+    // stalls; its own lateness is printed all the same. Sending a clip costs
+    // next to nothing, and real-time priority keeps it punctual beside any
+    // load; encoding its pattern does not, and gets a better niceness only.
+    if (geteuid() == 0 && !s.clip.empty())
+        args.insert(args.begin(), {"chrt", "-r", "3"});
+    else if (geteuid() == 0)
         args.insert(args.begin(), {"nice", "-n", "-5"});
     if (!s.size.empty() && s.clip.empty())
         args.insert(args.end(), {"--size", s.size});

@@ -4,13 +4,15 @@
 namespace platform {
 
 enum class ThreadRole {
-    kAudioDevice, // feeds or drains a sound device: the sound server's own priority
+    kAudioDevice, // feeds or drains a sound device: just below the sound server
     kReceive,     // reads the stream and decodes its sound
     kPicture,     // decodes and draws pictures: ordinary work
 };
 
-// Sets the calling thread's priority for its role; threads it creates later
-// start with the same. Without the right to raise it, it stays as it was.
+// Sets the calling thread's priority for its role: real-time where the
+// process may (its new threads then start as ordinary ones), a better
+// niceness where it may not (which its new threads inherit). Without the
+// right to raise it at all, it stays as it was.
 void SetThreadPriority(ThreadRole role);
 
 } // namespace platform
