@@ -5,7 +5,7 @@ target_link_libraries(lumen_http_support PUBLIC lumen_test_support)
 lumen_test(InstrumentsTest SOURCES InstrumentsTest.cpp
            LIBS lumen_console lumen_aac_support lumen_http_support)
 lumen_test(LinkStatisticsTest SOURCES LinkStatisticsTest.cpp
-           LIBS lumen_instruments lumen_platform_video lumen_h264_support lumen_aac_support SANITIZED)
+           LIBS lumen_instruments lumen_platform_video lumen_h264_support lumen_aac_support)
 
 # The instruments of the real program, scraped and seen on the screen.
 lumen_test(InstrumentsLinkTest
