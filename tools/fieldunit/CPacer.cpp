@@ -14,6 +14,7 @@ bool CPacer::Wait(int64_t timeUs, const std::function<bool()>& halted) {
     const auto now = Clock::now();
     if (!started) {
         origin = now - RealTime(timeUs);
+        latestDue = now;
         started = true;
     }
     // Every deadline is counted from the one origin, so a late wake-up
