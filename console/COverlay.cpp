@@ -130,8 +130,15 @@ void PaintGroup(QPainter& p, const MeterLayout& l, int left, int right, int top,
     p.setPen(r.open ? kText : kDim);
     p.setFont(Font(std::max(7, l.unit - 2)));
     p.drawText(QRect(left - l.Label(), top - l.Gap(), l.Label() - l.Gap(), l.Group() + 2 * l.Gap()),
-               Qt::AlignRight | Qt::AlignVCenter, r.open ? name : QString("%1 off").arg(name));
-    p.fillRect(QRect(left, top, right - left, l.Group()), QColor(40, 40, 40, 200));
+               Qt::AlignRight | Qt::AlignVCenter, name);
+    const QRect trough(left, top, right - left, l.Group());
+    p.fillRect(trough, QColor(40, 40, 40, 200));
+    if (!r.open) {
+        // No source: told apart from a silent one.
+        p.drawText(trough.adjusted(0, -l.Gap(), 0, l.Gap()), Qt::AlignLeft | Qt::AlignVCenter,
+                   " off");
+        return;
+    }
     for (int c = 0; c < 2; ++c) {
         // Mono is heard on both sides.
         const int from = r.channels == 1 ? 0 : c;
