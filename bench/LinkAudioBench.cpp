@@ -31,7 +31,7 @@
 // 1080p picture with a steady 1 kHz tone) instead of encoding its pattern:
 // a sender that costs next to nothing here, as one elsewhere would.
 // --busy N runs N CPU-bound processes beside the programs throughout. Run as
-// root, the field unit runs at a higher priority than ordinary work: it
+// root, the field unit runs at real-time priority: it
 // stands for the far end of the link, and its own lateness is printed.
 //
 // Latency drift. The audio queued in the studio cannot be seen from outside,
@@ -370,15 +370,13 @@ std::vector<std::string> FieldUnitArgs(const Settings& s, uint16_t port, int rat
     else
         args.insert(args.end(), {"--file", s.clip, "--loop"});
     // The field unit stands for a machine of its own at the far end of the
-    // link: where we may, it runs ahead of ordinary work here (though below
-    // the sound server and the studio's sound), so that it is not what
-    // stalls; its own lateness is printed all the same. Sending a clip costs
-    // next to nothing, and real-time priority keeps it punctual beside any
-    // load; encoding its pattern does not, and gets a better niceness only.
-    if (geteuid() == 0 && !s.clip.empty())
+    // link: where we may, it runs at real-time priority, above ordinary work
+    // here though below the sound server and the studio's sound devices, so
+    // that it is not what stalls (encoding its pattern took it up to a
+    // hundred milliseconds late on a busy machine); its own lateness is
+    // printed all the same.
+    if (geteuid() == 0)
         args.insert(args.begin(), {"chrt", "-r", "3"});
-    else if (geteuid() == 0)
-        args.insert(args.begin(), {"nice", "-n", "-5"});
     if (!s.size.empty() && s.clip.empty())
         args.insert(args.end(), {"--size", s.size});
     return args;
