@@ -29,3 +29,22 @@ TEST(CCommandLine, RefusesWhatItDoesNotKnowAndPassesTheToolkitsOptionsOn) {
     EXPECT_FALSE(line.Options().help);
     EXPECT_NE(CCommandLine::Help().find("--version"), std::string::npos);
 }
+
+TEST(CCommandLine, RecordFolderAndPublishTargetsReachTheLaunch) {
+    CCommandLine line;
+    ASSERT_TRUE(Parse(line, {"--record", "/srv/rec", "--publish", "srt://10.0.0.1:9000?mode=caller",
+                             "--publish=rtmp://example.org/live/feed"}))
+        << line.Error();
+    EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
+    EXPECT_EQ(CCommandLine::Launch().publishTargets,
+              (std::vector<std::string>{"srt://10.0.0.1:9000?mode=caller",
+                                        "rtmp://example.org/live/feed"}));
+
+    // A refused line leaves the launch as it was.
+    EXPECT_FALSE(Parse(line, {"--publish", "http://example.org/feed"}));
+    EXPECT_NE(line.Error().find("--publish"), std::string::npos) << line.Error();
+    EXPECT_FALSE(Parse(line, {"--record"}));
+    EXPECT_FALSE(Parse(line, {"--record="}));
+    EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
+    EXPECT_NE(CCommandLine::Help().find("--publish URL"), std::string::npos);
+}
