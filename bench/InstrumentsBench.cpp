@@ -6,6 +6,7 @@
 // at the full screen's size. Figures are CPU time in % of one core. Run it
 // under scripts/headless.sh:
 //   scripts/headless.sh build/bench/instruments_bench [--seconds N]
+#include "BenchClock.h"
 #include "console/CInstrumentsView.h"
 #include "console/COverlay.h"
 #include "core/CGateway.h"
@@ -47,31 +48,6 @@ namespace {
 constexpr int kWidth = 1920, kHeight = 1080, kFrameRate = 30;
 constexpr int kAudioRate = 48000, kAudioFrames = 1024;
 
-double ProcessSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// Runs the GUI thread's loop, sleeping between events, until cond holds.
-void Pump(const std::function<bool()>& cond) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (cond())
-            loop.quit();
-    });
-    poll.start(5);
-    loop.exec();
-}
-
 struct Material {
     std::vector<H264Packet> pictures; // looped, a key frame at the start
     std::vector<Bytes> sound;
@@ -93,7 +69,7 @@ double RunLink(const Material& m, bool instruments, int seconds) {
     auto surface = std::make_unique<platform::CVideoSurface>();
     surface->resize(kWidth / 2, kHeight / 2);
     surface->show();
-    Pump([&] { return surface->windowHandle() && surface->windowHandle()->isExposed(); });
+    bench::Pump([&] { return surface->windowHandle() && surface->windowHandle()->isExposed(); });
     session.videoWindow = surface.get();
     session.drawWidth = kWidth / 2;
     session.drawHeight = kHeight / 2;
@@ -159,11 +135,11 @@ double RunLink(const Material& m, bool instruments, int seconds) {
     });
 
     const auto begin = Clock::now();
-    Pump([&] { return Clock::now() - begin >= warmUp || done; });
-    const double cpu0 = ProcessSeconds();
+    bench::Pump([&] { return Clock::now() - begin >= warmUp || done; });
+    const double cpu0 = bench::ProcessCpuSeconds();
     const auto t0 = Clock::now();
-    Pump([&] { return done.load(); });
-    const double cpu = ProcessSeconds() - cpu0;
+    bench::Pump([&] { return done.load(); });
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     scraping = false;
     scraper.join();
@@ -189,14 +165,14 @@ double MetersAlone() {
     const int seconds = 60;
     const std::vector<int16_t> tone =
         testing_support::MakePcmTone(kAudioRate, 2, 1000.0, 0.25, kAudioRate);
-    const double t0 = ThreadSeconds();
+    const double t0 = bench::ThreadCpuSeconds();
     for (int s = 0; s < seconds; ++s) {
         for (int at = 0; at + kAudioFrames <= kAudioRate; at += kAudioFrames) {
             programme.Feed(tone.data() + 2 * at, kAudioFrames);
             returned.Feed(tone.data() + 2 * at, kAudioFrames * 44100 / kAudioRate);
         }
     }
-    return 100.0 * (ThreadSeconds() - t0) / seconds;
+    return 100.0 * (bench::ThreadCpuSeconds() - t0) / seconds;
 }
 
 // Ten overlays a second at the full screen's size, the statistics box new
@@ -213,7 +189,7 @@ void OverlayAlone(double& painting, double& handing) {
     double paint = 0, hand = 0;
     for (int s = 0; s < seconds; ++s) {
         for (int i = 0; i < 10; ++i) {
-            const double t0 = ThreadSeconds();
+            const double t0 = bench::ThreadCpuSeconds();
             if (i == 0)
                 statistics.Sample(nullptr, {});
             COverlay::Content content;
@@ -223,9 +199,9 @@ void OverlayAlone(double& painting, double& handing) {
             content.statistics = &statistics;
             content.generation = uint64_t(s);
             QImage image = overlay.Paint(content, QSize(kWidth, kHeight), 1.0);
-            const double t1 = ThreadSeconds();
+            const double t1 = bench::ThreadCpuSeconds();
             QPixmap pixmap = QPixmap::fromImage(image);
-            hand += ThreadSeconds() - t1;
+            hand += bench::ThreadCpuSeconds() - t1;
             paint += t1 - t0;
         }
     }
@@ -243,10 +219,10 @@ double EndpointAlone() {
     statistics.Sample(nullptr, {});
     endpoint.Publish(statistics);
     const int scrapes = 300;
-    const double t0 = ProcessSeconds();
+    const double t0 = bench::ProcessCpuSeconds();
     for (int i = 0; i < scrapes; ++i)
         testing_support::HttpGet(endpoint.Port());
-    return 100.0 * (ProcessSeconds() - t0) / scrapes; // one a second
+    return 100.0 * (bench::ProcessCpuSeconds() - t0) / scrapes; // one a second
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 //      CPU per picture against run 1.
 // Prints figures; passes or fails nothing.
 //   scripts/headless.sh build/bench/record_bench [--seconds 60] [--path-seconds 20]
+#include "BenchClock.h"
 #include "CChildProcess.h"
 #include "CTempDir.h"
 #include "core/CErrorHandler.h"
@@ -45,64 +46,15 @@ using testing_support::TestClient;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+using bench::ProcessCpuSeconds;
+using bench::Pump;
+using bench::ThreadCpuSeconds;
+using bench::ThreadTimes;
+
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080, kRate = 30;
 constexpr int kClipPictures = 2 * kRate;
-
-double ProcessCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// Every thread of the process: its name and CPU seconds so far.
-std::map<int, std::pair<std::string, double>> ThreadTimes() {
-    std::map<int, std::pair<std::string, double>> times;
-    const double tick = double(sysconf(_SC_CLK_TCK));
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::ifstream stat(task.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::string name = line.substr(line.find('(') + 1, close - line.find('(') - 1);
-        std::istringstream fields(line.substr(close + 2));
-        std::string field;
-        double cpu = 0;
-        for (int i = 3; fields >> field && i <= 15; ++i)
-            if (i == 14 || i == 15)
-                cpu += std::atof(field.c_str()) / tick;
-        times[std::atoi(task.path().filename().c_str())] = {name, cpu};
-    }
-    return times;
-}
-
-bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
-    auto deadline = Clock::now() + timeout;
-    if (cond())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    bool held = false;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        held = cond();
-        if (held || Clock::now() > deadline)
-            loop.quit();
-    });
-    poll.start(5);
-    loop.exec();
-    return held;
-}
 
 struct Clip {
     std::vector<H264Packet> pictures;

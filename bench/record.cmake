@@ -1,7 +1,7 @@
 # What recording and one SRT publication cost a 1080p30 feed, and what their
 # queues drop in a minute:
 #   scripts/headless.sh build/bench/record_bench [--seconds 60] [--path-seconds 20]
-add_executable(record_bench ${CMAKE_CURRENT_LIST_DIR}/RecordBench.cpp)
+add_executable(record_bench ${CMAKE_CURRENT_LIST_DIR}/BenchClock.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordBench.cpp)
 target_link_libraries(record_bench PRIVATE lumen_record lumen_gateway lumen_platform_video
                       lumen_e2e_support lumen_h264_support lumen_aac_support lumen_test_support
                       Qt6::Widgets)
