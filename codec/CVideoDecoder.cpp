@@ -101,8 +101,11 @@ int32_t CVideoDecoder::Decode(const uint8_t* data, uint32_t length, uint8_t* out
 }
 
 int32_t CVideoDecoder::CopyPicture(uint8_t* out) {
-    if (!gotPicture || !out || !picture || picture->width != width || picture->height != height)
+    if (!gotPicture || !picture || picture->width != width || picture->height != height)
         return 0;
+    sizeDiffers = false;
+    if (!out)
+        return 1;
     const int32_t planeWidth[3] = {width, width / 2, width / 2};
     const int32_t planeHeight[3] = {height, height / 2, height / 2};
     for (int i = 0; i < 3; ++i) {
@@ -113,7 +116,6 @@ int32_t CVideoDecoder::CopyPicture(uint8_t* out) {
             source += picture->linesize[i];
         }
     }
-    sizeDiffers = false;
     return 1;
 }
 
@@ -123,6 +125,40 @@ int32_t CVideoDecoder::PictureWidth() const {
 
 int32_t CVideoDecoder::PictureHeight() const {
     return gotPicture && picture ? picture->height : 0;
+}
+
+platform::PicturePlanes CVideoDecoder::Planes() const {
+    platform::PicturePlanes planes;
+    if (!gotPicture || !picture)
+        return planes;
+    for (int i = 0; i < 3; ++i) {
+        planes.data[i] = picture->data[i];
+        planes.stride[i] = picture->linesize[i];
+    }
+    planes.width = picture->width;
+    planes.height = picture->height;
+    planes.colour = ColourOf(*picture);
+    return planes;
+}
+
+platform::YuvColour CVideoDecoder::ColourOf(const AVFrame& p) {
+    platform::YuvColour colour;
+    switch (p.colorspace) {
+    case AVCOL_SPC_BT709:
+    case AVCOL_SPC_SMPTE240M: // all but the same weights
+        colour.matrix = platform::YuvMatrix::Bt709;
+        break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+    case AVCOL_SPC_FCC:
+        colour.matrix = platform::YuvMatrix::Bt601;
+        break;
+    default:
+        colour.matrix = p.height >= 720 ? platform::YuvMatrix::Bt709 : platform::YuvMatrix::Bt601;
+        break;
+    }
+    colour.fullRange = p.color_range == AVCOL_RANGE_JPEG || p.format == AV_PIX_FMT_YUVJ420P;
+    return colour;
 }
 
 int64_t CVideoDecoder::CopySize(int32_t w, int32_t h) {

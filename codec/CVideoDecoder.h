@@ -1,11 +1,13 @@
-// The H.264 decoder of the video channel: one packet in, the packed I420
-// picture out. Slice threading and the low-delay flag give each picture from
-// its own packet when the stream has no B-frames.
+// The H.264 decoder of the video channel: one packet in, one picture out,
+// as planes to be read where the decoder holds them or copied packed as I420.
+// Slice threading and the low-delay flag give each picture from its own
+// packet when the stream has no B-frames.
 #pragma once
 
 #include "codec/CAvCodec.h"
 #include "codec/CAvUtil.h"
 #include "core/SessionContext.h"
+#include "platform/VideoWindow.h"
 
 #include <cstdint>
 
@@ -17,10 +19,10 @@ public:
     // Opens the decoder for pictures of the session's video size; non-zero on
     // success. The stream must carry its parameter sets in band.
     int32_t Open(SessionContext* session);
-    // Decodes one packet. Non-zero when a picture came out and was copied into
-    // out as packed I420 of the current picture size. A picture of any other
-    // size is held instead of copied: SizeDiffers() then tells so, and
-    // PictureWidth()/PictureHeight() give its size.
+    // Decodes one packet. Non-zero when a picture of the current picture size
+    // came out; it is held, and copied into out as packed I420 unless out is
+    // null. A picture of any other size is held only: SizeDiffers() then
+    // tells so, and PictureWidth()/PictureHeight() give its size.
     int32_t Decode(const uint8_t* data, uint32_t length, uint8_t* out);
     // Closes the decoder and frees the picture; safe to repeat.
     void Close();
@@ -32,6 +34,14 @@ public:
     bool SizeDiffers() const { return sizeDiffers; }
     int32_t PictureWidth() const;
     int32_t PictureHeight() const;
+    // The held picture where the decoder keeps it, with its colour; valid
+    // until the next Decode or Close. Empty when none is held.
+    platform::PicturePlanes Planes() const;
+
+    // The colour a picture signals. One that signals neither matrix takes
+    // BT.709 from 720 lines up and BT.601 below, as video of those sizes is
+    // made; one that signals no range is limited range.
+    static platform::YuvColour ColourOf(const AVFrame& picture);
 
     // Bytes a packed I420 copy of width x height writes: Y, then U and V of
     // (width / 2) x (height / 2) each.

@@ -1,7 +1,5 @@
 #include "CVideoRenderer.h"
 
-#include <new>
-
 CVideoRenderer::CVideoRenderer() = default;
 
 CVideoRenderer::~CVideoRenderer() {
@@ -28,7 +26,7 @@ int32_t CVideoRenderer::Open(SessionContext* s) {
     refusals = {};
     int32_t w = s->videoWidth, h = s->videoHeight;
     // An absurd or empty size from the header lays nothing out; the first
-    // picture lays the buffer out at its own size, if that one is allowed.
+    // picture is laid out at its own size, if that one is allowed.
     if (!SizeAllowed(w, h)) {
         refusals.causes |= kHeaderSizeRefused;
         refusals.headerWidth = w;
@@ -47,18 +45,8 @@ int32_t CVideoRenderer::Open(SessionContext* s) {
 }
 
 bool CVideoRenderer::Resize(int32_t w, int32_t h) {
-    int32_t size = ImageSize(w, h);
-    if (size <= 0)
+    if (!SizeAllowed(w, h))
         return false;
-    // The copy writes a little less than the image size when a side is odd.
-    if (size > frameBufferSize) {
-        frameBuffer.reset();
-        frameBufferSize = 0;
-        frameBuffer.reset(new (std::nothrow) uint8_t[size_t(size)]);
-        if (!frameBuffer)
-            return false;
-        frameBufferSize = size;
-    }
     width = w;
     height = h;
     decoder.SetPictureSize(w, h);
@@ -73,11 +61,12 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
     } counted{draws};
     if (!decoderOpen)
         return;
-    if (!decoder.Decode(data, length, frameBuffer.get())) {
+    // The picture stays where the decoder holds it; the window copies it.
+    if (!decoder.Decode(data, length, nullptr)) {
         if (!decoder.SizeDiffers())
             return;
         // The stream is not the size its header announced, or it changed
-        // size: lay the buffer out anew for the picture that came.
+        // size: lay pictures out anew at the size that came.
         // A refused size drops the picture and keeps the old layout.
         int32_t w = decoder.PictureWidth(), h = decoder.PictureHeight();
         if (!SizeAllowed(w, h)) {
@@ -86,9 +75,7 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
             refusals.streamHeight = h;
             return;
         }
-        if (!Resize(w, h))
-            return;
-        if (!decoder.CopyPicture(frameBuffer.get()))
+        if (!Resize(w, h) || !decoder.CopyPicture(nullptr))
             return;
     }
     platform::CVideoWindow* target = window;
@@ -96,7 +83,7 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         return;
     platform::DrawRect dst{session->drawLeft, session->drawTop, session->drawWidth,
                            session->drawHeight};
-    target->Present(frameBuffer.get(), width, height, dst, keyFrame != 0);
+    target->Present(decoder.Planes(), dst, keyFrame != 0);
     ++pictures;
 }
 
@@ -108,8 +95,6 @@ void CVideoRenderer::Close() {
     decoder.Close();
     decoderOpen = false;
     refusals = {};
-    frameBuffer.reset();
-    frameBufferSize = 0;
     width = height = 0;
     ++closes;
 }

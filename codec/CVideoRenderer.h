@@ -1,5 +1,7 @@
-// The video channel: decodes H.264 packets to I420 and draws every picture
-// stretched into the session's video window.
+// The video channel: decodes H.264 packets and hands every picture, as the
+// decoder holds it and with its colour, to the session's video window, to be
+// drawn stretched into the session's rectangle. The window copies it once;
+// nothing else copies a picture.
 #pragma once
 
 #include "codec/CVideoDecoder.h"
@@ -7,7 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 class CVideoRenderer {
 public:
@@ -51,20 +52,19 @@ public:
     // width x height x 3 / 2 in 32-bit arithmetic (175 x 99 gives 25987).
     static int32_t ImageSize(int32_t width, int32_t height);
 
-    // For tests: the size the buffer is laid out for, and its length.
+    // For tests: the size pictures are laid out for, and the length of such
+    // a picture packed as I420 (0 when none is laid out).
     int32_t Width() const { return width; }
     int32_t Height() const { return height; }
-    int32_t BufferSize() const { return frameBufferSize; }
+    int32_t BufferSize() const { return width > 0 ? ImageSize(width, height) : 0; }
 
 private:
-    // Lays the buffer out for width x height, growing it when needed.
+    // Lays pictures out at width x height.
     bool Resize(int32_t width, int32_t height);
 
     CVideoDecoder decoder;
     SessionContext* session = nullptr;
     platform::CVideoWindow* window = nullptr;
-    std::unique_ptr<uint8_t[]> frameBuffer;
-    int32_t frameBufferSize = 0;
     int32_t width = 0;
     int32_t height = 0;
     bool decoderOpen = false;

@@ -1,12 +1,22 @@
 #include "VideoSurface.h"
 
+#include <QExposeEvent>
+#include <QGenericMatrix>
 #include <QMetaObject>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
+#include <QPainter>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
+#include <bit>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace platform {
@@ -23,18 +33,26 @@ void main() {
 }
 )";
 
-// ITU-R BT.601, limited range: Y in 16..235, U and V in 16..240.
+// The matrix and offset carry both the colour matrix and the range. UV is
+// the swizzle that reads U and V from the chroma texture's format.
 const char* const kFragmentShader = R"(
 uniform sampler2D planeY;
-uniform sampler2D planeU;
-uniform sampler2D planeV;
+uniform sampler2D planeUV;
+uniform highp mat3 yuvToRgb;
+uniform highp vec3 offset;
 varying highp vec2 coord;
 void main() {
-    highp float y = 1.1643836 * (texture2D(planeY, coord).r - 0.0627451);
-    highp float u = texture2D(planeU, coord).r - 0.5019608;
-    highp float v = texture2D(planeV, coord).r - 0.5019608;
-    highp vec3 rgb = vec3(y + 1.5960268 * v, y - 0.3917623 * u - 0.8129676 * v, y + 2.0172321 * u);
-    gl_FragColor = vec4(clamp(rgb, 0.0, 1.0), 1.0);
+    highp vec3 yuv = vec3(texture2D(planeY, coord).r, texture2D(planeUV, coord).UV);
+    gl_FragColor = vec4(clamp(yuvToRgb * (yuv - offset), 0.0, 1.0), 1.0);
+}
+)";
+
+// The overlay, its colours premultiplied by its alpha.
+const char* const kOverlayShader = R"(
+uniform sampler2D image;
+varying highp vec2 coord;
+void main() {
+    gl_FragColor = texture2D(image, coord);
 }
 )";
 
@@ -48,47 +66,418 @@ const GLfloat kTexCoords[] = {0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f};
 #ifndef GL_RED
 #define GL_RED 0x1903
 #endif
+#ifndef GL_RG8
+#define GL_RG8 0x822B
+#endif
+#ifndef GL_RG
+#define GL_RG 0x8227
+#endif
 #ifndef GL_LUMINANCE
 #define GL_LUMINANCE 0x1909
 #endif
+#ifndef GL_LUMINANCE_ALPHA
+#define GL_LUMINANCE_ALPHA 0x190A
+#endif
 
-// Larger pictures than this are not shown: no decoder of ours makes them and
-// textures of that size are beyond many drivers.
-constexpr int32_t kMaxSide = 8192;
+// Y'PbPr to R'G'B' for the matrix's luma weights, with the range's scale and
+// offset: limited range codes Y in 16..235 and U, V in 16..240 of 255.
+void ColourConversion(const YuvColour& colour, QMatrix3x3& matrix, QVector3D& offset) {
+    const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
+    const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
+    const double kg = 1 - kr - kb;
+    const double luma = colour.fullRange ? 1.0 : 255.0 / 219.0;
+    const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
+    const float values[9] = {
+        float(luma), 0.f, float(chroma * 2 * (1 - kr)),
+        float(luma), float(-chroma * 2 * kb * (1 - kb) / kg), float(-chroma * 2 * kr * (1 - kr) / kg),
+        float(luma), float(chroma * 2 * (1 - kb)), 0.f};
+    matrix = QMatrix3x3(values);
+    offset = QVector3D(colour.fullRange ? 0.f : 16.f / 255.f, 128.f / 255.f, 128.f / 255.f);
+}
 
-} // namespace
+// The bytes of a moved to the even bytes of a 64-bit word.
+uint64_t Spread(uint32_t a) {
+    uint64_t t = a;
+    t = (t | (t << 16)) & 0x0000FFFF0000FFFFull;
+    return (t | (t << 8)) & 0x00FF00FF00FF00FFull;
+}
 
-CVideoSurface::CVideoSurface(QWidget* parent) : QOpenGLWidget(parent) {}
-
-CVideoSurface::~CVideoSurface() {
-    // The base class destroys the context after this object has stopped
-    // being a CVideoSurface: its signal must not reach us then.
-    disconnect(contextGone);
-    if (context()) {
-        makeCurrent();
-        ReleaseGL();
-        doneCurrent();
+// n bytes of U and of V as n pairs, the way the two-channel texture takes
+// them; four pairs at a time where the byte order allows.
+void Interleave(const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t n) {
+    int32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 4 <= n; x += 4) {
+            uint32_t a, b;
+            std::memcpy(&a, u + x, 4);
+            std::memcpy(&b, v + x, 4);
+            const uint64_t pairs = Spread(a) | Spread(b) << 8;
+            std::memcpy(out + 2 * x, &pairs, 8);
+        }
+    }
+    for (; x < n; ++x) {
+        out[2 * x] = u[x];
+        out[2 * x + 1] = v[x];
     }
 }
 
-void CVideoSurface::Present(const uint8_t* i420, int32_t width, int32_t height, const DrawRect& dst,
-                            bool keyFrame) {
-    if (!i420 || width < 2 || height < 2 || width > kMaxSide || height > kMaxSide)
+} // namespace
+
+// The native window the picture is drawn into, with the GL context, the
+// textures and the shader of its surface. GUI thread only.
+class CPictureWindow : public QWindow {
+public:
+    explicit CPictureWindow(CVideoSurface* owner);
+    ~CPictureWindow() override;
+
+    // Draws what the surface shows to the screen; nothing while the window
+    // is not exposed.
+    void Render();
+    // Draws it off screen at size (device-independent pixels) and reads it
+    // back.
+    QImage Grab(QSize size, qreal ratio);
+
+protected:
+    void exposeEvent(QExposeEvent* event) override;
+
+private:
+    bool EnsureContext();
+    bool InitGL();
+    void ReleaseGL();
+    // The picture (or black) into the bound framebuffer of pixels, whose
+    // top-left is the surface's, ratio device pixels to the surface's one.
+    void Draw(QSize pixels, qreal ratio);
+    void Upload(const CVideoSurface::Picture& picture);
+    void DrawOverlay(QSize pixels, qreal ratio);
+    // The strip over the viewport with the program, which is bound.
+    void DrawQuad(QOpenGLShaderProgram& program);
+
+    CVideoSurface* owner;
+    std::unique_ptr<QOpenGLContext> context;
+    // For drawing while the window cannot be, and for releasing our objects.
+    std::unique_ptr<QOffscreenSurface> offscreen;
+    QOpenGLFunctions* gl = nullptr;
+    std::unique_ptr<QOpenGLShaderProgram> program;
+    std::unique_ptr<QOpenGLShaderProgram> overlayProgram;
+    GLuint overlayTexture = 0;
+    uint64_t overlayUploaded = 0; // the number of the overlay in its texture
+    // Y, and U and V interleaved, with their formats.
+    GLuint textures[2] = {0, 0};
+    GLint internalFormats[2] = {0, 0};
+    GLenum pixelFormats[2] = {0, 0};
+    GLint filter = 0;
+    int32_t textureWidth = 0;
+    int32_t textureHeight = 0;
+    uint64_t uploaded = 0; // the number of the picture in the textures
+};
+
+CPictureWindow::CPictureWindow(CVideoSurface* o) : owner(o) {
+    setSurfaceType(QSurface::OpenGLSurface);
+    // Mouse and keys go to the widgets beneath, as they would to the surface
+    // itself: the full-screen window's Esc, tool tips, context menus.
+    setFlags(flags() | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+}
+
+CPictureWindow::~CPictureWindow() {
+    if (context && offscreen && context->makeCurrent(offscreen.get())) {
+        ReleaseGL();
+        context->doneCurrent();
+    }
+}
+
+bool CPictureWindow::EnsureContext() {
+    if (context)
+        return program != nullptr;
+    context = std::make_unique<QOpenGLContext>();
+    context->setFormat(requestedFormat());
+    if (!context->create())
+        return false;
+    offscreen = std::make_unique<QOffscreenSurface>(screen());
+    offscreen->setFormat(context->format());
+    offscreen->create();
+    if (!context->makeCurrent(offscreen.get()))
+        return false;
+    return InitGL();
+}
+
+bool CPictureWindow::InitGL() {
+    gl = context->functions();
+    // One- and two-channel textures where the driver has them; luminance
+    // and luminance-alpha, with V in alpha, where it has not.
+    const bool rg = context->isOpenGLES() ? context->format().majorVersion() >= 3
+                                          : (context->format().majorVersion() >= 3 ||
+                                             context->hasExtension("GL_ARB_texture_rg"));
+    internalFormats[0] = rg ? GL_R8 : GL_LUMINANCE;
+    pixelFormats[0] = rg ? GL_RED : GL_LUMINANCE;
+    internalFormats[1] = rg ? GL_RG8 : GL_LUMINANCE_ALPHA;
+    pixelFormats[1] = rg ? GL_RG : GL_LUMINANCE_ALPHA;
+
+    program = std::make_unique<QOpenGLShaderProgram>();
+    overlayProgram = std::make_unique<QOpenGLShaderProgram>();
+    QByteArray fragment = QByteArray("#define UV ") + (rg ? "rg" : "ra") + "\n" + kFragmentShader;
+    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) ||
+        !program->link() ||
+        !overlayProgram->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+        !overlayProgram->addShaderFromSourceCode(QOpenGLShader::Fragment, kOverlayShader) ||
+        !overlayProgram->link()) {
+        program.reset();
+        overlayProgram.reset();
+        return false;
+    }
+    program->bind();
+    program->setUniformValue("planeY", 0);
+    program->setUniformValue("planeUV", 1);
+    program->release();
+
+    overlayProgram->bind();
+    overlayProgram->setUniformValue("image", 0);
+    overlayProgram->release();
+
+    gl->glGenTextures(2, textures);
+    gl->glGenTextures(1, &overlayTexture);
+    for (GLuint texture : {textures[0], textures[1], overlayTexture}) {
+        gl->glBindTexture(GL_TEXTURE_2D, texture);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    // Drawn at its own size.
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    filter = 0;
+    textureWidth = textureHeight = 0;
+    uploaded = overlayUploaded = 0;
+    return true;
+}
+
+void CPictureWindow::ReleaseGL() {
+    if (gl && textures[0]) {
+        gl->glDeleteTextures(2, textures);
+        gl->glDeleteTextures(1, &overlayTexture);
+    }
+    textures[0] = textures[1] = overlayTexture = 0;
+    textureWidth = textureHeight = 0;
+    uploaded = overlayUploaded = 0;
+    program.reset();
+    overlayProgram.reset();
+}
+
+void CPictureWindow::exposeEvent(QExposeEvent*) {
+    if (isExposed())
+        Render();
+}
+
+void CPictureWindow::Render() {
+    if (!isExposed() || !EnsureContext() || !context->makeCurrent(this))
         return;
-    size_t luma = size_t(width) * size_t(height);
-    size_t chroma = size_t(width / 2) * size_t(height / 2);
+    const qreal ratio = devicePixelRatio();
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, context->defaultFramebufferObject());
+    const uint32_t before = owner->painted;
+    Draw(size() * ratio, ratio);
+    context->swapBuffers(this);
+    if (owner->painted != before)
+        owner->PictureDrawn(owner->shown.number);
+}
+
+QImage CPictureWindow::Grab(QSize size, qreal ratio) {
+    if (size.isEmpty() || !EnsureContext() || !context->makeCurrent(offscreen.get()))
+        return {};
+    QOpenGLFramebufferObject target(size * ratio);
+    if (!target.bind())
+        return {};
+    Draw(size * ratio, ratio);
+    target.release();
+    return target.toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+void CPictureWindow::Upload(const CVideoSurface::Picture& picture) {
+    const int32_t w = picture.width, h = picture.height;
+    const int32_t sizes[2][2] = {{w, h}, {w / 2, h / 2}};
+    const uint8_t* planes[2] = {picture.planes.data(), picture.planes.data() + size_t(w) * h};
+    // Storage is made anew only when the size changes.
+    const bool resize = w != textureWidth || h != textureHeight;
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    for (int i = 0; i < 2; ++i) {
+        gl->glBindTexture(GL_TEXTURE_2D, textures[i]);
+        if (resize)
+            gl->glTexImage2D(GL_TEXTURE_2D, 0, internalFormats[i], sizes[i][0], sizes[i][1], 0,
+                             pixelFormats[i], GL_UNSIGNED_BYTE, planes[i]);
+        else
+            gl->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, sizes[i][0], sizes[i][1], pixelFormats[i],
+                                GL_UNSIGNED_BYTE, planes[i]);
+    }
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    textureWidth = w;
+    textureHeight = h;
+}
+
+void CPictureWindow::Draw(QSize pixels, qreal ratio) {
+    const bool fresh = owner->TakeNewest();
+    const CVideoSurface::Picture& shown = owner->shown;
+    const DrawRect& r = shown.dst;
+    const bool picture = owner->hasShown && program && r.width > 0 && r.height > 0;
+    const QRect target(qRound(r.left * ratio), qRound(r.top * ratio), qRound(r.width * ratio),
+                       qRound(r.height * ratio));
+    gl->glViewport(0, 0, pixels.width(), pixels.height());
+    // What the picture leaves uncovered is black; a picture over all of it
+    // needs no clearing first.
+    if (!picture || !target.contains(QRect(QPoint(0, 0), pixels))) {
+        gl->glClearColor(0.f, 0.f, 0.f, 1.f);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
+    if (owner->hasShown && program && uploaded != owner->shownNumber) {
+        Upload(shown);
+        uploaded = owner->shownNumber;
+    }
+    if (fresh && program)
+        ++owner->painted;
+    if (picture) {
+        // The rectangle is in widget pixels from the top left; GL counts from
+        // the bottom left in device pixels.
+        gl->glViewport(target.left(), pixels.height() - target.top() - target.height(),
+                       target.width(), target.height());
+        // Stretched, the picture is filtered linearly. At its own size or
+        // below, the nearest sample is taken: the same at its own size, about
+        // the same below it (without mipmaps linear filtering blends only two
+        // of many samples), and a software renderer spends far less on it.
+        const GLint wanted = target.width() > shown.width || target.height() > shown.height
+                                 ? GL_LINEAR
+                                 : GL_NEAREST;
+        QMatrix3x3 matrix;
+        QVector3D offset;
+        ColourConversion(shown.colour, matrix, offset);
+        program->bind();
+        program->setUniformValue("yuvToRgb", matrix);
+        program->setUniformValue("offset", offset);
+        for (int i = 0; i < 2; ++i) {
+            gl->glActiveTexture(GL_TEXTURE0 + i);
+            gl->glBindTexture(GL_TEXTURE_2D, textures[i]);
+            if (wanted != filter) {
+                gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, wanted);
+                gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, wanted);
+            }
+        }
+        filter = wanted;
+        DrawQuad(*program);
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+        gl->glActiveTexture(GL_TEXTURE0);
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    DrawOverlay(pixels, ratio);
+}
+
+void CPictureWindow::DrawOverlay(QSize pixels, qreal ratio) {
+    const QImage& image = owner->overlay;
+    if (image.isNull() || !overlayProgram)
+        return;
+    gl->glActiveTexture(GL_TEXTURE0);
+    gl->glBindTexture(GL_TEXTURE_2D, overlayTexture);
+    if (overlayUploaded != owner->overlayNumber) {
+        const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, rgba.width(), rgba.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, rgba.constBits());
+        overlayUploaded = owner->overlayNumber;
+    }
+    const QPoint at(qRound(owner->overlayAt.x() * ratio), qRound(owner->overlayAt.y() * ratio));
+    gl->glViewport(at.x(), pixels.height() - at.y() - image.height(), image.width(),
+                   image.height());
+    gl->glEnable(GL_BLEND);
+    gl->glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    overlayProgram->bind();
+    DrawQuad(*overlayProgram);
+    gl->glDisable(GL_BLEND);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void CPictureWindow::DrawQuad(QOpenGLShaderProgram& p) {
+    p.enableAttributeArray("position");
+    p.enableAttributeArray("texCoord");
+    p.setAttributeArray("position", kPositions, 2);
+    p.setAttributeArray("texCoord", kTexCoords, 2);
+    gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    p.disableAttributeArray("position");
+    p.disableAttributeArray("texCoord");
+    p.release();
+}
+
+CVideoSurface::CVideoSurface(QWidget* parent) : QWidget(parent) {
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+    window = new CPictureWindow(this);
+    container = QWidget::createWindowContainer(window, this);
+    container->setObjectName("PictureWindow");
+    container->setFocusPolicy(Qt::NoFocus);
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setGeometry(rect());
+    container->hide();
+}
+
+CVideoSurface::~CVideoSurface() {
+    // The window goes while the pictures it draws are still there.
+    delete container;
+}
+
+void CVideoSurface::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    container->setGeometry(rect());
+}
+
+void CVideoSurface::paintEvent(QPaintEvent*) {
+    // Only seen while the window is hidden: the black, and the overlay.
+    if (overlay.isNull())
+        return;
+    QPainter painter(this);
+    painter.drawImage(overlayAt, overlay);
+}
+
+void CVideoSurface::SetOverlay(const QImage& image, QPoint at) {
+    if (image.isNull() && overlay.isNull())
+        return;
+    overlay = image;
+    overlayAt = at;
+    ++overlayNumber;
+    update();
+    ScheduleUpdate();
+}
+
+void CVideoSurface::Present(const PicturePlanes& picture, const DrawRect& dst, bool keyFrame) {
+    const int32_t width = picture.width, height = picture.height;
+    if (width < 2 || height < 2 || width > kMaxPictureSide || height > kMaxPictureSide)
+        return;
+    const int32_t planeWidth[3] = {width, width / 2, width / 2};
+    const int32_t planeHeight[3] = {height, height / 2, height / 2};
+    for (int i = 0; i < 3; ++i)
+        if (!picture.data[i] || picture.stride[i] < planeWidth[i])
+            return;
     {
         std::lock_guard guard(mutex);
-        newest.planes.resize(luma + 2 * chroma);
-        std::memcpy(newest.planes.data(), i420, luma + 2 * chroma);
+        newest.planes.resize(size_t(width) * height + 2 * size_t(width / 2) * (height / 2));
+        uint8_t* out = newest.planes.data();
+        const uint8_t* row = picture.data[0];
+        for (int32_t y = 0; y < height; ++y, out += width, row += picture.stride[0])
+            std::memcpy(out, row, size_t(width));
+        const int32_t chromaWidth = planeWidth[1];
+        const uint8_t* u = picture.data[1];
+        const uint8_t* v = picture.data[2];
+        for (int32_t y = 0; y < planeHeight[1]; ++y) {
+            Interleave(u, v, out, chromaWidth);
+            out += 2 * chromaWidth;
+            u += picture.stride[1];
+            v += picture.stride[2];
+        }
         newest.width = width;
         newest.height = height;
+        newest.colour = picture.colour;
         newest.dst = dst;
         newest.keyFrame = keyFrame;
+        newest.number = ++presented;
         hasNewest = true;
         cleared = false;
     }
-    ++presented;
     lastKeyFrame = keyFrame;
     ScheduleUpdate();
 }
@@ -105,6 +494,25 @@ void CVideoSurface::Clear() {
 CVideoSurface::Counters CVideoSurface::GetCounters() const {
     std::lock_guard guard(mutex);
     return {presented.load(), painted.load(), lastKeyFrame.load(), hasNewest};
+}
+
+bool CVideoSurface::TakeNewest() {
+    std::lock_guard guard(mutex);
+    if (cleared) {
+        hasShown = false;
+        cleared = false;
+    }
+    if (!hasNewest)
+        return false;
+    std::swap(newest, shown);
+    hasNewest = false;
+    hasShown = true;
+    ++shownNumber;
+    return true;
+}
+
+QImage CVideoSurface::grabFramebuffer() {
+    return window->Grab(size(), devicePixelRatioF());
 }
 
 void CVideoSurface::ScheduleUpdate() {
@@ -129,135 +537,22 @@ void CVideoSurface::PaintSoon() {
         return;
     }
     updateQueued = false;
-    repaint();
-}
-
-void CVideoSurface::initializeGL() {
-    initializeOpenGLFunctions();
-    // A new top-level window gives the widget a new context; the old one's
-    // objects go with it and the picture is uploaded again.
-    disconnect(contextGone);
-    contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-        makeCurrent();
-        ReleaseGL();
-        doneCurrent();
-    });
-
-    QOpenGLContext* gl = context();
-    bool redTextures = gl->isOpenGLES() ? gl->format().majorVersion() >= 3
-                                        : (gl->format().majorVersion() >= 3 ||
-                                           gl->hasExtension("GL_ARB_texture_rg"));
-    internalFormat = redTextures ? GL_R8 : GL_LUMINANCE;
-    pixelFormat = redTextures ? GL_RED : GL_LUMINANCE;
-
-    program = std::make_unique<QOpenGLShaderProgram>();
-    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
-        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) ||
-        !program->link()) {
-        program.reset();
-        return;
-    }
-    program->bind();
-    program->setUniformValue("planeY", 0);
-    program->setUniformValue("planeU", 1);
-    program->setUniformValue("planeV", 2);
-    program->release();
-
-    glGenTextures(3, textures);
-    for (GLuint texture : textures) {
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    textureWidth = textureHeight = 0;
-}
-
-void CVideoSurface::ReleaseGL() {
-    if (textures[0])
-        glDeleteTextures(3, textures);
-    textures[0] = textures[1] = textures[2] = 0;
-    textureWidth = textureHeight = 0;
-    program.reset();
-}
-
-void CVideoSurface::Upload(const Picture& picture) {
-    const int32_t w = picture.width, h = picture.height;
-    const int32_t sizes[3][2] = {{w, h}, {w / 2, h / 2}, {w / 2, h / 2}};
-    const uint8_t* plane = picture.planes.data();
-    bool resize = w != textureWidth || h != textureHeight;
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    for (int i = 0; i < 3; ++i) {
-        glBindTexture(GL_TEXTURE_2D, textures[i]);
-        if (resize)
-            glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, sizes[i][0], sizes[i][1], 0, pixelFormat,
-                         GL_UNSIGNED_BYTE, plane);
-        else
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, sizes[i][0], sizes[i][1], pixelFormat,
-                            GL_UNSIGNED_BYTE, plane);
-        plane += size_t(sizes[i][0]) * size_t(sizes[i][1]);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    textureWidth = w;
-    textureHeight = h;
-}
-
-void CVideoSurface::paintGL() {
     lastPaint = std::chrono::steady_clock::now();
-    bool fresh = false;
+    bool picture;
     {
         std::lock_guard guard(mutex);
-        if (cleared) {
-            hasShown = false;
-            cleared = false;
-        }
-        if (hasNewest) {
-            std::swap(newest, shown);
-            hasNewest = false;
-            hasShown = true;
-            fresh = true;
-        }
+        picture = hasNewest || (hasShown && !cleared);
     }
-
-    glClearColor(0.f, 0.f, 0.f, 1.f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (!hasShown || !program)
-        return;
-    // After a context change the textures are empty: upload the picture again.
-    if (fresh || textureWidth == 0)
-        Upload(shown);
-    if (fresh)
-        ++painted;
-
-    // The rectangle is in widget pixels from the top left; GL counts from
-    // the bottom left in device pixels. What lies outside stays black.
-    const qreal ratio = devicePixelRatioF();
-    const DrawRect& r = shown.dst;
-    if (r.width <= 0 || r.height <= 0)
-        return;
-    glViewport(qRound(r.left * ratio), qRound((height() - r.top - r.height) * ratio),
-               qRound(r.width * ratio), qRound(r.height * ratio));
-
-    program->bind();
-    program->enableAttributeArray("position");
-    program->enableAttributeArray("texCoord");
-    program->setAttributeArray("position", kPositions, 2);
-    program->setAttributeArray("texCoord", kTexCoords, 2);
-    for (int i = 0; i < 3; ++i) {
-        glActiveTexture(GL_TEXTURE0 + i);
-        glBindTexture(GL_TEXTURE_2D, textures[i]);
+    // Without a picture the window goes, and the widget's black shows with
+    // whatever lies over it; shown again, it draws once it is exposed.
+    if (!picture) {
+        TakeNewest();
+        container->hide();
+    } else if (container->isHidden()) {
+        container->show();
+    } else {
+        window->Render();
     }
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    for (int i = 2; i >= 0; --i) {
-        glActiveTexture(GL_TEXTURE0 + i);
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    program->disableAttributeArray("position");
-    program->disableAttributeArray("texCoord");
-    program->release();
-    glViewport(0, 0, qRound(width() * ratio), qRound(height() * ratio));
 }
 
 } // namespace platform

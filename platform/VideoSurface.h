@@ -1,35 +1,42 @@
-// A video window drawn with OpenGL: the three I420 planes go to single-channel
-// textures, a shader converts them to RGB and the quad is stretched into the
-// destination rectangle with linear filtering. Any thread may present; only
-// the newest picture is kept, so a slow display drops pictures instead of
-// queueing them.
+// A video window drawn with OpenGL: the Y plane goes to a single-channel
+// texture and U and V to one two-channel texture, a shader converts them to
+// RGB with the picture's own matrix and range, and the quad is stretched into
+// the destination rectangle, filtered linearly where it is enlarged. Any
+// thread may present; only the newest picture is kept, so a slow display
+// drops pictures instead of queueing them.
+//
+// The picture is drawn into a native child window of its own, and only when
+// a new one has come: the rest of the top-level window is not composed again
+// for every picture, as it would be for a widget that renders off screen.
+// While there is no picture, that window is hidden and the widget shows
+// black, and whatever its siblings lay over it.
 #pragma once
 
 #include "platform/VideoWindow.h"
 
-#include <QOpenGLFunctions>
-#include <QOpenGLWidget>
+#include <QImage>
+#include <QPoint>
+#include <QWidget>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <vector>
 
-class QOpenGLShaderProgram;
-
 namespace platform {
 
-class CVideoSurface : public QOpenGLWidget, public CVideoWindow, protected QOpenGLFunctions {
+class CPictureWindow;
+
+class CVideoSurface : public QWidget, public CVideoWindow {
     Q_OBJECT
 
 public:
     explicit CVideoSurface(QWidget* parent = nullptr);
     ~CVideoSurface() override;
 
-    void Present(const uint8_t* i420, int32_t width, int32_t height, const DrawRect& dst,
-                 bool keyFrame) override;
+    using CVideoWindow::Present;
+    void Present(const PicturePlanes& picture, const DrawRect& dst, bool keyFrame) override;
     // Drops the picture; the surface shows black until the next one.
     void Clear();
 
@@ -41,26 +48,42 @@ public:
     };
     Counters GetCounters() const;
 
+    // What the surface shows now (taking up a waiting picture first), drawn
+    // off screen at the widget's size and read back.
+    QImage grabFramebuffer();
+
+    // An image laid over the picture, its top left at 'at' in widget pixels
+    // and its size its own (its device pixel ratio counts), blended by its
+    // alpha; a null image takes it away. It lies over the black as well when
+    // there is no picture. GUI thread only.
+    void SetOverlay(const QImage& image, QPoint at);
+
 protected:
-    void initializeGL() override;
-    void paintGL() override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    // The number-th picture presented has just been drawn on the screen.
+    virtual void PictureDrawn(uint32_t number) { (void)number; }
 
 private:
+    friend class CPictureWindow;
+
+    // One picture as the display keeps it: Y, then U and V interleaved, as
+    // the textures take them.
     struct Picture {
         std::vector<uint8_t> planes;
         int32_t width = 0;
         int32_t height = 0;
+        YuvColour colour;
         DrawRect dst;
         bool keyFrame = false;
+        uint32_t number = 0; // of the pictures presented
     };
 
     void ScheduleUpdate();
-
-    // The release of our GL objects when the widget's context goes away.
-    QMetaObject::Connection contextGone;
     void PaintSoon();
-    void Upload(const Picture& picture);
-    void ReleaseGL();
+    // On the GUI thread: takes up the newest picture, if any, into 'shown'.
+    // True when one was taken up.
+    bool TakeNewest();
 
     // The presenting thread writes 'newest'; the paint swaps it with 'shown'.
     // Both keep their storage, so steady sizes allocate nothing per picture.
@@ -70,6 +93,7 @@ private:
     bool cleared = false;
     Picture shown;
     bool hasShown = false;
+    uint64_t shownNumber = 0; // counts the pictures taken up; GUI thread only
     std::atomic<bool> updateQueued{false};
     std::chrono::steady_clock::time_point lastPaint; // GUI thread only
 
@@ -77,12 +101,13 @@ private:
     std::atomic<uint32_t> painted{0};
     std::atomic<bool> lastKeyFrame{false};
 
-    std::unique_ptr<QOpenGLShaderProgram> program;
-    GLuint textures[3] = {0, 0, 0};
-    int32_t textureWidth = 0;
-    int32_t textureHeight = 0;
-    GLint internalFormat = 0;
-    GLenum pixelFormat = 0;
+    // GUI thread only; the number counts the images set.
+    QImage overlay;
+    QPoint overlayAt;
+    uint64_t overlayNumber = 0;
+
+    CPictureWindow* window;
+    QWidget* container;
 };
 
 } // namespace platform

@@ -1,5 +1,6 @@
 // The OpenGL video surface in a real window (Xvfb, Mesa), read back pixel by
 // pixel.
+#include "codec/CVideoDecoder.h"
 #include "platform/VideoSurface.h"
 #include "support/H264Maker.h"
 #include "support/VideoCheck.h"
@@ -8,9 +9,12 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -18,6 +22,8 @@
 
 using platform::CVideoSurface;
 using platform::DrawRect;
+using platform::YuvColour;
+using platform::YuvMatrix;
 using testing_support::PatternBoxLeft;
 using testing_support::PatternBoxSide;
 using testing_support::PatternPicture;
@@ -52,6 +58,23 @@ protected:
     std::unique_ptr<CVideoSurface> surface;
 };
 
+// The RGB levels of a Y'CbCr triple, from the definitions: Y' = Kr R + Kg G +
+// Kb B, Pb and Pr the scaled differences B - Y' and R - Y'.
+Rgb Reference(Yuv c, YuvColour colour) {
+    const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
+    const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
+    const double luma = colour.fullRange ? 255 : 219, chroma = colour.fullRange ? 255 : 224;
+    const double y = (c.y - (colour.fullRange ? 0 : 16)) / luma;
+    const double pb = (c.u - 128) / chroma, pr = (c.v - 128) / chroma;
+    const double r = y + 2 * (1 - kr) * pr, b = y + 2 * (1 - kb) * pb;
+    const double g = (y - kr * r - kb * b) / (1 - kr - kb);
+    auto level = [](double v) { return int(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+    return {level(r), level(g), level(b)};
+}
+
+// Drawn RGB within this many levels of the reference.
+constexpr int kColourTolerance = 3;
+
 } // namespace
 
 TEST_F(VideoSurfaceTest, PanelRectangleShowsThePictureStretchedWithABlackBorder) {
@@ -71,6 +94,10 @@ TEST_F(VideoSurfaceTest, PanelRectangleShowsThePictureStretchedWithABlackBorder)
     EXPECT_TRUE(PixelIs(image, 360, 288, kWhite, kSurfaceTolerance));
     for (auto [x, y] : {std::pair{0, 0}, {0, 100}, {100, 0}, {361, 100}, {100, 289}, {361, 289}})
         EXPECT_TRUE(PixelIs(image, x, y, kBlack, 0)) << x << ", " << y;
+    // And the screen shows the same.
+    QImage screen = surface->screen()->grabWindow(surface->winId()).toImage();
+    ExpectPattern(screen, panel, 320, 240, 3, kSurfaceTolerance);
+    EXPECT_TRUE(PixelIs(screen, 0, 0, kBlack, 0));
 }
 
 TEST_F(VideoSurfaceTest, FullWindowRectangleCoversTheWindow) {
@@ -167,6 +194,27 @@ TEST_F(VideoSurfaceTest, ClearTurnsTheSurfaceBlack) {
     QImage image = surface->grabFramebuffer();
     EXPECT_TRUE(PixelIs(image, 100, 100, kBlack, 0));
     EXPECT_TRUE(PixelIs(image, 300, 250, kBlack, 0));
+    EXPECT_TRUE(PixelIs(surface->screen()->grabWindow(surface->winId()).toImage(), 100, 100,
+                        kBlack, 0))
+        << "on the screen as well";
+}
+
+TEST_F(VideoSurfaceTest, OverlayLiesOverThePictureAndTheBlack) {
+    // Half-transparent white, premultiplied: over red it gives pink.
+    QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(qRgba(128, 128, 128, 128));
+    surface->SetOverlay(image, {10, 10});
+    EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 20, 20, {128, 128, 128}, 2)) << "over black";
+    EXPECT_TRUE(PixelIs(surface->grab().toImage(), 20, 20, {128, 128, 128}, 2))
+        << "the widget shows it while there is no picture";
+
+    surface->Present(Solid(64, 48, kRed).data(), 64, 48, {0, 0, 362, 290}, true);
+    ASSERT_TRUE(WaitPainted(1));
+    QImage shown = surface->grabFramebuffer();
+    EXPECT_TRUE(PixelIs(shown, 20, 20, {255, 128, 128}, kSurfaceTolerance));
+    EXPECT_TRUE(PixelIs(shown, 60, 20, kRed, kSurfaceTolerance)) << "beside it";
+    surface->SetOverlay({}, {});
+    EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 20, 20, kRed, kSurfaceTolerance));
 }
 
 TEST_F(VideoSurfaceTest, PicturesWithoutContentAreIgnored) {
@@ -203,4 +251,69 @@ TEST_F(VideoSurfaceTest, PictureSurvivesAMoveToAnotherWindow) {
     holder.show();
     ASSERT_TRUE(Pump([&] { return holder.windowHandle() && holder.windowHandle()->isExposed(); }));
     ExpectPattern(surface->grabFramebuffer(), panel, 320, 240, 5, kSurfaceTolerance);
+}
+
+TEST_F(VideoSurfaceTest, ColourFollowsThePicturesMatrixAndRange) {
+    // Black and white levels of both ranges, and two colours far apart.
+    const Yuv samples[] = {{16, 128, 128}, {235, 128, 128}, {0, 128, 128}, {255, 128, 128},
+                           {81, 90, 240},  {145, 54, 34},   {41, 240, 110}};
+    for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709})
+        for (bool fullRange : {false, true}) {
+            const YuvColour colour{matrix, fullRange};
+            for (Yuv c : samples) {
+                surface->Present(SolidPicture(16, 16, c).data(), 16, 16, {0, 0, 362, 290}, true,
+                                 colour);
+                EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 181, 145, Reference(c, colour),
+                                    kColourTolerance))
+                    << (matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601")
+                    << (fullRange ? " full" : " limited") << " range, Y " << int(c.y) << " U "
+                    << int(c.u) << " V " << int(c.v);
+            }
+        }
+}
+
+TEST_F(VideoSurfaceTest, DecodedPicturesTakeTheColourTheirStreamSignalsOrTheirSizeImplies) {
+    struct Case {
+        int width, height;
+        AVColorSpace space;
+        AVColorRange range;
+        YuvColour expected;
+    };
+    const Case cases[] = {
+        {640, 480, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, {YuvMatrix::Bt601, false}},
+        {1280, 720, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, {YuvMatrix::Bt709, false}},
+        {640, 480, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, {YuvMatrix::Bt709, false}},
+        {1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, {YuvMatrix::Bt601, true}},
+    };
+    for (const Case& c : cases) {
+        H264Maker::Settings settings;
+        settings.width = c.width;
+        settings.height = c.height;
+        settings.colourSpace = c.space;
+        settings.colourRange = c.range;
+        H264Maker maker(settings);
+        ASSERT_TRUE(maker.Ok());
+        SessionContext session;
+        ClearSessionContext(session);
+        session.videoWidth = c.width;
+        session.videoHeight = c.height;
+        CVideoDecoder decoder;
+        ASSERT_EQ(decoder.Open(&session), 1);
+        H264Packet packet = maker.Encode(SolidPicture(c.width, c.height, {200, 90, 170}), true);
+        ASSERT_EQ(decoder.Decode(packet.data.data(), uint32_t(packet.data.size()), nullptr), 1);
+        const platform::PicturePlanes planes = decoder.Planes();
+        const std::string name = std::to_string(c.width) + " x " + std::to_string(c.height) +
+                                 ", space " + std::to_string(c.space) + ", range " +
+                                 std::to_string(c.range);
+        EXPECT_EQ(planes.colour.matrix, c.expected.matrix) << name;
+        EXPECT_EQ(planes.colour.fullRange, c.expected.fullRange) << name;
+
+        surface->Present(planes, {0, 0, 362, 290}, true);
+        // Judged by what the decoder made of the colour, not by what was coded.
+        const Yuv decoded{planes.data[0][0], planes.data[1][0], planes.data[2][0]};
+        EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 181, 145,
+                            Reference(decoded, c.expected), kColourTolerance))
+            << name;
+        decoder.Close();
+    }
 }

@@ -6,6 +6,6 @@ target_link_libraries(lumen_h264_support PUBLIC PkgConfig::FFMPEG_TOOLS Qt6::Wid
 lumen_test(CVideoDecoderTest SOURCES CVideoDecoderTest.cpp
            LIBS lumen_codec lumen_h264_support)
 lumen_test(VideoSurfaceTest SOURCES VideoSurfaceTest.cpp
-           LIBS lumen_platform_video lumen_h264_support)
+           LIBS lumen_platform_video lumen_codec lumen_h264_support)
 lumen_test(CVideoRendererTest SOURCES CVideoRendererTest.cpp
            LIBS lumen_gateway lumen_platform_video lumen_h264_support)

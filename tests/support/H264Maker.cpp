@@ -96,6 +96,8 @@ H264Maker::H264Maker(const Settings& s) : settings(s) {
     c->framerate = AVRational{s.frameRate, 1};
     c->gop_size = s.keyInterval;
     c->max_b_frames = 0;
+    c->colorspace = s.colourSpace;
+    c->color_range = s.colourRange;
     c->thread_count = std::max(1, s.threads);
     if (s.bitRate > 0) {
         c->bit_rate = s.bitRate;

@@ -3,6 +3,10 @@
 // before every key frame, no B-frames. Pictures are packed I420.
 #pragma once
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -56,6 +60,9 @@ public:
         int64_t bitRate = 0;
         // Encoder threads (they split each picture, so no latency is added).
         int threads = 1;
+        // The colour the stream signals; unspecified signals nothing.
+        AVColorSpace colourSpace = AVCOL_SPC_UNSPECIFIED;
+        AVColorRange colourRange = AVCOL_RANGE_UNSPECIFIED;
     };
 
     explicit H264Maker(const Settings& settings);
