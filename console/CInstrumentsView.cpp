@@ -4,7 +4,6 @@
 #include "platform/VideoSurface.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QPixmap>
 #include <QTimer>
 
@@ -23,7 +22,8 @@ CInstrumentsView::CInstrumentsView(QObject* parent) : QObject(parent) {
 }
 
 CInstrumentsView::~CInstrumentsView() {
-    delete label;
+    if (target)
+        target->SetOverlay({}, {});
 }
 
 bool CInstrumentsView::StatisticsShown() const {
@@ -56,7 +56,6 @@ void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& 
     if (surface != target) {
         // The overlay goes with the picture.
         Show({}, {});
-        delete label;
     }
     target = surface;
     drawRect = rect;
@@ -109,24 +108,9 @@ void CInstrumentsView::Tick() {
 }
 
 void CInstrumentsView::Show(const QImage& image, QPoint at) {
-    // Meant to become a call of the surface, which blends the image over the
-    // picture; meanwhile a label over the surface shows it.
+    // The surface blends it over the picture in its own window, which no
+    // widget laid over it could show through.
     shown = image;
-    if (image.isNull()) {
-        if (label)
-            label->hide();
-        return;
-    }
-    if (!label && target) {
-        label = new QLabel(target);
-        label->setObjectName("InstrumentsOverlay");
-        label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        label->setAttribute(Qt::WA_TranslucentBackground);
-    }
-    if (!label)
-        return;
-    label->setPixmap(QPixmap::fromImage(image));
-    label->setGeometry(QRect(at, image.deviceIndependentSize().toSize()));
-    label->show();
-    label->raise();
+    if (target)
+        target->SetOverlay(image, at);
 }

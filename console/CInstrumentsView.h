@@ -19,7 +19,6 @@
 
 class CGateway;
 class QAction;
-class QLabel;
 namespace platform {
 class CVideoSurface;
 }
@@ -72,6 +71,4 @@ private:
     int ticks = 0;
     uint64_t generation = 0;
     QImage shown;
-    // Until the surface blends an overlay itself: a label laid over it.
-    QPointer<QLabel> label;
 };
