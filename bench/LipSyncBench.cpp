@@ -127,7 +127,7 @@ private:
 
 struct Figures {
     int events = 0;
-    double median = 0, p10 = 0, p90 = 0, low = 0, high = 0;
+    double median = 0, p10 = 0, p90 = 0, low = 0, high = 0, deviation = 0;
 };
 
 Figures Measure(const std::string& lumenfeed, int lipSync, int events) {
@@ -205,6 +205,12 @@ Figures Measure(const std::string& lumenfeed, int lipSync, int events) {
     f.median = at(0.5);
     f.p10 = at(0.1);
     f.p90 = at(0.9);
+    double mean = 0, squares = 0;
+    for (double o : offsets)
+        mean += o / double(offsets.size());
+    for (double o : offsets)
+        squares += (o - mean) * (o - mean) / double(offsets.size());
+    f.deviation = std::sqrt(squares);
     f.low = offsets.front();
     f.high = offsets.back();
     return f;
@@ -240,8 +246,8 @@ int main(int argc, char** argv) {
         Figures f = Measure(lumenfeed, choice.value, events);
         if (f.events)
             std::printf("  offset median %+.1f ms; 10-90 %% %+.1f .. %+.1f ms (spread %.1f ms); "
-                        "extremes %+.1f .. %+.1f ms\n",
-                        f.median, f.p10, f.p90, f.p90 - f.p10, f.low, f.high);
+                        "standard deviation %.1f ms; extremes %+.1f .. %+.1f ms\n",
+                        f.median, f.p10, f.p90, f.p90 - f.p10, f.deviation, f.low, f.high);
         std::fflush(stdout);
     }
     return 0;

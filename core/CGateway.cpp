@@ -337,7 +337,7 @@ void CGateway::NoteSoundDelay() {
     // lowest, and smoothed lightly against the device taking it in periods.
     double sound = audio.GetCounters().latencyMicros;
     soundDelayMicros =
-        soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.3;
+        soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.1;
 }
 
 void CGateway::NoteVideo() {
