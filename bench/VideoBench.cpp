@@ -309,7 +309,7 @@ int main(int argc, char** argv) {
         std::printf("  latency, last byte received to picture handed to the surface: median "
                     "%.2f ms, p99 %.2f ms\n",
                     Percentile(paced.toHanded, 50), Percentile(paced.toHanded, 99));
-        std::printf("  picture copied into the surface: median %.2f ms, p99 %.2f ms\n",
+        std::printf("  picture handed to the surface (Present): median %.2f ms, p99 %.2f ms\n",
                     Percentile(paced.presentMs, 50), Percentile(paced.presentMs, 99));
     }
     return 0;

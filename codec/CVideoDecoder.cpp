@@ -1,14 +1,103 @@
 #include "CVideoDecoder.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <utility>
+#include <vector>
+
+// Pictures lent out where they are, each in a frame of its own that comes
+// back for re-use when its last holder lets go, so that steady lending
+// allocates nothing. The lender keeps its own references on the codec
+// libraries, whose code releases the frames: it goes once the decoder and
+// the last lent picture have both gone.
+class CVideoDecoder::CLender : public CAvUtil, public CAvCodec {
+public:
+    CLender() = default;
+    ~CLender() override {
+        for (auto& loan : loans)
+            av_frame_free(&loan->frame);
+    }
+
+    // Swaps picture for an empty frame; the loan is held once. Null when no
+    // frame could be had.
+    platform::CPictureHold* Lend(AVFrame*& picture) {
+        CLoan* loan = nullptr;
+        {
+            std::lock_guard guard(mutex);
+            if (!idle.empty()) {
+                loan = idle.back();
+                idle.pop_back();
+            }
+        }
+        if (!loan) {
+            auto fresh = std::unique_ptr<CLoan>(new (std::nothrow) CLoan(this));
+            if (!fresh || !(fresh->frame = av_frame_alloc()))
+                return nullptr;
+            loan = fresh.get();
+            std::lock_guard guard(mutex);
+            loans.push_back(std::move(fresh));
+        }
+        std::swap(loan->frame, picture);
+        loan->holders = 1;
+        std::lock_guard guard(mutex);
+        ++lent;
+        return loan;
+    }
+
+    void DecoderGone() { Leave([this] { decoderGone = true; }); }
+
+private:
+    class CLoan final : public platform::CPictureHold {
+    public:
+        explicit CLoan(CLender* l) : lender(l) {}
+        void Take() override { holders.fetch_add(1, std::memory_order_relaxed); }
+        void Release() override {
+            if (holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                lender->Return(this);
+        }
+        CLender* lender;
+        AVFrame* frame = nullptr;
+        std::atomic<int> holders{0};
+    };
+
+    void Return(CLoan* loan) {
+        av_frame_unref(loan->frame);
+        Leave([this, loan] {
+            idle.push_back(loan);
+            --lent;
+        });
+    }
+
+    // Changes the state under the lock; the last to leave deletes.
+    template <typename Change> void Leave(Change change) {
+        bool last;
+        {
+            std::lock_guard guard(mutex);
+            change();
+            last = decoderGone && lent == 0;
+        }
+        if (last)
+            delete this;
+    }
+
+    std::mutex mutex;
+    std::vector<std::unique_ptr<CLoan>> loans;
+    std::vector<CLoan*> idle;
+    size_t lent = 0;
+    bool decoderGone = false;
+};
 
 CVideoDecoder::CVideoDecoder() = default;
 
 CVideoDecoder::~CVideoDecoder() {
     // Owners close first; this only keeps a forgotten Close from leaking.
     Close();
+    if (lender)
+        lender->DecoderGone();
 }
 
 int32_t CVideoDecoder::Open(SessionContext* session) {
@@ -138,6 +227,20 @@ platform::PicturePlanes CVideoDecoder::Planes() const {
     planes.width = picture->width;
     planes.height = picture->height;
     planes.colour = ColourOf(*picture);
+    return planes;
+}
+
+platform::PicturePlanes CVideoDecoder::Lend() {
+    platform::PicturePlanes planes = Planes();
+    if (!planes.width)
+        return planes;
+    if (!lender)
+        lender = new (std::nothrow) CLender();
+    platform::CPictureHold* hold = lender ? lender->Lend(picture) : nullptr;
+    if (!hold)
+        return planes;
+    planes.hold = hold;
+    gotPicture = 0;
     return planes;
 }
 

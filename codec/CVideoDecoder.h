@@ -37,6 +37,12 @@ public:
     // The held picture where the decoder keeps it, with its colour; valid
     // until the next Decode or Close. Empty when none is held.
     platform::PicturePlanes Planes() const;
+    // The held picture handed over where it is: the planes carry a hold,
+    // taken once for the caller, that keeps them valid until the last holder
+    // releases it, whatever the decoder does meanwhile (it may even be
+    // destroyed). The decoder holds the picture no longer. Without a hold
+    // (nothing left to lend it in), the planes are those of Planes().
+    platform::PicturePlanes Lend();
 
     // The colour a picture signals. One that signals neither matrix takes
     // BT.709 from 720 lines up and BT.601 below, as video of those sizes is
@@ -58,6 +64,8 @@ public:
     int32_t gotPicture = 0;
 
 private:
+    class CLender;
+    CLender* lender = nullptr;
     // Receives into the spare frame so that the newest of several pictures
     // ends up in 'picture'.
     AVFrame* spare = nullptr;

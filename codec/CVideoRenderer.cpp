@@ -61,7 +61,6 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
     } counted{draws};
     if (!decoderOpen)
         return;
-    // The picture stays where the decoder holds it; the window copies it.
     if (!decoder.Decode(data, length, nullptr)) {
         if (!decoder.SizeDiffers())
             return;
@@ -83,7 +82,11 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         return;
     platform::DrawRect dst{session->drawLeft, session->drawTop, session->drawWidth,
                            session->drawHeight};
-    target->Present(decoder.Planes(), dst, keyFrame != 0);
+    // Lent where the decoder made it: the window holds it rather than copy it.
+    platform::PicturePlanes picture = decoder.Lend();
+    target->Present(picture, dst, keyFrame != 0);
+    if (picture.hold)
+        picture.hold->Release();
     ++pictures;
 }
 

@@ -1,7 +1,7 @@
-// The video channel: decodes H.264 packets and hands every picture, as the
-// decoder holds it and with its colour, to the session's video window, to be
-// drawn stretched into the session's rectangle. The window copies it once;
-// nothing else copies a picture.
+// The video channel: decodes H.264 packets and lends every picture, where
+// the decoder made it and with its colour, to the session's video window, to
+// be drawn stretched into the session's rectangle. Nothing copies a picture
+// on the way.
 #pragma once
 
 #include "codec/CVideoDecoder.h"

@@ -75,6 +75,9 @@ const GLfloat kTexCoords[] = {0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f};
 #ifndef GL_LUMINANCE
 #define GL_LUMINANCE 0x1909
 #endif
+#ifndef GL_UNPACK_ROW_LENGTH
+#define GL_UNPACK_ROW_LENGTH 0x0CF2
+#endif
 #ifndef GL_LUMINANCE_ALPHA
 #define GL_LUMINANCE_ALPHA 0x190A
 #endif
@@ -102,22 +105,31 @@ uint64_t Spread(uint32_t a) {
     return (t | (t << 8)) & 0x00FF00FF00FF00FFull;
 }
 
-// n bytes of U and of V as n pairs, the way the two-channel texture takes
-// them; four pairs at a time where the byte order allows.
-void Interleave(const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t n) {
-    int32_t x = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; x + 4 <= n; x += 4) {
-            uint32_t a, b;
-            std::memcpy(&a, u + x, 4);
-            std::memcpy(&b, v + x, 4);
-            const uint64_t pairs = Spread(a) | Spread(b) << 8;
-            std::memcpy(out + 2 * x, &pairs, 8);
+// The U and V planes of a picture as pairs, row after row, the way the
+// two-channel texture takes them; four pairs at a time where the byte order
+// allows.
+void InterleaveChroma(const PicturePlanes& picture, uint8_t* out) {
+    const int32_t n = picture.width / 2;
+    const uint8_t* u = picture.data[1];
+    const uint8_t* v = picture.data[2];
+    for (int32_t y = 0; y < picture.height / 2; ++y) {
+        int32_t x = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; x + 4 <= n; x += 4) {
+                uint32_t a, b;
+                std::memcpy(&a, u + x, 4);
+                std::memcpy(&b, v + x, 4);
+                const uint64_t pairs = Spread(a) | Spread(b) << 8;
+                std::memcpy(out + 2 * x, &pairs, 8);
+            }
         }
-    }
-    for (; x < n; ++x) {
-        out[2 * x] = u[x];
-        out[2 * x + 1] = v[x];
+        for (; x < n; ++x) {
+            out[2 * x] = u[x];
+            out[2 * x + 1] = v[x];
+        }
+        out += 2 * n;
+        u += picture.stride[1];
+        v += picture.stride[2];
     }
 }
 
@@ -166,6 +178,8 @@ private:
     GLint internalFormats[2] = {0, 0};
     GLenum pixelFormats[2] = {0, 0};
     GLint filter = 0;
+    bool rowLength = false; // whether rows may be read with a stride of their own
+    std::vector<uint8_t> scratch; // a held picture's planes as the textures take them
     int32_t textureWidth = 0;
     int32_t textureHeight = 0;
     uint64_t uploaded = 0; // the number of the picture in the textures
@@ -211,6 +225,7 @@ bool CPictureWindow::InitGL() {
     pixelFormats[0] = rg ? GL_RED : GL_LUMINANCE;
     internalFormats[1] = rg ? GL_RG8 : GL_LUMINANCE_ALPHA;
     pixelFormats[1] = rg ? GL_RG : GL_LUMINANCE_ALPHA;
+    rowLength = !context->isOpenGLES() || context->format().majorVersion() >= 3;
 
     program = std::make_unique<QOpenGLShaderProgram>();
     overlayProgram = std::make_unique<QOpenGLShaderProgram>();
@@ -295,10 +310,32 @@ void CPictureWindow::Upload(const CVideoSurface::Picture& picture) {
     const int32_t w = picture.width, h = picture.height;
     const int32_t sizes[2][2] = {{w, h}, {w / 2, h / 2}};
     const uint8_t* planes[2] = {picture.planes.data(), picture.planes.data() + size_t(w) * h};
+    int32_t lumaStride = w;
+    if (const PicturePlanes& held = picture.held; held.hold) {
+        // Y straight from where it is held, rows apart as they are there;
+        // U and V paired up here.
+        const size_t chroma = 2 * size_t(w / 2) * (h / 2);
+        const bool direct = held.stride[0] == w || rowLength;
+        scratch.resize(chroma + (direct ? 0 : size_t(w) * h));
+        InterleaveChroma(held, scratch.data());
+        planes[1] = scratch.data();
+        if (direct) {
+            planes[0] = held.data[0];
+            lumaStride = held.stride[0];
+        } else {
+            uint8_t* out = scratch.data() + chroma;
+            for (int32_t y = 0; y < h; ++y)
+                std::memcpy(out + size_t(y) * w, held.data[0] + size_t(y) * held.stride[0],
+                            size_t(w));
+            planes[0] = out;
+        }
+    }
     // Storage is made anew only when the size changes.
     const bool resize = w != textureWidth || h != textureHeight;
     gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int i = 0; i < 2; ++i) {
+        if (rowLength)
+            gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, i == 0 ? lumaStride : 0);
         gl->glBindTexture(GL_TEXTURE_2D, textures[i]);
         if (resize)
             gl->glTexImage2D(GL_TEXTURE_2D, 0, internalFormats[i], sizes[i][0], sizes[i][1], 0,
@@ -419,6 +456,8 @@ CVideoSurface::CVideoSurface(QWidget* parent) : QWidget(parent) {
 CVideoSurface::~CVideoSurface() {
     // The window goes while the pictures it draws are still there.
     delete container;
+    LetGo(newest);
+    LetGo(shown);
 }
 
 void CVideoSurface::resizeEvent(QResizeEvent* event) {
@@ -449,25 +488,23 @@ void CVideoSurface::Present(const PicturePlanes& picture, const DrawRect& dst, b
     if (width < 2 || height < 2 || width > kMaxPictureSide || height > kMaxPictureSide)
         return;
     const int32_t planeWidth[3] = {width, width / 2, width / 2};
-    const int32_t planeHeight[3] = {height, height / 2, height / 2};
     for (int i = 0; i < 3; ++i)
         if (!picture.data[i] || picture.stride[i] < planeWidth[i])
             return;
     {
         std::lock_guard guard(mutex);
-        newest.planes.resize(size_t(width) * height + 2 * size_t(width / 2) * (height / 2));
-        uint8_t* out = newest.planes.data();
-        const uint8_t* row = picture.data[0];
-        for (int32_t y = 0; y < height; ++y, out += width, row += picture.stride[0])
-            std::memcpy(out, row, size_t(width));
-        const int32_t chromaWidth = planeWidth[1];
-        const uint8_t* u = picture.data[1];
-        const uint8_t* v = picture.data[2];
-        for (int32_t y = 0; y < planeHeight[1]; ++y) {
-            Interleave(u, v, out, chromaWidth);
-            out += 2 * chromaWidth;
-            u += picture.stride[1];
-            v += picture.stride[2];
+        LetGo(newest);
+        if (picture.hold) {
+            // Kept where it is until the display has taken it up.
+            picture.hold->Take();
+            newest.held = picture;
+        } else {
+            newest.planes.resize(size_t(width) * height + 2 * size_t(width / 2) * (height / 2));
+            uint8_t* out = newest.planes.data();
+            const uint8_t* row = picture.data[0];
+            for (int32_t y = 0; y < height; ++y, out += width, row += picture.stride[0])
+                std::memcpy(out, row, size_t(width));
+            InterleaveChroma(picture, out);
         }
         newest.width = width;
         newest.height = height;
@@ -482,9 +519,16 @@ void CVideoSurface::Present(const PicturePlanes& picture, const DrawRect& dst, b
     ScheduleUpdate();
 }
 
+void CVideoSurface::LetGo(Picture& picture) {
+    if (picture.held.hold)
+        picture.held.hold->Release();
+    picture.held = {};
+}
+
 void CVideoSurface::Clear() {
     {
         std::lock_guard guard(mutex);
+        LetGo(newest);
         hasNewest = false;
         cleared = true;
     }
@@ -499,12 +543,15 @@ CVideoSurface::Counters CVideoSurface::GetCounters() const {
 bool CVideoSurface::TakeNewest() {
     std::lock_guard guard(mutex);
     if (cleared) {
+        LetGo(shown);
         hasShown = false;
         cleared = false;
     }
     if (!hasNewest)
         return false;
     std::swap(newest, shown);
+    // The picture shown so far is done with.
+    LetGo(newest);
     hasNewest = false;
     hasShown = true;
     ++shownNumber;

@@ -67,9 +67,10 @@ protected:
 private:
     friend class CPictureWindow;
 
-    // One picture as the display keeps it: Y, then U and V interleaved, as
-    // the textures take them.
+    // One picture as the display keeps it: held where its maker keeps it, or
+    // else copied as Y, then U and V interleaved, as the textures take them.
     struct Picture {
+        PicturePlanes held; // its hold set while held
         std::vector<uint8_t> planes;
         int32_t width = 0;
         int32_t height = 0;
@@ -79,6 +80,8 @@ private:
         uint32_t number = 0; // of the pictures presented
     };
 
+    // Lets go of a held picture.
+    static void LetGo(Picture& picture);
     void ScheduleUpdate();
     void PaintSoon();
     // On the GUI thread: takes up the newest picture, if any, into 'shown'.

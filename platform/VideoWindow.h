@@ -22,6 +22,16 @@ struct YuvColour {
     bool fullRange = false; // Y and U, V in 0..255 rather than 16..235 and 16..240
 };
 
+// A hold on a picture's planes: while any holder has not let go, they stay
+// where they are, unchanged. Taken and released from any thread; the last
+// release may come after whatever made the picture has gone.
+class CPictureHold {
+public:
+    virtual ~CPictureHold() = default;
+    virtual void Take() = 0;
+    virtual void Release() = 0;
+};
+
 // One picture as the decoder holds it: the Y plane of width x height, the U
 // and V planes of (width / 2) x (height / 2), the halves truncated, each
 // row after row from the top, stride bytes from one row to the next.
@@ -31,6 +41,9 @@ struct PicturePlanes {
     int32_t width = 0;
     int32_t height = 0;
     YuvColour colour;
+    // When set, the window may take a hold and keep the planes where they
+    // are, rather than copy them.
+    CPictureHold* hold = nullptr;
 };
 
 // Pictures with a side beyond this are not shown: no decoder of ours makes
@@ -41,9 +54,9 @@ class CVideoWindow {
 public:
     virtual ~CVideoWindow() = default;
 
-    // To be drawn stretched into dst. The picture is copied before the call
-    // returns. keyFrame is the key-frame flag of the packet it came from.
-    // Safe to call from any thread.
+    // To be drawn stretched into dst. The picture is copied, or held, before
+    // the call returns. keyFrame is the key-frame flag of the packet it came
+    // from. Safe to call from any thread.
     virtual void Present(const PicturePlanes& picture, const DrawRect& dst, bool keyFrame) = 0;
 
     // A packed I420 picture (Y, then U, then V, each plane row after row with

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -283,4 +284,43 @@ TEST_F(VideoDecoderTest, CloseReleasesOnlyWhatIsHeld) {
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     EXPECT_EQ(Decode(maker.Encode(SolidPicture(320, 240, kPalette[0])), out), 1);
+}
+
+TEST_F(VideoDecoderTest, LentPicturesStayAsTheyWereWhileHeldEvenAfterTheDecoderHasGone) {
+    H264Maker maker(320, 240);
+    ASSERT_TRUE(maker.Ok());
+    auto own = std::make_unique<CVideoDecoder>();
+    session.videoWidth = 320;
+    session.videoHeight = 240;
+    ASSERT_EQ(own->Open(&session), 1);
+    auto decodeAndLend = [&](const Yuv& colour) {
+        H264Packet packet = maker.Encode(SolidPicture(320, 240, colour));
+        EXPECT_EQ(own->Decode(packet.data.data(), uint32_t(packet.data.size()), nullptr), 1);
+        return own->Lend();
+    };
+    // Each held by two, as the renderer and a window hold them; the first
+    // lets go at once.
+    std::vector<platform::PicturePlanes> held;
+    for (int i = 0; i < 3; ++i) {
+        platform::PicturePlanes planes = decodeAndLend(kPalette[i]);
+        ASSERT_NE(planes.hold, nullptr);
+        EXPECT_EQ(own->PictureWidth(), 0) << "the decoder holds it no longer";
+        planes.hold->Take();
+        planes.hold->Release();
+        held.push_back(planes);
+    }
+    // Let go of one: its frame is lent again, the others are untouched.
+    held[1].hold->Release();
+    platform::PicturePlanes again = decodeAndLend(kPalette[3]);
+    own->Close();
+    own.reset();
+    for (int i : {0, 2})
+        for (int plane = 0; plane < 3; ++plane) {
+            const uint8_t want[3] = {kPalette[i].y, kPalette[i].u, kPalette[i].v};
+            EXPECT_TRUE(Near(held[i].data[plane][held[i].stride[plane] * 10 + 20], want[plane]))
+                << "picture " << i << ", plane " << plane;
+        }
+    EXPECT_TRUE(Near(again.data[0][0], kPalette[3].y));
+    for (platform::PicturePlanes* p : {&held[0], &held[2], &again})
+        p->hold->Release();
 }
