@@ -10,7 +10,7 @@
 // and the CPU time each receiver's process spent per picture (user + system,
 // from /proc, over a steady window after the start-up), with the X server's
 // own share beside it: the players hand part of their work to it.
-//   scripts/headless.sh build/bench/peer_bench [--seconds 12] [--warm-up 3]
+//   scripts/headless.sh build/bench/peer_bench [--seconds 12] [--warm-up 3] [--rounds 1]
 //                       [--only lumenfeed|ffplay|gstreamer|ffmpeg]
 //                       [--lumenfeed PROGRAM] [--also NAME=PROGRAM]
 // (--also runs another build of lumenfeed in a row of its own, to compare)
@@ -59,6 +59,7 @@ struct Settings {
     double seconds = 12;
     double warmUp = 3;
     std::string only;
+    int rounds = 1;
     std::string lumenfeed = LUMENFEED_PATH;
     // Other builds of lumenfeed to run beside it, by the name of their row.
     std::vector<std::pair<std::string, std::string>> others;
@@ -392,6 +393,8 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
             s.warmUp = std::atof(argv[++i]);
         else if (arg == "--only" && hasValue)
             s.only = argv[++i];
+        else if (arg == "--rounds" && hasValue)
+            s.rounds = std::atoi(argv[++i]);
         else if (arg == "--lumenfeed" && hasValue)
             s.lumenfeed = argv[++i];
         else if (arg == "--also" && hasValue && std::strchr(argv[i + 1], '=')) {
@@ -402,7 +405,7 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
         else
             return false;
     }
-    return s.seconds >= 1 && s.warmUp >= 0;
+    return s.seconds >= 1 && s.warmUp >= 0 && s.rounds >= 1;
 }
 
 } // namespace
@@ -410,8 +413,8 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
 int main(int argc, char** argv) {
     Settings s;
     if (!ParseArguments(argc, argv, s)) {
-        std::fprintf(stderr, "usage: peer_bench [--seconds N] [--warm-up N] [--only NAME] "
-                             "[--lumenfeed PROGRAM] [--also NAME=PROGRAM]\n");
+        std::fprintf(stderr, "usage: peer_bench [--seconds N] [--warm-up N] [--rounds N] "
+                             "[--only NAME] [--lumenfeed PROGRAM] [--also NAME=PROGRAM]\n");
         return 2;
     }
     struct Kind {
@@ -432,45 +435,53 @@ int main(int argc, char** argv) {
 
     std::printf("peer benchmark: a camera-like clip paced at %d fps over 127.0.0.1; CPU per "
                 "picture of each receiver's process over %.0f s after %.0f s of start-up "
-                "(and of the X server meanwhile)\n",
-                kFrameRate, s.seconds, s.warmUp);
+                "(and of the X server meanwhile), %d round(s)\n",
+                kFrameRate, s.seconds, s.warmUp, s.rounds);
     CameraClip clips[] = {{"720p30", 1280, 720, 4000000, kClipFrames, kFrameRate, {}},
                           {"1080p30", 1920, 1080, 8000000, kClipFrames, kFrameRate, {}}};
-    const char* places[] = {"panel", "full"};
-    CScreenUpdates screen;
-    std::map<std::string, std::string> cells;
     for (CameraClip& clip : clips) {
         bench::MakeCameraClip(clip);
-        if (clip.packets.size() != size_t(clip.frames)) {
+        if (clip.packets.size() != size_t(clip.frames))
             std::printf("%s: could not make the clip\n", clip.name);
-            continue;
-        }
-        for (bool full : {false, true})
-            for (const Kind& kind : kinds) {
-                if ((!s.only.empty() && s.only != kind.name) || (full && !kind.placed))
-                    continue;
-                auto receiver = kind.make();
-                Figures f = Measure(*receiver, clip, full, s, screen);
-                char cell[64];
-                if (f.ok)
-                    std::snprintf(cell, sizeof cell, "%5.1f (X %4.1f)", f.receiverMs, f.serverMs);
-                else
-                    std::snprintf(cell, sizeof cell, "%s", "failed");
-                cells[kind.name + clip.name + places[full]] = cell;
-                char drawn[64] = "";
-                if (f.ok && !std::isnan(f.shown))
-                    std::snprintf(drawn, sizeof drawn, ", %3.0f%% shown, last %d x %d",
-                                  f.shown * 100, f.width, f.height);
-                std::printf("  %-8s %-5s %-10s %s%s%s%s\n", clip.name, places[full],
-                            kind.name.c_str(), cell, drawn, f.ok ? "" : ": ", f.problem.c_str());
-                std::fflush(stdout);
-            }
     }
+    const char* places[] = {"panel", "full"};
+    CScreenUpdates screen;
+    // Rounds go over every case in turn, so that a passing load on the
+    // machine falls on all receivers alike; the table gives the medians.
+    std::map<std::string, std::vector<Figures>> runs;
+    for (int round = 0; round < s.rounds; ++round)
+        for (const CameraClip& clip : clips) {
+            if (clip.packets.size() != size_t(clip.frames))
+                continue;
+            for (bool full : {false, true})
+                for (const Kind& kind : kinds) {
+                    if ((!s.only.empty() && s.only != kind.name) || (full && !kind.placed))
+                        continue;
+                    auto receiver = kind.make();
+                    Figures f = Measure(*receiver, clip, full, s, screen);
+                    std::printf("  %-8s %-5s %-10s ", clip.name, places[full], kind.name.c_str());
+                    if (!f.ok)
+                        std::printf("failed: %s\n", f.problem.c_str());
+                    else if (!kind.placed || std::isnan(f.shown))
+                        std::printf("%5.1f ms (X %4.1f)\n", f.receiverMs, f.serverMs);
+                    else
+                        std::printf("%5.1f ms (X %4.1f), %3.0f%% shown, the last %d x %d\n",
+                                    f.receiverMs, f.serverMs, f.shown * 100, f.width, f.height);
+                    std::fflush(stdout);
+                    if (f.ok)
+                        runs[kind.name + clip.name + places[full]].push_back(f);
+                }
+        }
 
-    std::printf("\nms of CPU per picture, receiver (X server)\n%-10s", "");
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? NAN : v[v.size() / 2];
+    };
+    std::printf("\nms of CPU per picture, receiver (X server), share of the pictures shown\n%-10s",
+                "");
     for (const CameraClip& clip : clips)
         for (const char* place : places)
-            std::printf(" %8s %-7s", clip.name, place);
+            std::printf(" %10s %-10s", clip.name, place);
     std::printf("\n");
     for (const Kind& kind : kinds) {
         if (!s.only.empty() && s.only != kind.name)
@@ -478,8 +489,22 @@ int main(int argc, char** argv) {
         std::printf("%-10s", kind.name.c_str());
         for (const CameraClip& clip : clips)
             for (const char* place : places) {
-                auto cell = cells.find(kind.name + clip.name + place);
-                std::printf(" %16s", cell == cells.end() ? "-" : cell->second.c_str());
+                auto found = runs.find(kind.name + clip.name + place);
+                char cell[64] = "-";
+                if (found != runs.end()) {
+                    std::vector<double> cpu, server, shown;
+                    for (const Figures& f : found->second) {
+                        cpu.push_back(f.receiverMs);
+                        server.push_back(f.serverMs);
+                        shown.push_back(f.shown);
+                    }
+                    int n = std::snprintf(cell, sizeof cell, "%5.1f (X %3.1f)", median(cpu),
+                                          median(server));
+                    if (kind.placed && !std::isnan(median(shown)))
+                        std::snprintf(cell + n, sizeof cell - size_t(n), " %3.0f%%",
+                                      median(shown) * 100);
+                }
+                std::printf(" %21s", cell);
             }
         std::printf("\n");
     }
