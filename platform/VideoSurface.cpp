@@ -56,6 +56,9 @@ void main() {
 }
 )";
 
+// How long a new overlay waits for a picture to go out with.
+constexpr std::chrono::milliseconds kOverlayWait{40};
+
 // A strip over the whole viewport; texture row 0 is the picture's top row.
 const GLfloat kPositions[] = {-1.f, -1.f, 1.f, -1.f, -1.f, 1.f, 1.f, 1.f};
 const GLfloat kTexCoords[] = {0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f};
@@ -406,6 +409,7 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
 
 void CPictureWindow::DrawOverlay(QSize pixels, qreal ratio) {
     const QImage& image = owner->overlay;
+    owner->overlayDrawn = owner->overlayNumber;
     if (image.isNull() || !overlayProgram)
         return;
     gl->glActiveTexture(GL_TEXTURE0);
@@ -451,6 +455,15 @@ CVideoSurface::CVideoSurface(QWidget* parent) : QWidget(parent) {
     container->setAttribute(Qt::WA_TransparentForMouseEvents);
     container->setGeometry(rect());
     container->hide();
+    // A new overlay goes out with the next picture; only when none comes
+    // soon is the last one drawn again for it.
+    overlayTimer = new QTimer(this);
+    overlayTimer->setSingleShot(true);
+    overlayTimer->setInterval(kOverlayWait);
+    connect(overlayTimer, &QTimer::timeout, this, [this] {
+        if (overlayDrawn != overlayNumber)
+            ScheduleUpdate();
+    });
 }
 
 CVideoSurface::~CVideoSurface() {
@@ -474,13 +487,14 @@ void CVideoSurface::paintEvent(QPaintEvent*) {
 }
 
 void CVideoSurface::SetOverlay(const QImage& image, QPoint at) {
-    if (image.isNull() && overlay.isNull())
+    if (image == overlay && (at == overlayAt || image.isNull()))
         return;
     overlay = image;
     overlayAt = at;
     ++overlayNumber;
     update();
-    ScheduleUpdate();
+    if (!overlayTimer->isActive())
+        overlayTimer->start();
 }
 
 void CVideoSurface::Present(const PicturePlanes& picture, const DrawRect& dst, bool keyFrame) {

@@ -16,6 +16,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -108,6 +109,8 @@ private:
     QImage overlay;
     QPoint overlayAt;
     uint64_t overlayNumber = 0;
+    uint64_t overlayDrawn = 0; // the number last drawn with a picture
+    QTimer* overlayTimer;
 
     CPictureWindow* window;
     QWidget* container;
