@@ -25,7 +25,7 @@ packages=(
   # recording and re-publishing are checked with the FFmpeg tools; the
   # picture benchmark compares the display path with other players
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-libav gstreamer1.0-x
+  gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-plugins-bad libxdamage-dev
 )
 
 missing=()
