@@ -161,6 +161,8 @@ struct Drift {
     double span = 0;   // seconds from the first mark to the last
     double latest = 0; // drift of the last mark, seconds
     double lowest = 0, highest = 0;
+    bool measured = false;   // from the field unit's log of departures
+    double firstLatency = 0; // from departure to heard, of the first mark
 };
 
 // The latency drift that the marks heard show; see the top of this file.
@@ -287,12 +289,59 @@ void PrintChecked(const char* what, Listening& listening, CMonitorTap& tap, doub
                 loadBefore, Load());
 }
 
-// The marks heard, by the system's clock.
-Drift HeardDrift(Listening& listening, CMonitorTap& tap, double every, int ppm) {
+// When each mark left the field unit, on the steady clock, from its log
+// ("mark K sent at S s"), in the order sent.
+std::vector<double> MarksSent(const CChildProcess& field) {
+    std::vector<double> sent;
+    std::istringstream lines(field.Output());
+    std::string line;
+    while (std::getline(lines, line)) {
+        long long k = 0;
+        double at = 0;
+        if (auto p = line.find("mark "); p != std::string::npos &&
+                                         std::sscanf(line.c_str() + p, "mark %lld sent at %lf s",
+                                                     &k, &at) == 2)
+            sent.push_back(at);
+    }
+    return sent;
+}
+
+// The marks heard, by the system's clock. With the field unit's log of when
+// each left, the latency of each is measured from its departure, so that a
+// field unit that falls behind (or catches up) is not taken for the studio's
+// queue; without it, from the field unit's clock as set.
+Drift HeardDrift(Listening& listening, CMonitorTap& tap, double every, int ppm,
+                 const CChildProcess* field = nullptr) {
     std::vector<double> heard;
+    const double origin = double(tap.OriginNs()) / 1e9;
     for (uint64_t frame : listening.MarkFrames())
-        heard.push_back(tap.TimeOf(frame));
-    return LatencyDrift(heard, every, ppm);
+        heard.push_back(origin + tap.TimeOf(frame));
+    const std::vector<double> sent = field ? MarksSent(*field) : std::vector<double>{};
+    if (sent.empty())
+        return LatencyDrift(heard, every, ppm);
+    Drift d;
+    double first = 0, firstHeard = 0;
+    for (double at : heard) {
+        // The last mark to leave before this one was heard is this one: the
+        // studio holds well under a mark's interval.
+        auto after = std::lower_bound(sent.begin(), sent.end(), at);
+        if (after == sent.begin())
+            continue;
+        const double latency = at - *(after - 1);
+        if (d.marks == 0) {
+            first = latency;
+            d.firstLatency = latency;
+            firstHeard = at;
+        }
+        const double drift = latency - first;
+        d.lowest = std::min(d.lowest, drift);
+        d.highest = std::max(d.highest, drift);
+        d.latest = drift;
+        d.span = at - firstHeard;
+        d.measured = true;
+        ++d.marks;
+    }
+    return d;
 }
 
 // What the studio had to drop or add is set by the field unit's clock
@@ -442,9 +491,12 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
             return 0;
         });
         if (markEvery > 0) {
-            Drift d = HeardDrift(listening, tap, markEvery, ppm);
+            Drift d = HeardDrift(listening, tap, markEvery, ppm, &field);
             if (d.marks >= 2)
                 std::printf(", latency drift %+.1f ms", d.latest * 1000);
+            Drift byClock = HeardDrift(listening, tap, markEvery, ppm);
+            if (d.measured && byClock.marks >= 2)
+                std::printf(" (by the field unit's clock %+.1f ms)", byClock.latest * 1000);
         }
         std::printf(", load %.1f\n", Load());
         std::fflush(stdout);
@@ -467,8 +519,16 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
             std::printf("    drops (discontinuities) %d, gaps %d\n", c.Discontinuities(), c.Gaps());
             return 0;
         });
-    if (markEvery > 0)
+    if (markEvery > 0) {
         PrintDrift(HeardDrift(listening, tap, markEvery, ppm), ppm, tap.SinkClockPpm());
+        const Drift d = HeardDrift(listening, tap, markEvery, ppm, &field);
+        if (d.measured && d.marks >= 2)
+            std::printf("    latency from each mark's departure to its sound on Studio_Out: %.1f ms "
+                        "at first; over %.0f s (%d marks) %+.1f ms at the end, lowest %+.1f, "
+                        "highest %+.1f\n",
+                        d.firstLatency * 1000, d.span, d.marks, d.latest * 1000, d.lowest * 1000,
+                        d.highest * 1000);
+    }
 }
 
 // The check on its own: a clean tone played into Studio_Out by paplay.

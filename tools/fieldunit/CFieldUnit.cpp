@@ -15,6 +15,7 @@
 #include "core/PacketHeader.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -25,6 +26,20 @@ constexpr int kShutSend = SD_SEND;
 #else
 constexpr int kShutSend = SHUT_WR;
 #endif
+
+// A sound packet at packetUs has just left and the mark at markUs is in it
+// or behind it: logs when the mark's own sample left, on the steady clock
+// that every process here shares ("mark 3 sent at 12345.678901 s"). Returns
+// the next mark's time.
+int64_t LogMarkSent(int64_t packetUs, int64_t markUs, int64_t everyUs, const CPacer& pacer) {
+    const auto at = std::chrono::steady_clock::now() - pacer.RealTime(packetUs - markUs);
+    const double seconds = std::chrono::duration<double>(at.time_since_epoch()).count();
+    char line[96];
+    std::snprintf(line, sizeof line, "mark %lld sent at %.6f s", static_cast<long long>(markUs / everyUs),
+                  seconds);
+    CLog::Info(line);
+    return (packetUs / everyUs + 1) * everyUs;
+}
 } // namespace
 
 CFieldUnit::CFieldUnit(const COptions& o) : options(o) {}
@@ -114,6 +129,11 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
                                  ? int64_t(options.goSilentAfterSeconds * 1e6 + 0.5)
                                  : INT64_MAX;
     CPacer pacer(options.clockPpm);
+    // Where the tone's timing marks are, in stream time: each one's departure
+    // is logged, so that a listener at the far end can tell the studio's own
+    // latency from any lateness of ours.
+    const int64_t markUs = int64_t(options.toneMarkSeconds * 1e6 + 0.5);
+    int64_t nextMarkUs = markUs;
     CMediaPacket packet;
     int code = exitcode::kSuccess;
     std::string ending = "stopped";
@@ -150,6 +170,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
         if (sent == CStreamSender::Result::Stopped)
             break;
         if (sent == CStreamSender::Result::Sent) {
+            if (packet.type == kPacketAudio && markUs > 0 && packet.timeUs >= nextMarkUs)
+                nextMarkUs = LogMarkSent(packet.timeUs, nextMarkUs, markUs, pacer);
             if (packet.type == kPacketVideo)
                 status.CountVideo(packet.data.size() + sizeof(PacketHeader));
             else
