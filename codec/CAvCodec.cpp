@@ -1,5 +1,6 @@
 #include "CAvCodec.h"
 
+#include "codec/Bind.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/ErrorMessage.h"
 
@@ -12,11 +13,6 @@ static std::string codecFileName = "libavcodec." AV_STRINGIFY(LIBAVCODEC_VERSION
 #else
 static std::string codecFileName = "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
 #endif
-
-template <typename F> static bool Bind(void* module, F& entry, const char* name) {
-    entry = reinterpret_cast<F>(platform::GetProcAddress(module, name));
-    return entry != nullptr;
-}
 
 CAvCodec::CAvCodec() {
     module = platform::LoadLibrary(codecFileName);

@@ -1,5 +1,6 @@
 #include "CAvUtil.h"
 
+#include "codec/Bind.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/ErrorMessage.h"
 
@@ -12,11 +13,6 @@ static std::string utilFileName = "libavutil." AV_STRINGIFY(LIBAVUTIL_VERSION_MA
 #else
 static std::string utilFileName = "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR);
 #endif
-
-template <typename F> static bool Bind(void* module, F& entry, const char* name) {
-    entry = reinterpret_cast<F>(platform::GetProcAddress(module, name));
-    return entry != nullptr;
-}
 
 CAvUtil::CAvUtil() {
     module = platform::LoadLibrary(utilFileName);
