@@ -8,9 +8,9 @@
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/AudioOut.h"
-#include "support/AacMaker.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
+#include "tools/media/AacTone.h"
 
 #include <algorithm>
 #include <atomic>
@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const size_t frames = static_cast<size_t>(seconds * rate) / frameSize;
-    std::vector<int16_t> pcm =
-        testing_support::MakePcmTone(rate, channels, 1000.0, 0.5, frames * frameSize);
+    std::vector<int16_t> pcm = media::MakePcmTone(rate, channels, 1000.0, 0.5, frames * frameSize);
     std::vector<std::vector<uint8_t>> packets;
     std::vector<double> encodeMicros;
     std::vector<uint8_t> out(65536);

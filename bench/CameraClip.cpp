@@ -1,5 +1,7 @@
 #include "CameraClip.h"
 
+#include "tools/media/I420Picture.h"
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -22,7 +24,7 @@ void MakeCameraClip(CameraClip& clip) {
             texture[size_t(y) * tw + x] = uint8_t(40 + sum / 9 * 160 / 255);
         }
 
-    testing_support::H264Maker::Settings settings;
+    media::CH264Encoder::Settings settings;
     settings.width = w;
     settings.height = h;
     settings.frameRate = clip.frameRate;
@@ -30,11 +32,12 @@ void MakeCameraClip(CameraClip& clip) {
     settings.keyInterval = 2 * clip.frameRate;
     settings.bitRate = clip.bitRate;
     settings.threads = 2;
-    testing_support::H264Maker maker(settings);
+    settings.preset = clip.preset;
+    media::CH264Encoder maker(settings);
     clip.packets.clear();
     if (!maker.Ok())
         return;
-    std::vector<uint8_t> picture(testing_support::I420Size(w, h));
+    std::vector<uint8_t> picture(media::I420Size(w, h));
     for (int i = 0; i < frames; ++i) {
         uint8_t* y = picture.data();
         for (int row = 0; row < h; ++row)
@@ -46,7 +49,7 @@ void MakeCameraClip(CameraClip& clip) {
                 u[size_t(row) * (w / 2) + x] = uint8_t(128 + 50 * std::sin((x + 3 * i) / 41.0));
                 v[size_t(row) * (w / 2) + x] = uint8_t(128 + 50 * std::cos((row - 2 * i) / 29.0));
             }
-        testing_support::H264Packet packet = maker.Encode(picture, i == 0);
+        media::CMediaPacket packet = maker.Encode(picture, i == 0);
         if (packet.data.empty())
             return;
         clip.packets.push_back(std::move(packet));

@@ -1,10 +1,11 @@
 // Camera-like H.264 clips for the video benchmarks: fine texture panning
 // across the picture and slowly shifting colours, coded as a field unit
-// codes them (libx264 veryfast, zero latency, 4 slices, a key frame every
-// two seconds), so that the decoder has real work at a broadcast rate.
+// codes them (libx264 veryfast unless the clip says, zero latency, 4 slices,
+// a key frame every two seconds), so that the decoder has real work at a
+// broadcast rate.
 #pragma once
 
-#include "support/H264Maker.h"
+#include "tools/media/CH264Encoder.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,7 +19,8 @@ struct CameraClip {
     int64_t bitRate;
     int frames;
     int frameRate;
-    std::vector<testing_support::H264Packet> packets;
+    std::vector<media::CMediaPacket> packets;
+    const char* preset = "veryfast";
 };
 
 // Fills clip.packets; fewer than clip.frames packets when the encoder failed.

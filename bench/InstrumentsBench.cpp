@@ -13,10 +13,10 @@
 #include "instruments/CLevelMeter.h"
 #include "instruments/CMetricsEndpoint.h"
 #include "platform/VideoSurface.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
 #include "support/HttpExchange.h"
 #include "support/TestClient.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CH264Encoder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,9 +37,9 @@
 #include <thread>
 #include <vector>
 
-using testing_support::Bytes;
-using testing_support::H264Maker;
-using testing_support::H264Packet;
+using media::Bytes;
+using media::CH264Encoder;
+using media::CMediaPacket;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -49,7 +49,7 @@ constexpr int kWidth = 1920, kHeight = 1080, kFrameRate = 30;
 constexpr int kAudioRate = 48000, kAudioFrames = 1024;
 
 struct Material {
-    std::vector<H264Packet> pictures; // looped, a key frame at the start
+    std::vector<CMediaPacket> pictures; // looped, a key frame at the start
     std::vector<Bytes> sound;
 };
 
@@ -113,7 +113,7 @@ double RunLink(const Material& m, bool instruments, int seconds) {
             std::this_thread::sleep_until(at);
             bool ok;
             if (sendVideo) {
-                const H264Packet& p = m.pictures[video++ % m.pictures.size()];
+                const CMediaPacket& p = m.pictures[video++ % m.pictures.size()];
                 ok = client.SendPacket(kPacketVideo, p.key, kWidth, kHeight, p.data);
             } else {
                 ok = client.SendPacket(kPacketAudio, false, kAudioRate, 2,
@@ -163,8 +163,7 @@ double MetersAlone() {
     programme.Open(kAudioRate, 2);
     returned.Open(44100, 2);
     const int seconds = 60;
-    const std::vector<int16_t> tone =
-        testing_support::MakePcmTone(kAudioRate, 2, 1000.0, 0.25, kAudioRate);
+    const std::vector<int16_t> tone = media::MakePcmTone(kAudioRate, 2, 1000.0, 0.25, kAudioRate);
     const double t0 = bench::ThreadCpuSeconds();
     for (int s = 0; s < seconds; ++s) {
         for (int at = 0; at + kAudioFrames <= kAudioRate; at += kAudioFrames) {
@@ -181,8 +180,7 @@ double MetersAlone() {
 void OverlayAlone(double& painting, double& handing) {
     CLevelMeter programme;
     programme.Open(kAudioRate, 2);
-    programme.Feed(testing_support::MakePcmTone(kAudioRate, 2, 1000.0, 0.25, kAudioRate).data(),
-                   kAudioRate);
+    programme.Feed(media::MakePcmTone(kAudioRate, 2, 1000.0, 0.25, kAudioRate).data(), kAudioRate);
     CLinkStatistics statistics;
     COverlay overlay;
     const int seconds = 20;
@@ -235,19 +233,19 @@ int main(int argc, char** argv) {
             seconds = std::max(5, std::atoi(argv[i + 1]));
 
     Material m;
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.width = kWidth;
     settings.height = kHeight;
     settings.keyInterval = 60;
     settings.bitRate = 6000000;
     settings.threads = 2;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     if (!maker.Ok()) {
         std::fprintf(stderr, "no H.264 encoder\n");
         return 1;
     }
     m.pictures = maker.EncodePattern(60);
-    m.sound = testing_support::MakeAacTone(kAudioRate, 2, 1000.0, {0.25}, 2.0);
+    m.sound = media::MakeAacTone(kAudioRate, 2, 1000.0, {0.25}, 2.0);
 
     std::printf("The link at 1080p30 with 48 kHz stereo sound, %d s each after 3 s, the whole\n"
                 "process's CPU in %% of one core (the sender's share included):\n",

@@ -53,11 +53,11 @@
 // seconds a second. What the studio dropped or added to hold its queue is the
 // surplus of the field unit's clock over the sink's, over the span, less the
 // drift.
-#include "CChildProcess.h"
 #include "CMonitorTap.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
 #include "support/TestClient.h"
+#include "tools/media/CChildProcess.h"
 #include "tools/tonecheck/CToneCheck.h"
 
 #include <algorithm>
@@ -75,6 +75,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+using media::CChildProcess;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;

@@ -10,10 +10,10 @@
 //
 //   scripts/headless.sh build/bench/lipsync_bench [--events N] [--lumenfeed PATH]
 #include "CMonitorTap.h"
-#include "e2e/CChildProcess.h"
 #include "e2e/CStudioProgram.h"
 #include "e2e/CTempDir.h"
 #include "support/TestClient.h"
+#include "tools/media/CChildProcess.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -163,7 +163,7 @@ Figures Measure(const std::string& lumenfeed, int lipSync, int events) {
     char duration[32], every[32];
     std::snprintf(duration, sizeof duration, "%.1f", seconds);
     std::snprintf(every, sizeof every, "%g", kEverySeconds);
-    CChildProcess field;
+    media::CChildProcess field;
     if (!field.Start({FIELDUNIT_PATH, "127.0.0.1:" + std::to_string(port), "--audio-rate",
                       std::to_string(kRate), "--flash-beep", every, "--duration", duration},
                      {}, dir.File("fieldunit.log"))) {

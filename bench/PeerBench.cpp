@@ -14,11 +14,11 @@
 //                       [--only lumenfeed|ffplay|gstreamer|ffmpeg]
 //                       [--lumenfeed PROGRAM] [--also NAME=PROGRAM]
 // (--also runs another build of lumenfeed in a row of its own, to compare)
-#include "CChildProcess.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
 #include "CameraClip.h"
 #include "support/TestClient.h"
+#include "tools/media/CChildProcess.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
@@ -266,7 +266,7 @@ public:
 private:
     Arguments arguments;
     CTempDir dir;
-    CChildProcess process;
+    media::CChildProcess process;
 };
 
 std::vector<std::string> FfplayArguments(const CameraClip&, bool full, uint16_t port) {

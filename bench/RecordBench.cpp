@@ -10,15 +10,16 @@
 // Prints figures; passes or fails nothing.
 //   scripts/headless.sh build/bench/record_bench [--seconds 60] [--path-seconds 20]
 #include "BenchClock.h"
-#include "CChildProcess.h"
 #include "CTempDir.h"
+#include "CameraClip.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
 #include "record/CFeedTap.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CChildProcess.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -40,8 +41,7 @@
 #include <sstream>
 #include <unistd.h>
 
-using testing_support::H264Maker;
-using testing_support::H264Packet;
+using media::CMediaPacket;
 using testing_support::TestClient;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -57,8 +57,8 @@ constexpr int kWidth = 1920, kHeight = 1080, kRate = 30;
 constexpr int kClipPictures = 2 * kRate;
 
 struct Clip {
-    std::vector<H264Packet> pictures;
-    std::vector<testing_support::Bytes> sound; // one AAC frame each
+    std::vector<CMediaPacket> pictures;
+    std::vector<media::Bytes> sound; // one AAC frame each
 };
 
 // The packets of seconds of the feed in the order a field unit sends them,
@@ -76,7 +76,7 @@ void Stream(const Clip& clip, double seconds, const Send& send) {
             send(false, clip.sound[audio % clip.sound.size()], false);
         }
         std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(pictureMs * 1000)));
-        const H264Packet& p = clip.pictures[size_t(i) % clip.pictures.size()];
+        const CMediaPacket& p = clip.pictures[size_t(i) % clip.pictures.size()];
         send(true, p.data, p.key);
     }
 }
@@ -86,14 +86,8 @@ public:
     explicit Studio(CErrorLine& line) {
         playback = DefaultWaveFormat();
         capture = DefaultWaveFormat();
-        ClearSessionContext(session);
         port = testing_support::FreePort();
-        session.port = port;
-        SetSessionAddress(session, "127.0.0.1");
-        session.playbackFormat = &playback;
-        session.captureFormat = &capture;
-        session.outputDevice = -1;
-        SetSessionAudioSourceName(session, u"(none)");
+        testing_support::FillSession(session, port, playback, capture);
         session.errorHandler = new CErrorHandler(&line);
         surface.resize(362, 290);
         surface.show();
@@ -128,7 +122,7 @@ public:
         const double before = ProcessCpuSeconds();
         std::thread sender([&] {
             const double start = ThreadCpuSeconds();
-            Stream(clip, seconds, [&](bool video, const testing_support::Bytes& data, bool key) {
+            Stream(clip, seconds, [&](bool video, const media::Bytes& data, bool key) {
                 if (video)
                     client.SendPacket(kPacketVideo, key, kWidth, kHeight, data);
                 else
@@ -168,7 +162,7 @@ public:
 
 struct Tap {
     CTempDir folder;
-    CChildProcess receiver;
+    media::CChildProcess receiver;
     std::unique_ptr<CFeedTap> tap;
 
     bool Start(SessionContext& session) {
@@ -219,28 +213,12 @@ int main(int argc, char** argv) {
 
     std::printf("making %d pictures of %dx%d H.264 and a second of AAC...\n", kClipPictures,
                 kWidth, kHeight);
-    H264Maker::Settings settings;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    settings.keyInterval = kClipPictures;
-    settings.frameRate = kRate;
-    settings.preset = "ultrafast";
-    settings.bitRate = 8000000;
-    settings.threads = 2;
-    H264Maker maker(settings);
+    bench::CameraClip camera{"1080p30", kWidth, kHeight, 8000000, kClipPictures, kRate, {}};
+    camera.preset = "ultrafast";
+    bench::MakeCameraClip(camera);
     Clip clip;
-    // The test pattern with grain on it: a plain pattern codes to a fraction
-    // of a camera's bit rate, and what the tap costs follows the bytes.
-    uint32_t seed = 1;
-    for (int i = 0; i < kClipPictures; ++i) {
-        std::vector<uint8_t> picture = testing_support::PatternPicture(kWidth, kHeight, i);
-        for (size_t y = 0; y < size_t(kWidth) * kHeight; ++y) {
-            seed = seed * 1664525u + 1013904223u;
-            picture[y] = uint8_t(std::clamp(int(picture[y]) + int(seed >> 28) - 8, 16, 235));
-        }
-        clip.pictures.push_back(maker.Encode(picture, i == 0));
-    }
-    clip.sound = testing_support::MakeAacTone(48000, 2, 1000, {0.3}, 2.0);
+    clip.pictures = std::move(camera.packets);
+    clip.sound = media::MakeAacTone(48000, 2, 1000, {0.3}, 2.0);
     size_t bytes = 0;
     for (const auto& p : clip.pictures)
         bytes += p.data.size();
@@ -265,7 +243,7 @@ int main(int argc, char** argv) {
         tap.tap->ConnectionStarted("127.0.0.1:1");
         double arrivedCpu = 0;
         const auto startTimes = ThreadTimes();
-        Stream(clip, pathSeconds, [&](bool video, const testing_support::Bytes& data, bool key) {
+        Stream(clip, pathSeconds, [&](bool video, const media::Bytes& data, bool key) {
             PacketHeader h = video ? PacketHeader::Make(kFieldUnitMagic, kPacketVideo, key,
                                                         uint32_t(data.size()), kWidth, kHeight)
                                    : PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false,

@@ -4,18 +4,15 @@
 // dropped, click-to-packet latency and the encoding cost per packet.
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
-#include "support/TestClient.h"
 #include "capture/CNetwork.h"
-#include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "codec/CAdtsHeader.h"
 #include "platform/SdlAudio.h"
+#include "support/GatewayFixture.h"
+#include "support/TestClient.h"
+#include "tools/media/CAacDecoder.h"
+#include "tools/media/CReturnReader.h"
 
 #include <SDL.h>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
 
 #include <algorithm>
 #include <atomic>
@@ -26,12 +23,12 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 #include <numbers>
-#include <poll.h>
 #include <thread>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
 using testing_support::FreePort;
+using testing_support::TestClient;
 using namespace std::chrono_literals;
 
 namespace {
@@ -108,38 +105,19 @@ struct Arrival {
     float peak = 0;
 };
 
+// A field unit that times each return packet's arrival and decodes it.
 class FieldUnit {
 public:
-    ~FieldUnit() {
-        stop = true;
-        if (reader.joinable())
-            reader.join();
-        if (sock != INVALID_SOCKET)
-            closesocket(sock);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&context);
-    }
     bool Connect(uint16_t port) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-        context = avcodec_alloc_context3(codec);
-        if (!context || avcodec_open2(context, codec, nullptr) < 0)
+        if (!decoder.Open() || !client.Connect(port, 5s))
             return false;
-        frame = av_frame_alloc();
-        packet = av_packet_alloc();
-        sock = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (int i = 0; i < 250; ++i) {
-            if (connect(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-                reader = std::thread(&FieldUnit::Read, this);
-                return true;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        reader = std::make_unique<media::CReturnReader>(
+            client.Handle(), [this](const PacketHeader&, const uint8_t* data, size_t length) {
+                Arrival arrival{Clock::now(), Peak(data, length)};
+                std::lock_guard guard(lock);
+                arrivals.push_back(arrival);
+            });
+        return true;
     }
     std::vector<Arrival> Arrivals() {
         std::lock_guard guard(lock);
@@ -147,63 +125,26 @@ public:
     }
 
 private:
-    bool ReceiveAll(uint8_t* p, size_t n) {
-        while (n > 0) {
-            if (stop)
-                return false;
-            pollfd pfd{sock, POLLIN, 0};
-            if (poll(&pfd, 1, 100) <= 0)
-                continue;
-            auto got = recv(sock, p, n, 0);
-            if (got <= 0)
-                return false;
-            p += got;
-            n -= size_t(got);
+    // The loudest sample of the left channel.
+    float Peak(const uint8_t* data, size_t length) {
+        int peak = 0;
+        for (size_t frame : CAdtsHeader::FrameLengths(data, length)) {
+            pcm.clear();
+            decoder.Decode(data, frame, pcm);
+            for (size_t i = 0; i < pcm.size(); i += size_t(decoder.Channels()))
+                peak = std::max(peak, std::abs(int(pcm[i])));
+            data += frame;
         }
-        return true;
-    }
-    void Read() {
-        std::vector<uint8_t> payload;
-        PacketHeader header;
-        while (ReceiveAll(header.bytes, 12)) {
-            payload.assign(header.PayloadLength() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-            if (!ReceiveAll(payload.data(), header.PayloadLength()))
-                break;
-            Arrival arrival{Clock::now(), Peak(payload.data(), header.PayloadLength())};
-            std::lock_guard guard(lock);
-            arrivals.push_back(arrival);
-        }
-    }
-    float Peak(uint8_t* data, size_t length) {
-        float peak = 0;
-        size_t at = 0;
-        while (at + 7 <= length) {
-            const uint8_t* p = data + at;
-            size_t frameLength = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
-            if (frameLength < 7 || at + frameLength > length)
-                break;
-            packet->data = data + at;
-            packet->size = static_cast<int>(frameLength);
-            if (avcodec_send_packet(context, packet) == 0) {
-                while (avcodec_receive_frame(context, frame) == 0) {
-                    auto* s = reinterpret_cast<const float*>(frame->extended_data[0]);
-                    for (int i = 0; i < frame->nb_samples; ++i)
-                        peak = std::max(peak, std::fabs(s[i]));
-                }
-            }
-            at += frameLength;
-        }
-        return peak;
+        return float(peak) / 32768.0f;
     }
 
-    SOCKET sock = INVALID_SOCKET;
-    std::atomic<bool> stop{false};
-    std::thread reader;
-    AVCodecContext* context = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
+    TestClient client;
+    media::CAacDecoder decoder;
+    std::vector<int16_t> pcm;
     std::mutex lock;
     std::vector<Arrival> arrivals;
+    // Last, so that it stops first.
+    std::unique_ptr<media::CReturnReader> reader;
 };
 
 double Ms(Clock::duration d) {
@@ -223,15 +164,8 @@ int main(int argc, char** argv) {
 
     WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
     SessionContext session;
-    ClearSessionContext(session);
     uint16_t port = FreePort();
-    session.port = port;
-    SetSessionAddress(session, "127.0.0.1");
-    session.playbackFormat = &playback;
-    session.captureFormat = &capture;
-    session.outputDevice = -1;
-    session.audioSource = 1;
-    SetSessionAudioSourceName(session, u"Studio_Mic");
+    testing_support::FillSession(session, port, playback, capture, 1, u"Studio_Mic");
     PrintingLine line;
     CErrorHandler handler(&line);
     session.errorHandler = &handler;

@@ -18,13 +18,13 @@
 //   scripts/headless.sh build/bench/stress_bench [--cycles 1000] [--rounds 5]
 //       [--deaf-seconds 60] [--default-arenas]
 #include "capture/CNetwork.h"
-#include "core/CErrorHandler.h"
-#include "core/CGateway.h"
 #include "platform/AllocatorArenas.h"
 #include "platform/VideoSurface.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/CReturnReader.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -51,9 +51,10 @@ extern "C" {
 #include <unistd.h>
 #include <vector>
 
-using testing_support::Bytes;
-using testing_support::H264Maker;
-using testing_support::H264Packet;
+using media::Bytes;
+using media::CH264Encoder;
+using media::CMediaPacket;
+using media::CReturnReader;
 using testing_support::TestClient;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
@@ -86,7 +87,7 @@ double ResidentMiB() {
 }
 
 struct Media {
-    std::vector<H264Packet> video;
+    std::vector<CMediaPacket> video;
     std::vector<Bytes> audio;
     // Audio packet duration: one AAC frame of 1024 samples at 44100 Hz.
     std::chrono::microseconds audioPeriod{1024 * 1000000LL / 44100};
@@ -121,16 +122,9 @@ public:
     ~CStudio() { Stop(); }
 
     void Start() {
-        ClearSessionContext(session);
         playback = DefaultWaveFormat();
         capture = DefaultWaveFormat();
-        session.port = port;
-        SetSessionAddress(session, "127.0.0.1");
-        session.playbackFormat = &playback;
-        session.captureFormat = &capture;
-        session.outputDevice = -1;
-        session.audioSource = 1;
-        SetSessionAudioSourceName(session, u"Studio_Mic");
+        testing_support::FillSession(session, port, playback, capture, 1, u"Studio_Mic");
         session.videoWindow = window;
         session.drawLeft = 1;
         session.drawTop = 1;
@@ -180,7 +174,7 @@ bool SendPacket(SOCKET s, uint8_t type, bool key, uint16_t v1, uint16_t v2, cons
            platform::SendAll(s, payload.data(), payload.size());
 }
 
-bool SendVideo(SOCKET s, const H264Packet& p) {
+bool SendVideo(SOCKET s, const CMediaPacket& p) {
     return SendPacket(s, kPacketVideo, p.key, kWidth, kHeight, p.data);
 }
 
@@ -188,7 +182,7 @@ bool SendAudio(SOCKET s, const Bytes& p) {
     return SendPacket(s, kPacketAudio, false, 44100, 2, p);
 }
 
-bool SendVideo(TestClient& c, const H264Packet& p) {
+bool SendVideo(TestClient& c, const CMediaPacket& p) {
     return SendVideo(c.Handle(), p);
 }
 
@@ -227,68 +221,6 @@ void Reset(TestClient& c) {
     setsockopt(c.Handle(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
     c.Close();
 }
-
-// Reads the return audio of a connection, counting whole packets.
-class CReturnReader {
-public:
-    explicit CReturnReader(SOCKET s) : sock(s), thread([this] { Run(); }) {}
-    ~CReturnReader() {
-        stop = true;
-        thread.join();
-    }
-    uint64_t Packets() const { return packets; }
-    bool Broken() const { return broken; }
-    // The studio ended the connection.
-    bool Closed() const { return closed; }
-    Clock::time_point ClosedAt() const { return Clock::time_point(Clock::duration(closedAt)); }
-    Clock::time_point FirstPacketAt() const {
-        return Clock::time_point(Clock::duration(firstPacketAt));
-    }
-
-private:
-    bool ReceiveAll(uint8_t* p, size_t n) {
-        while (n > 0) {
-            if (stop)
-                return false;
-            pollfd pfd{sock, POLLIN, 0};
-            if (poll(&pfd, 1, 50) <= 0)
-                continue;
-            auto got = recv(sock, p, n, 0);
-            if (got <= 0) {
-                closedAt = Clock::now().time_since_epoch().count();
-                closed = true;
-                return false;
-            }
-            p += got;
-            n -= size_t(got);
-        }
-        return true;
-    }
-    void Run() {
-        std::vector<uint8_t> payload;
-        PacketHeader header;
-        while (ReceiveAll(header.bytes, sizeof header.bytes)) {
-            if (header.Magic() != kReturnAudioMagic || header.Type() != kPacketAudio) {
-                broken = true;
-                return;
-            }
-            payload.resize(header.PayloadLength());
-            if (!ReceiveAll(payload.data(), payload.size()))
-                return;
-            if (packets == 0)
-                firstPacketAt = Clock::now().time_since_epoch().count();
-            ++packets;
-        }
-    }
-
-    SOCKET sock;
-    std::atomic<bool> stop{false};
-    std::atomic<uint64_t> packets{0};
-    std::atomic<bool> broken{false};
-    std::atomic<bool> closed{false};
-    std::atomic<Clock::rep> closedAt{0}, firstPacketAt{0};
-    std::thread thread;
-};
 
 // Sends the clip's video and audio interleaved in real time until told to stop
 // or until rounds passes of the clip are done.
@@ -613,15 +545,15 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds, int deafSeconds)
                 kWidth, kHeight);
     Media media;
     {
-        H264Maker::Settings settings;
+        CH264Encoder::Settings settings;
         settings.width = kWidth;
         settings.height = kHeight;
         settings.keyInterval = kFrameRate;
         settings.frameRate = kFrameRate;
-        H264Maker maker(settings);
+        CH264Encoder maker(settings);
         if (maker.Ok())
             media.video = maker.EncodePattern(3 * kFrameRate);
-        media.audio = testing_support::MakeAacTone(44100, 2, 440.0, {0.3}, 3.0);
+        media.audio = media::MakeAacTone(44100, 2, 440.0, {0.3}, 3.0);
     }
     if (media.video.size() < 2 || media.audio.size() < 2) {
         std::fprintf(stderr, "could not make the media\n");

@@ -8,8 +8,9 @@
 #include "CameraClip.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
-#include "support/H264Maker.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
+#include "tools/media/CH264Encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,10 +30,10 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+using media::CH264Encoder;
+using media::CMediaPacket;
 using platform::CVideoSurface;
 using platform::DrawRect;
-using testing_support::H264Maker;
-using testing_support::H264Packet;
 using testing_support::TestClient;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -83,7 +84,7 @@ DecodeFigures DecodeAlone(const Clip& clip, bool frameThreads) {
     std::vector<double> perPacket;
     int pictures = 0;
     auto start = Clock::now();
-    for (const H264Packet& p : clip.packets) {
+    for (const CMediaPacket& p : clip.packets) {
         auto t = Clock::now();
         packet->data = const_cast<uint8_t*>(p.data.data());
         packet->size = int(p.data.size());
@@ -166,14 +167,8 @@ PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bo
 
     WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
     SessionContext session;
-    ClearSessionContext(session);
     uint16_t port = testing_support::FreePort();
-    session.port = port;
-    SetSessionAddress(session, "127.0.0.1");
-    session.playbackFormat = &playback;
-    session.captureFormat = &capture;
-    session.outputDevice = -1;
-    SetSessionAudioSourceName(session, u"(none)");
+    testing_support::FillSession(session, port, playback, capture);
     session.videoWindow = &window;
     session.drawLeft = rect.left;
     session.drawTop = rect.top;
@@ -200,7 +195,7 @@ PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bo
             else
                 while (i >= server->VideoCounters().draws + kAhead)
                     std::this_thread::sleep_for(200us);
-            const H264Packet& p = clip.packets[i];
+            const CMediaPacket& p = clip.packets[i];
             client.SendPacket(kPacketVideo, p.key, uint16_t(clip.width), uint16_t(clip.height),
                               p.data);
             sent[i] = Clock::now();

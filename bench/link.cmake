@@ -5,7 +5,7 @@ if(NOT TARGET link_audio_bench)
   add_executable(link_audio_bench ${CMAKE_CURRENT_LIST_DIR}/LinkAudioBench.cpp
                                   ${CMAKE_CURRENT_LIST_DIR}/CMonitorTap.cpp)
   target_link_libraries(link_audio_bench PRIVATE lumen_tonecheck lumen_e2e_support
-                        lumen_test_support lumen_capture)
+                        lumen_test_support lumen_capture lumen_media)
   target_compile_definitions(link_audio_bench PRIVATE
     LUMENFEED_PATH="$<TARGET_FILE:lumenfeed>"
     FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>")

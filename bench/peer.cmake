@@ -8,7 +8,7 @@
 pkg_check_modules(XDAMAGE IMPORTED_TARGET x11 xdamage)
 if(TARGET lumen_e2e_support AND TARGET lumen_camera_clip AND TARGET lumenfeed AND XDAMAGE_FOUND)
   add_executable(peer_bench ${CMAKE_CURRENT_LIST_DIR}/PeerBench.cpp)
-  target_link_libraries(peer_bench PRIVATE lumen_e2e_support lumen_camera_clip lumen_test_support
+  target_link_libraries(peer_bench PRIVATE lumen_e2e_support lumen_camera_clip lumen_media lumen_test_support
                         PkgConfig::XDAMAGE)
   target_compile_definitions(peer_bench PRIVATE LUMENFEED_PATH="$<TARGET_FILE:lumenfeed>")
   add_dependencies(peer_bench lumenfeed)

@@ -1,4 +1,4 @@
-#include "CAdtsHeader.h"
+#include "codec/CAdtsHeader.h"
 
 namespace {
 
@@ -110,15 +110,19 @@ size_t CAdtsHeader::FrameLength(const uint8_t* data, size_t size) {
     return length;
 }
 
-bool CAdtsHeader::IsAdts(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return false;
+std::vector<size_t> CAdtsHeader::FrameLengths(const uint8_t* data, size_t size) {
+    std::vector<size_t> lengths;
     while (size > 0) {
         size_t length = FrameLength(data, size);
         if (length == 0 || length > size)
-            return false;
+            return {};
+        lengths.push_back(length);
         data += length;
         size -= length;
     }
-    return true;
+    return lengths;
+}
+
+bool CAdtsHeader::IsAdts(const uint8_t* data, size_t size) {
+    return !FrameLengths(data, size).empty();
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class CAdtsHeader {
 public:
@@ -26,6 +27,9 @@ public:
     // Length of the ADTS frame (header included) starting at data, or 0 when
     // data does not start with a well-formed ADTS header.
     static size_t FrameLength(const uint8_t* data, size_t size);
+    // The lengths of the frames when data is nothing but whole ADTS frames;
+    // empty otherwise.
+    static std::vector<size_t> FrameLengths(const uint8_t* data, size_t size);
     // True when data is nothing but whole ADTS frames.
     static bool IsAdts(const uint8_t* data, size_t size);
     static int RateIndex(int sampleRate);

@@ -2,13 +2,6 @@
 
 #include <cstring>
 
-namespace {
-
-// An ADTS frame states its own length, header included, in 13 bits.
-constexpr int32_t kMaxAdtsFrameBytes = 0x1FFF;
-
-} // namespace
-
 CAudioEncoder::CAudioEncoder() = default;
 
 CAudioEncoder::~CAudioEncoder() {
@@ -57,18 +50,9 @@ int32_t CAudioEncoder::Open(SessionContext* session) {
 
     // The configuration the encoder decided on: object type, rate index and
     // channel configuration, as every ADTS header repeats them.
-    if (!context->extradata || context->extradata_size < 2)
+    if (context->extradata_size < 0 ||
+        !adts.FromAudioSpecificConfig(context->extradata, size_t(context->extradata_size)))
         return 0;
-    const uint8_t* config = context->extradata;
-    int objectType = config[0] >> 3;
-    int rateIndex = ((config[0] & 0x07) << 1) | (config[1] >> 7);
-    int channelConfiguration = (config[1] >> 3) & 0x0F;
-    if (objectType < 1 || objectType > 4 || rateIndex > 12 || channelConfiguration == 0 ||
-        channelConfiguration > 7)
-        return 0;
-    profile = static_cast<uint8_t>(objectType - 1);
-    frequencyIndex = static_cast<uint8_t>(rateIndex);
-    channelConfig = static_cast<uint8_t>(channelConfiguration);
 
     if (context->frame_size <= 0)
         return 0;
@@ -122,20 +106,14 @@ int32_t CAudioEncoder::Encode(uint8_t* out, int32_t capacity, const int16_t* sam
         if (result < 0)
             return result;
         const int32_t length = kAdtsHeaderBytes + packet->size;
-        if (packet->size <= 0 || length > kMaxAdtsFrameBytes || length > capacity - written) {
+        uint8_t* h = out + written;
+        if (packet->size <= 0 || length > capacity - written ||
+            !adts.Write(h, static_cast<size_t>(packet->size))) {
             // Too big for an ADTS frame or for the room left: lost, and said so.
             failure = AVERROR(ENOSPC);
             av_packet_unref(packet);
             continue;
         }
-        uint8_t* h = out + written;
-        h[0] = 0xFF;
-        h[1] = 0xF1; // MPEG-4, no CRC
-        h[2] = static_cast<uint8_t>((profile << 6) | (frequencyIndex << 2) | (channelConfig >> 2));
-        h[3] = static_cast<uint8_t>(((channelConfig & 0x03) << 6) | (length >> 11));
-        h[4] = static_cast<uint8_t>((length >> 3) & 0xFF);
-        h[5] = static_cast<uint8_t>(((length & 0x07) << 5) | 0x1F); // buffer fullness: variable
-        h[6] = 0xFC;                                                // one raw data block
         std::memcpy(h + kAdtsHeaderBytes, packet->data, static_cast<size_t>(packet->size));
         written += length;
         av_packet_unref(packet);

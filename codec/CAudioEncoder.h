@@ -2,6 +2,7 @@
 // PCM in the capture format per call, one ADTS frame out.
 #pragma once
 
+#include "codec/CAdtsHeader.h"
 #include "codec/CAvCodec.h"
 #include "codec/CAvUtil.h"
 #include "core/SessionContext.h"
@@ -25,7 +26,7 @@ public:
     int32_t Encode(uint8_t* out, int32_t capacity, const int16_t* samples);
     void Close();
 
-    static constexpr int32_t kAdtsHeaderBytes = 7;
+    static constexpr int32_t kAdtsHeaderBytes = int32_t(CAdtsHeader::kSize);
 
     const AVCodec* codec = nullptr;
     AVCodecContext* context = nullptr;
@@ -38,7 +39,5 @@ private:
     int32_t channels = 0;
     int64_t nextPts = 0;
     // The fixed fields of every ADTS header, from the encoder's configuration.
-    uint8_t profile = 0;
-    uint8_t frequencyIndex = 0;
-    uint8_t channelConfig = 0;
+    CAdtsHeader adts;
 };

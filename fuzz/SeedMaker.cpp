@@ -6,8 +6,8 @@
 #include "FuzzInput.h"
 
 #include "core/PacketHeader.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CH264Encoder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -20,9 +20,9 @@ extern "C" {
 #include <vector>
 
 namespace fs = std::filesystem;
-using testing_support::Bytes;
-using testing_support::H264Maker;
-using testing_support::H264Packet;
+using media::Bytes;
+using media::CH264Encoder;
+using media::CMediaPacket;
 
 namespace {
 
@@ -37,23 +37,23 @@ void Append(Bytes& stream, uint8_t type, bool key, uint16_t v1, uint16_t v2, con
 // headerWidth x headerHeight.
 void AppendVideo(Bytes& stream, int width, int height, int frames, uint16_t headerWidth,
                  uint16_t headerHeight, bool monochrome = false) {
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.width = width;
     settings.height = height;
     settings.slices = 2;
     settings.keyInterval = 4;
     settings.monochrome = monochrome;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     if (!maker.Ok())
         return;
-    for (const H264Packet& p : maker.EncodePattern(frames))
+    for (const CMediaPacket& p : maker.EncodePattern(frames))
         Append(stream, kPacketVideo, p.key, headerWidth, headerHeight, p.data);
 }
 
 void AppendAudio(Bytes& stream, int rate, int channels, double seconds, int framesPerPacket,
                  uint16_t headerRate, uint16_t headerChannels) {
     for (const Bytes& p :
-         testing_support::MakeAacTone(rate, channels, 440.0, {0.5}, seconds, framesPerPacket))
+         media::MakeAacTone(rate, channels, 440.0, {0.5}, seconds, framesPerPacket))
         Append(stream, kPacketAudio, false, headerRate, headerChannels, p);
 }
 
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     // The chunk queue: captured tone in the sizes the capture device gives,
     // under the chunk size of five stereo AAC frames.
     {
-        auto pcm = testing_support::MakePcmTone(44100, 2, 440.0, 0.5, 4410);
+        auto pcm = media::MakePcmTone(44100, 2, 440.0, 0.5, 4410);
         const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
         Bytes s;
         s.push_back(0);

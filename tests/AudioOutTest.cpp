@@ -1,9 +1,10 @@
 // The audio output layer on the test sound server's "Studio_Out" sink, heard
 // through that sink's monitor.
 #include "platform/AudioOut.h"
-#include "support/AacMaker.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
+#include "support/ToneMeasure.h"
+#include "tools/media/AacTone.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using namespace media;
 using namespace testing_support;
 using platform::CAudioOut;
 using platform::WAVEHDR;

@@ -1,13 +1,16 @@
 // The return audio's AAC encoder with the real libavcodec; what it makes is
 // judged by the library's own decoder, given nothing but the ADTS frames.
 #include "codec/CAudioEncoder.h"
-#include "support/AacMaker.h"
+#include "support/ToneMeasure.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CAacDecoder.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
+using namespace media;
 using namespace testing_support;
 
 namespace {
@@ -69,17 +72,19 @@ void CheckRoundTrip(const Bytes& stream, const std::vector<int32_t>& calls, int 
     EXPECT_GE(calls.front(), 0);
     for (int32_t n : calls)
         ASSERT_GE(n, 0);
-    EXPECT_FALSE(AdtsFrameLengths(stream.data(), stream.size()).empty());
+    EXPECT_FALSE(CAdtsHeader::FrameLengths(stream.data(), stream.size()).empty());
 
-    DecodedAudio decoded;
-    ASSERT_TRUE(DecodeAdtsStream(stream, decoded));
-    EXPECT_EQ(decoded.sampleRate, rate);
-    ASSERT_EQ(decoded.channels, channels);
-    const size_t frames = decoded.samples.size() / channels;
+    CAacDecoder decoder;
+    std::vector<int16_t> samples;
+    ASSERT_TRUE(decoder.Open());
+    ASSERT_TRUE(decoder.DecodeStream(stream, samples));
+    EXPECT_EQ(decoder.SampleRate(), rate);
+    ASSERT_EQ(decoder.Channels(), channels);
+    const size_t frames = samples.size() / channels;
     ASSERT_GT(frames, static_cast<size_t>(rate)); // most of the two seconds came back
     for (int c = 0; c < channels; ++c) {
         // Skip the encoder's start-up and the last frame.
-        Tone tone = MeasureTone(decoded.samples, channels, c, rate, rate / 10, frames - 2048);
+        Tone tone = MeasureTone(samples, channels, c, rate, rate / 10, frames - 2048);
         EXPECT_NEAR(tone.frequency, 1000.0, 2.0) << "channel " << c;
         EXPECT_NEAR(tone.rms, 0.5 / std::sqrt(2.0), 0.04) << "channel " << c;
     }
@@ -124,7 +129,7 @@ TEST_F(AudioEncoderTest, FirstFramesMayGiveNothingThenEveryFrameGivesOne) {
         }
         ASSERT_GT(n, 0) << "frame " << frame;
         // One frame in, one ADTS frame out, its header stating its length.
-        std::vector<size_t> lengths = AdtsFrameLengths(out.data(), static_cast<size_t>(n));
+        std::vector<size_t> lengths = CAdtsHeader::FrameLengths(out.data(), static_cast<size_t>(n));
         ASSERT_EQ(lengths.size(), 1u) << "frame " << frame;
         // AAC LC, 44100 Hz (index 4), 2 channels.
         EXPECT_EQ(out[2] >> 6, 1);
@@ -156,7 +161,7 @@ TEST_F(AudioEncoderTest, NeverWritesPastTheRoomItIsGiven) {
     std::vector<uint8_t> room(8192);
     int32_t n = encoder.Encode(room.data(), static_cast<int32_t>(room.size()), pcm.data());
     EXPECT_GT(n, 0);
-    EXPECT_EQ(AdtsFrameLengths(room.data(), static_cast<size_t>(n)).size(), 1u);
+    EXPECT_EQ(CAdtsHeader::FrameLengths(room.data(), static_cast<size_t>(n)).size(), 1u);
     encoder.Close();
 }
 

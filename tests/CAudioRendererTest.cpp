@@ -7,9 +7,10 @@
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/AudioOut.h"
-#include "support/AacMaker.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
+#include "support/ToneMeasure.h"
+#include "tools/media/AacTone.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using namespace media;
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 

@@ -2,16 +2,14 @@
 // 127.0.0.1 with the feed tap, the fieldunit program streaming into it, the
 // recording read back with ffprobe and ffmpeg, and a publication received by
 // ffmpeg listening for SRT.
-#include "CChildProcess.h"
-#include "CTempDir.h"
-#include "core/CErrorHandler.h"
-#include "core/CGateway.h"
-#include "record/CAvFormat.h"
 #include "record/CFeedTap.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
-#include "support/RecordingLine.h"
+#include "CTempDir.h"
+#include "record/CAvFormat.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CChildProcess.h"
+#include "tools/media/CH264Encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +26,6 @@
 
 using namespace std::chrono_literals;
 using testing_support::FreePort;
-using testing_support::RecordingLine;
 using testing_support::TestClient;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
@@ -86,10 +83,10 @@ struct Probe {
 
 Probe ProbeFile(const std::string& path) {
     Probe probe;
-    RunCommand({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                "stream=codec_type,codec_name,nb_read_frames:format=duration", "-of",
-                "default=noprint_wrappers=1", path},
-               &probe.text, 120s);
+    media::RunCommand({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                       "stream=codec_type,codec_name,nb_read_frames:format=duration", "-of",
+                       "default=noprint_wrappers=1", path},
+                      &probe.text, 120s);
     std::istringstream lines(probe.text);
     std::string name, type;
     for (std::string line; std::getline(lines, line);) {
@@ -120,9 +117,9 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 // The H.264 elementary stream of a recording, without the access unit
 // delimiters a transport stream muxer puts in front of each picture.
 std::vector<uint8_t> ElementaryStream(const std::string& recording, const std::string& out) {
-    if (RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", recording, "-map", "0:v",
-                    "-c", "copy", "-f", "h264", out},
-                   nullptr, 60s) != 0)
+    if (media::RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", recording, "-map",
+                           "0:v", "-c", "copy", "-f", "h264", out},
+                          nullptr, 60s) != 0)
         return {};
     std::vector<uint8_t> es = ReadFile(out), plain;
     for (size_t i = 0; i < es.size();) {
@@ -155,43 +152,11 @@ std::vector<std::string> FieldUnit(uint16_t port, double seconds) {
     return argv;
 }
 
-class FeedTapTest : public ::testing::Test {
+class FeedTapTest : public testing_support::GatewayFixture {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.Ok());
-        playback = DefaultWaveFormat();
-        capture = DefaultWaveFormat();
-        ClearSessionContext(session);
-        port = FreePort();
-        session.port = port;
-        SetSessionAddress(session, "127.0.0.1");
-        session.videoWidth = 360;
-        session.videoHeight = 288;
-        session.playbackFormat = &playback;
-        session.captureFormat = &capture;
-        session.outputDevice = -1;
-        SetSessionAudioSourceName(session, u"(none)");
-        session.errorHandler = new CErrorHandler(&line);
-    }
-
-    void TearDown() override {
-        StopServer();
-        delete session.errorHandler.load();
-    }
-
-    void StartServer(CPacketTap* tap) {
-        server = std::make_unique<CGateway>(&session);
-        server->SetTap(tap);
-        ASSERT_TRUE(server->Start(0));
-    }
-
-    void StopServer() {
-        if (!server)
-            return;
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        server.reset();
+        GatewayFixture::SetUp();
     }
 
     bool ErrorLineSays(const std::string& text) {
@@ -204,10 +169,10 @@ protected:
     // A real connection's worth of pictures and sound, sent by a test client:
     // the link works when the server reads them all.
     void StreamAndExpectAllRead() {
-        testing_support::H264Maker maker(320, 240);
+        media::CH264Encoder maker(320, 240);
         ASSERT_TRUE(maker.Ok());
         auto pictures = maker.EncodePattern(30);
-        auto sound = testing_support::MakeAacTone(48000, 2, 1000, {0.5}, 1.0);
+        auto sound = media::MakeAacTone(48000, 2, 1000, {0.5}, 1.0);
         TestClient client;
         ASSERT_TRUE(client.Connect(port));
         for (size_t i = 0; i < pictures.size(); ++i) {
@@ -221,11 +186,6 @@ protected:
     }
 
     CTempDir folder;
-    RecordingLine line;
-    SessionContext session;
-    WAVEFORMATEX playback{}, capture{};
-    uint16_t port = 0;
-    std::unique_ptr<CGateway> server;
 };
 
 // The field unit streams a few seconds while the studio records and publishes
@@ -234,7 +194,7 @@ protected:
 TEST_F(FeedTapTest, RecordsAndPublishesWhatTheFieldUnitSent) {
     const uint16_t srtPort = FreePort();
     const std::string received = folder.File("received.ts");
-    CChildProcess receiver;
+    media::CChildProcess receiver;
     ASSERT_TRUE(receiver.Start({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i",
                                 "srt://127.0.0.1:" + std::to_string(srtPort) + "?mode=listener",
                                 "-c", "copy", received},
@@ -256,11 +216,11 @@ TEST_F(FeedTapTest, RecordsAndPublishesWhatTheFieldUnitSent) {
             60s));
         KeepingTap keeping(tap);
         StartServer(&keeping);
-        CChildProcess field;
+        media::CChildProcess field;
         ASSERT_TRUE(field.Start(FieldUnit(port, kFieldSeconds), {}, folder.File("field.log")));
         EXPECT_EQ(field.Wait(60s), 0) << field.Output();
         ASSERT_TRUE(WaitUntil([&] { return keeping.ended.load(); }, 30s));
-        StopServer();
+        Stop();
         auto status = tap.RecordingStatus();
         ASSERT_EQ(status.size(), 1u);
         EXPECT_EQ(status[0].status.queue.droppedPictures, 0u);
@@ -310,7 +270,7 @@ TEST_F(FeedTapTest, RecordingCutOffByAKillPlaysToTheKill) {
         for (;;)
             pause();
     }
-    CChildProcess field;
+    media::CChildProcess field;
     ASSERT_TRUE(field.Start(FieldUnit(port, 0), {}, folder.File("field.log")));
     std::string file;
     ASSERT_TRUE(WaitUntil(
@@ -345,7 +305,7 @@ TEST_F(FeedTapTest, UnreachableTargetOrMissingLibraryLeavesTheLinkWorking) {
         StartServer(&tap);
         StreamAndExpectAllRead();
         EXPECT_TRUE(WaitUntil([&] { return ErrorLineSays("Cannot publish to " + nobody); }, 60s));
-        StopServer();
+        Stop();
     }
     const std::string real = CAvFormat::LibraryFileName();
     CAvFormat::OverrideLibraryFileName("libavformat.so.0.absent");
@@ -357,7 +317,7 @@ TEST_F(FeedTapTest, UnreachableTargetOrMissingLibraryLeavesTheLinkWorking) {
                                   "library libavformat.so.0.absent"));
         StartServer(&tap);
         StreamAndExpectAllRead();
-        StopServer();
+        Stop();
     }
     CAvFormat::OverrideLibraryFileName(real);
 }

@@ -1,7 +1,5 @@
 // The stream server driven through real sockets on 127.0.0.1.
-#include "core/CGateway.h"
-#include "core/CErrorHandler.h"
-#include "support/RecordingLine.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +12,9 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using testing_support::FreePort;
 using testing_support::TestClient;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
-
-using testing_support::RecordingLine;
 
 namespace {
 
@@ -27,62 +22,7 @@ std::vector<uint8_t> Bytes(size_t n, uint8_t fill = 0x55) {
     return std::vector<uint8_t>(n, fill);
 }
 
-class GatewayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        playback = DefaultWaveFormat();
-        capture = DefaultWaveFormat();
-        port = FreePort();
-        Fill(port);
-    }
-
-    void TearDown() override {
-        Stop();
-        delete session.errorHandler.load();
-        session.errorHandler = nullptr;
-    }
-
-    void Fill(uint16_t p) {
-        delete session.errorHandler.load();
-        ClearSessionContext(session);
-        session.port = p;
-        SetSessionAddress(session, "127.0.0.1");
-        session.videoWidth = 360;
-        session.videoHeight = 288;
-        session.playbackFormat = &playback;
-        session.captureFormat = &capture;
-        session.outputDevice = -1;
-        session.audioSource = 0;
-        SetSessionAudioSourceName(session, u"(none)");
-        session.errorHandler = new CErrorHandler(&line);
-    }
-
-    void StartServer() {
-        server = std::make_unique<CGateway>(&session);
-        ASSERT_TRUE(server->Start(0));
-    }
-
-    // Stop as the console performs it; returns how long it took.
-    std::chrono::milliseconds Stop() {
-        if (!server)
-            return 0ms;
-        auto start = Clock::now();
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        server.reset();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    }
-
-    bool Connected() { return session.connected == 1; }
-
-    SessionContext session;
-    WAVEFORMATEX playback{};
-    WAVEFORMATEX capture{};
-    RecordingLine line;
-    uint16_t port = 0;
-    std::unique_ptr<CGateway> server;
-};
+using GatewayTest = testing_support::GatewayFixture;
 
 } // namespace
 

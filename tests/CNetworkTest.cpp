@@ -2,11 +2,11 @@
 // from "Studio_Mic", encoded, and sent back to a field unit connected to a
 // real server, which reads and decodes it.
 #include "capture/CNetwork.h"
-#include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "codec/CAdtsHeader.h"
 #include "platform/AudioStream.h"
-#include "support/RecordingLine.h"
+#include "support/GatewayFixture.h"
 #include "support/TestClient.h"
+#include "tools/media/CAacDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +14,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QTimer>
-
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
 
 #include <atomic>
 #include <chrono>
@@ -31,12 +25,8 @@ extern "C" {
 #include <vector>
 
 using namespace std::chrono_literals;
-using testing_support::FreePort;
 using testing_support::TestClient;
 using testing_support::WaitUntil;
-using Clock = std::chrono::steady_clock;
-
-using testing_support::RecordingLine;
 
 namespace {
 
@@ -75,67 +65,14 @@ struct ReturnPacket {
     std::vector<uint8_t> payload;
 };
 
-// The ADTS frames of a payload laid back to back; empty if it does not split
-// exactly.
-std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t>& payload) {
-    std::vector<std::vector<uint8_t>> frames;
-    size_t at = 0;
-    while (at < payload.size()) {
-        if (payload.size() - at < 7)
-            return {};
-        const uint8_t* p = payload.data() + at;
-        if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0)
-            return {};
-        size_t length = size_t(p[3] & 0x03) << 11 | size_t(p[4]) << 3 | p[5] >> 5;
-        if (length < 7 || length > payload.size() - at)
-            return {};
-        frames.emplace_back(p, p + length);
-        at += length;
-    }
-    return frames;
-}
-
-// Decodes ADTS frames with the library's AAC decoder; the first channel.
-std::vector<float> DecodeLeft(const std::vector<std::vector<uint8_t>>& frames, int& rate,
-                              int& channels) {
-    std::vector<float> left;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-    AVCodecContext* context = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!context || avcodec_open2(context, codec, nullptr) < 0) {
-        avcodec_free_context(&context);
-        return left;
-    }
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    for (const auto& bytes : frames) {
-        std::vector<uint8_t> padded(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        std::copy(bytes.begin(), bytes.end(), padded.begin());
-        packet->data = padded.data();
-        packet->size = static_cast<int>(bytes.size());
-        if (avcodec_send_packet(context, packet) < 0)
-            continue;
-        while (avcodec_receive_frame(context, frame) == 0) {
-            rate = frame->sample_rate;
-            channels = frame->ch_layout.nb_channels;
-            if (frame->format == AV_SAMPLE_FMT_FLTP) {
-                auto* samples = reinterpret_cast<const float*>(frame->extended_data[0]);
-                left.insert(left.end(), samples, samples + frame->nb_samples);
-            }
-        }
-    }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
-    return left;
-}
-
-// Amplitude of the component at hz (Goertzel).
-double Amplitude(const std::vector<float>& samples, size_t from, double hz, int rate) {
+// Amplitude of the component at hz (Goertzel) in the left channel of stereo
+// samples, from a frame on.
+double Amplitude(const std::vector<int16_t>& stereo, size_t from, double hz, int rate) {
     double w = 2 * std::numbers::pi * hz / rate, c = 2 * std::cos(w);
     double s1 = 0, s2 = 0;
-    size_t n = samples.size() - from;
-    for (size_t i = from; i < samples.size(); ++i) {
-        double s0 = samples[i] + c * s1 - s2;
+    size_t n = stereo.size() / 2 - from;
+    for (size_t i = 2 * from; i + 1 < stereo.size(); i += 2) {
+        double s0 = stereo[i] / 32768.0 + c * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
@@ -153,42 +90,13 @@ QApplication& App() {
     return *app;
 }
 
-class NetworkTest : public ::testing::Test {
+class NetworkTest : public testing_support::GatewayFixture {
 protected:
     void SetUp() override {
-        playback = DefaultWaveFormat();
-        capture = DefaultWaveFormat();
-        port = FreePort();
-        ClearSessionContext(session);
-        session.port = port;
-        SetSessionAddress(session, "127.0.0.1");
-        session.playbackFormat = &playback;
-        session.captureFormat = &capture;
-        session.outputDevice = -1;
-        session.audioSource = 1;
-        SetSessionAudioSourceName(session, u"Studio_Mic");
-        session.errorHandler = &handler;
+        source = 1;
+        sourceName = u"Studio_Mic";
+        GatewayFixture::SetUp();
     }
-
-    void TearDown() override { Stop(); }
-
-    void StartServer() {
-        server = std::make_unique<CGateway>(&session);
-        ASSERT_TRUE(server->Start(0));
-    }
-
-    std::chrono::milliseconds Stop() {
-        if (!server)
-            return 0ms;
-        auto start = Clock::now();
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        server.reset();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    }
-
-    bool Connected() { return session.connected == 1; }
 
     bool ReadPacket(TestClient& client, ReturnPacket& packet, std::chrono::milliseconds timeout) {
         if (!client.Receive(packet.header.bytes, 12, timeout))
@@ -197,14 +105,6 @@ protected:
         return packet.payload.empty() ||
                client.Receive(packet.payload.data(), packet.payload.size(), timeout);
     }
-
-    SessionContext session;
-    WAVEFORMATEX playback{};
-    WAVEFORMATEX capture{};
-    RecordingLine line;
-    CErrorHandler handler{&line};
-    uint16_t port = 0;
-    std::unique_ptr<CGateway> server;
 };
 
 } // namespace
@@ -220,7 +120,9 @@ TEST_F(NetworkTest, TheStudioToneReachesTheFieldUnit) {
     EXPECT_EQ(session.chunkSize, 20480) << "five frames of 1024 stereo 16-bit samples";
     EXPECT_NE(session.grabber.load(), nullptr);
 
-    std::vector<std::vector<uint8_t>> frames;
+    media::CAacDecoder decoder;
+    ASSERT_TRUE(decoder.Open());
+    std::vector<int16_t> pcm;
     for (int i = 0; i < 26; ++i) { // three seconds of audio
         ReturnPacket packet;
         // The first buffer of an idle sink may take two seconds.
@@ -235,31 +137,30 @@ TEST_F(NetworkTest, TheStudioToneReachesTheFieldUnit) {
         EXPECT_EQ(h[10], 0x02);
         EXPECT_EQ(h[11], 0x00);
         ASSERT_GT(packet.payload.size(), 0u);
-        auto split = SplitAdts(packet.payload);
-        ASSERT_FALSE(split.empty()) << "the payload is whole ADTS frames, packet " << i;
-        EXPECT_LE(split.size(), 5u);
+        auto lengths = CAdtsHeader::FrameLengths(packet.payload.data(), packet.payload.size());
+        ASSERT_FALSE(lengths.empty()) << "the payload is whole ADTS frames, packet " << i;
+        EXPECT_LE(lengths.size(), 5u);
         if (i > 0) {
-            EXPECT_EQ(split.size(), 5u) << "after the encoder's delay, five frames a packet";
+            EXPECT_EQ(lengths.size(), 5u) << "after the encoder's delay, five frames a packet";
         }
-        for (auto& f : split) {
+        for (const uint8_t* f = packet.payload.data(); size_t length : lengths) {
             EXPECT_EQ((f[2] >> 2) & 0x0F, 4) << "ADTS sample rate index of 44100 Hz";
             EXPECT_EQ((f[2] & 0x01) << 2 | f[3] >> 6, 2) << "two channels";
-            frames.push_back(std::move(f));
+            decoder.Decode(f, length, pcm);
+            f += length;
         }
     }
     EXPECT_TRUE(line.Texts().empty());
 
-    int rate = 0, channels = 0;
-    auto left = DecodeLeft(frames, rate, channels);
-    EXPECT_EQ(rate, 44100);
-    EXPECT_EQ(channels, 2);
-    ASSERT_GT(left.size(), 44100u * 2);
+    EXPECT_EQ(decoder.StreamSampleRate(), 44100);
+    EXPECT_EQ(decoder.StreamChannels(), 2);
+    ASSERT_GT(pcm.size() / 2, 44100u * 2);
     // Past the first half second the tone is steady.
     size_t from = 22050;
-    double tone1000 = Amplitude(left, from, 1000, 44100);
+    double tone1000 = Amplitude(pcm, from, 1000, 44100);
     EXPECT_NEAR(tone1000, 0.25, 0.08);
-    EXPECT_LT(Amplitude(left, from, 1500, 44100), tone1000 / 20);
-    EXPECT_LT(Amplitude(left, from, 700, 44100), tone1000 / 20);
+    EXPECT_LT(Amplitude(pcm, from, 1500, 44100), tone1000 / 20);
+    EXPECT_LT(Amplitude(pcm, from, 700, 44100), tone1000 / 20);
 
     client.Close();
     ASSERT_TRUE(WaitUntil([&] { return !Connected(); }, 10s));
@@ -378,7 +279,7 @@ TEST_F(NetworkTest, APeerThatNeverReadsKeepsItsConnectionWhileReturnPacketsAreDr
         packet.payload.assign(packet.header.PayloadLength(), 0);
         ASSERT_EQ(recv(stalled, packet.payload.data(), packet.payload.size(), MSG_WAITALL),
                   ssize_t(packet.payload.size()));
-        ASSERT_FALSE(SplitAdts(packet.payload).empty());
+        ASSERT_TRUE(CAdtsHeader::IsAdts(packet.payload.data(), packet.payload.size()));
         ++whole;
     }
     EXPECT_GT(whole, 0);

@@ -1,6 +1,7 @@
 // The H.264 decoder fed with real libx264 streams, clean and damaged.
 #include "codec/CVideoDecoder.h"
-#include "support/H264Maker.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,11 @@
 #include <random>
 #include <vector>
 
-using testing_support::H264Maker;
-using testing_support::H264Packet;
-using testing_support::SolidPicture;
-using testing_support::Yuv;
-using testing_support::YuvFromRgb;
+using media::CH264Encoder;
+using media::CMediaPacket;
+using media::SolidPicture;
+using media::Yuv;
+using media::YuvFromRgb;
 
 namespace {
 
@@ -49,7 +50,7 @@ protected:
         return decoder.Open(&session);
     }
 
-    int32_t Decode(const H264Packet& packet, std::vector<uint8_t>& out) {
+    int32_t Decode(const CMediaPacket& packet, std::vector<uint8_t>& out) {
         return decoder.Decode(packet.data.data(), uint32_t(packet.data.size()), out.data());
     }
 
@@ -65,13 +66,13 @@ protected:
 } // namespace
 
 TEST_F(VideoDecoderTest, EveryPacketGivesItsOwnPictureAtOnce) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     auto out = Guarded(115200);
     for (int i = 0; i < 21; ++i) {
         Yuv colour = kPalette[i % std::size(kPalette)];
-        H264Packet packet = maker.Encode(SolidPicture(320, 240, colour));
+        CMediaPacket packet = maker.Encode(SolidPicture(320, 240, colour));
         ASSERT_FALSE(packet.data.empty());
         EXPECT_EQ(packet.key, i == 0);
         // No picture may be held back for a later packet.
@@ -83,7 +84,7 @@ TEST_F(VideoDecoderTest, EveryPacketGivesItsOwnPictureAtOnce) {
 }
 
 TEST_F(VideoDecoderTest, PicturesArePackedPlaneAfterPlane) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     Yuv colour = YuvFromRgb(200, 60, 30);
@@ -99,11 +100,11 @@ TEST_F(VideoDecoderTest, PicturesArePackedPlaneAfterPlane) {
 TEST_F(VideoDecoderTest, OddSizeCopiesTruncatedChromaRows) {
     // 4:0:0 is the one H.264 form with odd sizes; it decodes as 4:2:0 with
     // neutral chroma.
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.width = 175;
     settings.height = 99;
     settings.monochrome = true;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(175, 99), 1);
     Yuv grey{150, 128, 128};
@@ -119,7 +120,7 @@ TEST_F(VideoDecoderTest, OddSizeCopiesTruncatedChromaRows) {
 }
 
 TEST_F(VideoDecoderTest, PictureOfAnotherSizeIsHeldNotCopied) {
-    H264Maker maker(640, 480);
+    CH264Encoder maker(640, 480);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     Yuv colour = YuvFromRgb(20, 200, 120);
@@ -140,7 +141,7 @@ TEST_F(VideoDecoderTest, PictureOfAnotherSizeIsHeldNotCopied) {
     ASSERT_EQ(Decode(maker.Encode(SolidPicture(640, 480, colour)), large), 1);
 
     // Smaller than the buffer's layout is a different size as well.
-    H264Maker smaller(160, 120);
+    CH264Encoder smaller(160, 120);
     ASSERT_TRUE(smaller.Ok());
     ASSERT_EQ(Decode(smaller.Encode(SolidPicture(160, 120, colour)), large), 0);
     EXPECT_TRUE(decoder.SizeDiffers());
@@ -149,15 +150,15 @@ TEST_F(VideoDecoderTest, PictureOfAnotherSizeIsHeldNotCopied) {
 
 TEST_F(VideoDecoderTest, StreamLargerThanTheBoundIsRefused) {
     // 4608 x 2304 is more pixels than any picture the channel accepts.
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.width = 4608;
     settings.height = 2304;
     settings.preset = "ultrafast";
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     auto out = Guarded(115200);
-    H264Packet packet = maker.Encode(SolidPicture(4608, 2304, kPalette[0]), true);
+    CMediaPacket packet = maker.Encode(SolidPicture(4608, 2304, kPalette[0]), true);
     EXPECT_EQ(Decode(packet, out), 0);
     EXPECT_FALSE(decoder.SizeDiffers()) << "nothing held to lay a buffer out for";
     EXPECT_EQ(decoder.PictureWidth(), 0);
@@ -165,7 +166,7 @@ TEST_F(VideoDecoderTest, StreamLargerThanTheBoundIsRefused) {
 }
 
 TEST_F(VideoDecoderTest, RejectedPacketIsDroppedAndTheNextDecodes) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     auto out = Guarded(115200);
@@ -183,7 +184,7 @@ TEST_F(VideoDecoderTest, RejectedPacketIsDroppedAndTheNextDecodes) {
 }
 
 TEST_F(VideoDecoderTest, EmptyPacketsDoNotEndTheStream) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     auto out = Guarded(115200);
@@ -196,9 +197,9 @@ TEST_F(VideoDecoderTest, EmptyPacketsDoNotEndTheStream) {
 }
 
 TEST_F(VideoDecoderTest, FreshDecoderWaitsForParameterSetsAndAKeyFrame) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
-    std::vector<H264Packet> clip;
+    std::vector<CMediaPacket> clip;
     for (int i = 0; i < 6; ++i)
         clip.push_back(maker.Encode(SolidPicture(320, 240, kPalette[i]), i == 4));
     ASSERT_TRUE(clip[0].key && !clip[1].key && clip[4].key);
@@ -215,7 +216,7 @@ TEST_F(VideoDecoderTest, FreshDecoderWaitsForParameterSetsAndAKeyFrame) {
 }
 
 TEST_F(VideoDecoderTest, DamagedStreamsNeverCrashNorOverrun) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     auto clip = maker.EncodePattern(30);
     ASSERT_EQ(OpenFor(320, 240), 1);
@@ -280,21 +281,21 @@ TEST_F(VideoDecoderTest, CloseReleasesOnlyWhatIsHeld) {
     EXPECT_EQ(decoder.Decode(bytes, sizeof bytes, out.data()), 0) << "closed";
 
     // Opening again gives a working decoder.
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(320, 240), 1);
     EXPECT_EQ(Decode(maker.Encode(SolidPicture(320, 240, kPalette[0])), out), 1);
 }
 
 TEST_F(VideoDecoderTest, LentPicturesStayAsTheyWereWhileHeldEvenAfterTheDecoderHasGone) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     auto own = std::make_unique<CVideoDecoder>();
     session.videoWidth = 320;
     session.videoHeight = 240;
     ASSERT_EQ(own->Open(&session), 1);
     auto decodeAndLend = [&](const Yuv& colour) {
-        H264Packet packet = maker.Encode(SolidPicture(320, 240, colour));
+        CMediaPacket packet = maker.Encode(SolidPicture(320, 240, colour));
         EXPECT_EQ(own->Decode(packet.data.data(), uint32_t(packet.data.size()), nullptr), 1);
         return own->Lend();
     };

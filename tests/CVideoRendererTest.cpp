@@ -4,10 +4,11 @@
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
-#include "support/H264Maker.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "support/VideoCheck.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,19 +23,20 @@
 #include <thread>
 #include <vector>
 
+using media::CH264Encoder;
+using media::CMediaPacket;
+using media::PatternBoxLeft;
+using media::PatternBoxSide;
+using media::PatternPicture;
+using media::SolidPicture;
+using media::YuvFromRgb;
 using platform::CVideoSurface;
 using platform::DrawRect;
 using testing_support::FreePort;
-using testing_support::H264Maker;
-using testing_support::H264Packet;
-using testing_support::PatternBoxLeft;
-using testing_support::PatternBoxSide;
-using testing_support::PatternPicture;
 using testing_support::RecordingLine;
-using testing_support::SolidPicture;
 using testing_support::TestClient;
-using testing_support::YuvFromRgb;
 using namespace std::chrono_literals;
+using namespace media;
 using namespace testing_support;
 
 namespace {
@@ -90,7 +92,7 @@ protected:
         return renderer.Open(&session);
     }
 
-    void Draw(const H264Packet& packet) {
+    void Draw(const CMediaPacket& packet) {
         renderer.Draw(packet.data.data(), uint32_t(packet.data.size()), packet.key ? 1 : 0);
     }
 
@@ -109,12 +111,12 @@ protected:
         ASSERT_TRUE(client.Connect(port));
     }
 
-    bool Send(const H264Packet& packet, uint16_t width, uint16_t height) {
+    bool Send(const CMediaPacket& packet, uint16_t width, uint16_t height) {
         return client.SendPacket(kPacketVideo, packet.key, width, height, packet.data);
     }
 
     // Sends one packet and waits until the server has drawn it.
-    void SendAndWait(const H264Packet& packet, uint16_t width, uint16_t height) {
+    void SendAndWait(const CMediaPacket& packet, uint16_t width, uint16_t height) {
         uint32_t before = server->VideoCounters().draws;
         ASSERT_TRUE(Send(packet, width, height));
         ASSERT_TRUE(testing_support::WaitUntil(
@@ -147,9 +149,9 @@ TEST_F(VideoChannelTest, ImageSizeFollowsTheHeader) {
 }
 
 TEST_F(VideoChannelTest, UnusableHeaderSizesLayOutThePictureAtTheStreamsSize) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
-    H264Packet key = maker.Encode(Solid(320, 240, kRed), true);
+    CMediaPacket key = maker.Encode(Solid(320, 240, kRed), true);
     const std::pair<int, int> sizes[] = {{0, 0},       {0, 240},    {320, 0},    {65535, 65535},
                                          {65535, 2},   {2, 65535},  {-320, 240}, {8194, 16},
                                          {8192, 4322}, {4098, 2304}};
@@ -172,7 +174,7 @@ TEST_F(VideoChannelTest, UnusableHeaderSizesLayOutThePictureAtTheStreamsSize) {
     renderer.Close();
 
     // A stream beyond the limits is refused whatever its header says.
-    H264Maker wide(8200, 16);
+    CH264Encoder wide(8200, 16);
     ASSERT_TRUE(wide.Ok());
     EXPECT_EQ(OpenRenderer(0, 0), 1);
     Draw(wide.Encode(Solid(8200, 16, kRed), true));
@@ -183,11 +185,11 @@ TEST_F(VideoChannelTest, UnusableHeaderSizesLayOutThePictureAtTheStreamsSize) {
 }
 
 TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.width = 175;
     settings.height = 99;
     settings.monochrome = true;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenRenderer(175, 99), 1);
     std::vector<uint8_t> grey(25851, 128);
@@ -205,7 +207,7 @@ TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
 }
 
 TEST_F(VideoChannelTest, StreamOfAnotherSizeReopensAtThatSize) {
-    H264Maker large(640, 360);
+    CH264Encoder large(640, 360);
     ASSERT_TRUE(large.Ok());
     ASSERT_EQ(OpenRenderer(320, 240), 1);
     Draw(large.Encode(PatternPicture(640, 360, 0), true));
@@ -218,7 +220,7 @@ TEST_F(VideoChannelTest, StreamOfAnotherSizeReopensAtThatSize) {
 
     // A stream smaller than its header: the picture keeps its own size.
     renderer.Close();
-    H264Maker small(160, 120);
+    CH264Encoder small(160, 120);
     ASSERT_TRUE(small.Ok());
     ASSERT_EQ(OpenRenderer(1280, 720), 1);
     Draw(small.Encode(PatternPicture(160, 120, 2), true));
@@ -228,7 +230,7 @@ TEST_F(VideoChannelTest, StreamOfAnotherSizeReopensAtThatSize) {
 }
 
 TEST_F(VideoChannelTest, RectangleIsReadAtEveryDraw) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenRenderer(320, 240), 1);
     Draw(maker.Encode(Solid(320, 240, kPurple), true));
@@ -242,7 +244,7 @@ TEST_F(VideoChannelTest, RectangleIsReadAtEveryDraw) {
 }
 
 TEST_F(VideoChannelTest, DrawWithoutAWindowOrAfterCloseIsHarmless) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     session.videoWindow = nullptr;
     ASSERT_EQ(OpenRenderer(320, 240), 1);
@@ -260,12 +262,12 @@ TEST_F(VideoChannelTest, DrawWithoutAWindowOrAfterCloseIsHarmless) {
 }
 
 TEST_F(VideoChannelTest, ServerDrawsEveryPacketWithoutDelayIntoThePanel) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     StartServer();
     // Each packet must show its own picture before the next one is sent.
     for (int i = 0; i < 12; ++i) {
-        H264Packet packet = maker.Encode(PatternPicture(320, 240, i), i == 0);
+        CMediaPacket packet = maker.Encode(PatternPicture(320, 240, i), i == 0);
         SendAndWait(packet, 320, 240);
         EXPECT_EQ(panel->GetCounters().presented, uint32_t(i + 1)) << "packet " << i;
         if (i % 4 == 0 || i == 11)
@@ -277,13 +279,13 @@ TEST_F(VideoChannelTest, ServerDrawsEveryPacketWithoutDelayIntoThePanel) {
 }
 
 TEST_F(VideoChannelTest, KeyFramesAreDrawnWithTheKeyFlag) {
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.keyInterval = 3;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
     StartServer();
     for (int i = 0; i < 8; ++i) {
-        H264Packet packet = maker.Encode(PatternPicture(320, 240, i));
+        CMediaPacket packet = maker.Encode(PatternPicture(320, 240, i));
         EXPECT_EQ(packet.key, i % 3 == 0) << "packet " << i;
         SendAndWait(packet, 320, 240);
         ASSERT_EQ(panel->GetCounters().presented, uint32_t(i + 1));
@@ -292,7 +294,7 @@ TEST_F(VideoChannelTest, KeyFramesAreDrawnWithTheKeyFlag) {
 }
 
 TEST_F(VideoChannelTest, RejectedPacketDrawsNothingAndTheNextDraws) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     StartServer();
     SendAndWait(maker.Encode(Solid(320, 240, kRed), true), 320, 240);
@@ -301,7 +303,7 @@ TEST_F(VideoChannelTest, RejectedPacketDrawsNothingAndTheNextDraws) {
     std::vector<uint8_t> noise(3000);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = uint8_t(i * 7 + 3);
-    SendAndWait({noise, true}, 320, 240);
+    SendAndWait({.key = true, .data = noise}, 320, 240);
     EXPECT_EQ(panel->GetCounters().presented, 1u) << "nothing drawn for the rejected packet";
 
     SendAndWait(maker.Encode(Solid(320, 240, kGreen)), 320, 240);
@@ -310,9 +312,9 @@ TEST_F(VideoChannelTest, RejectedPacketDrawsNothingAndTheNextDraws) {
 }
 
 TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFrame) {
-    H264Maker::Settings settings;
+    CH264Encoder::Settings settings;
     settings.keyInterval = 6;
-    H264Maker maker(settings);
+    CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
     StartServer();
     for (int i = 0; i < 3; ++i)
@@ -337,7 +339,7 @@ TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFram
     EXPECT_EQ(full->GetCounters().presented, 0u);
     EXPECT_EQ(panel->GetCounters().presented, 3u) << "the old target gets nothing more";
 
-    H264Packet key = maker.Encode(PatternPicture(320, 240, 6));
+    CMediaPacket key = maker.Encode(PatternPicture(320, 240, 6));
     ASSERT_TRUE(key.key);
     SendAndWait(key, 320, 240);
     EXPECT_EQ(full->GetCounters().presented, 1u);
@@ -359,7 +361,7 @@ TEST_F(VideoChannelTest, SwitchingTargetsShowsThePictureAgainAfterTheNextKeyFram
 }
 
 TEST_F(VideoChannelTest, RefusedHeaderSizeShowsTheStreamAtItsOwnSizeWithOneText) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     RecordingLine line;
     CErrorHandler handler(&line);
@@ -385,7 +387,7 @@ TEST_F(VideoChannelTest, RefusedHeaderSizeShowsTheStreamAtItsOwnSizeWithOneText)
 }
 
 TEST_F(VideoChannelTest, HeaderSizeDifferentFromTheStreamStillDrawsTheStream) {
-    H264Maker maker(640, 360);
+    CH264Encoder maker(640, 360);
     ASSERT_TRUE(maker.Ok());
     StartServer();
     SendAndWait(maker.Encode(PatternPicture(640, 360, 0), true), 176, 144);

@@ -1,5 +1,9 @@
 #include "FieldMedia.h"
 
+#include "tools/media/AacTone.h"
+#include "tools/media/CAacDecoder.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -65,27 +69,17 @@ VideoResult DecodeH264(const std::vector<std::vector<uint8_t>>& aus) {
 
 AudioResult DecodeAac(const std::vector<std::vector<uint8_t>>& packets) {
     AudioResult r;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    avcodec_open2(c, codec, nullptr);
-    AVPacket* p = av_packet_alloc();
-    AVFrame* f = av_frame_alloc();
+    media::CAacDecoder decoder;
+    std::vector<int16_t> pcm;
+    r.failures = decoder.Open() ? 0 : 1;
     for (auto& data : packets) {
-        av_new_packet(p, int(data.size()));
-        std::copy(data.begin(), data.end(), p->data);
-        if (avcodec_send_packet(c, p) < 0)
+        const size_t before = pcm.size();
+        if (!decoder.Decode(data.data(), data.size(), pcm))
             ++r.failures;
-        av_packet_unref(p);
-        while (avcodec_receive_frame(c, f) == 0) {
-            ++r.frames;
-            r.sampleRate = f->sample_rate;
-            r.channels = f->ch_layout.nb_channels;
-            av_frame_unref(f);
-        }
+        r.frames += pcm.size() > before ? 1 : 0;
     }
-    av_frame_free(&f);
-    av_packet_free(&p);
-    avcodec_free_context(&c);
+    r.sampleRate = decoder.StreamSampleRate();
+    r.channels = decoder.StreamChannels();
     return r;
 }
 
@@ -265,71 +259,10 @@ bool MakeMediaFile(const std::string& path, const std::string& container,
 
 std::vector<std::vector<uint8_t>> ReturnAudio(int rate, int channels, double frequency, int packets,
                                               int framesPerPacket) {
-    std::vector<std::vector<uint8_t>> out;
-    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    c->sample_rate = rate;
-    av_channel_layout_default(&c->ch_layout, channels);
-    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    c->bit_rate = 128000;
-    c->time_base = AVRational{1, rate};
-    if (avcodec_open2(c, codec, nullptr) < 0)
-        return out;
-
-    // ADTS framing by libavformat's own muxer, into memory.
-    AVFormatContext* adts = nullptr;
-    avformat_alloc_output_context2(&adts, nullptr, "adts", nullptr);
-    AVStream* st = avformat_new_stream(adts, nullptr);
-    avcodec_parameters_from_context(st->codecpar, c);
-    st->time_base = c->time_base;
-    AVPacket* p = av_packet_alloc();
-    AVFrame* f = av_frame_alloc();
-    std::vector<std::vector<uint8_t>> frames;
-    auto collect = [&] {
-        while (avcodec_receive_packet(c, p) == 0) {
-            uint8_t* buffer = nullptr;
-            avio_open_dyn_buf(&adts->pb);
-            if (frames.empty() && avformat_write_header(adts, nullptr) < 0)
-                break;
-            p->stream_index = 0;
-            av_write_frame(adts, p);
-            int size = avio_close_dyn_buf(adts->pb, &buffer);
-            adts->pb = nullptr;
-            frames.emplace_back(buffer, buffer + size);
-            av_free(buffer);
-            av_packet_unref(p);
-        }
-    };
-    int64_t made = 0;
-    const int needed = packets * framesPerPacket;
-    while (int(frames.size()) < needed + 2) {
-        av_frame_unref(f);
-        f->format = AV_SAMPLE_FMT_FLTP;
-        f->sample_rate = rate;
-        f->nb_samples = c->frame_size;
-        av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
-        av_frame_get_buffer(f, 0);
-        for (int i = 0; i < f->nb_samples; ++i)
-            for (int ch = 0; ch < channels; ++ch)
-                reinterpret_cast<float*>(f->data[ch])[i] =
-                    float(0.5 * std::sin(2 * M_PI * frequency * double(made + i) / rate));
-        f->pts = made;
-        made += f->nb_samples;
-        avcodec_send_frame(c, f);
-        collect();
-    }
-    for (int i = 0; i < packets; ++i) {
-        std::vector<uint8_t> payload;
-        for (int k = 0; k < framesPerPacket; ++k) {
-            auto& fr = frames[size_t(i * framesPerPacket + k)];
-            payload.insert(payload.end(), fr.begin(), fr.end());
-        }
-        out.push_back(std::move(payload));
-    }
-    av_frame_free(&f);
-    av_packet_free(&p);
-    avformat_free_context(adts);
-    avcodec_free_context(&c);
+    // Two frames more than needed: the last may be cut short.
+    const double seconds = double(packets * framesPerPacket + 2) * 1024 / rate;
+    auto out = media::MakeAacTone(rate, channels, frequency, {0.5}, seconds, framesPerPacket);
+    out.resize(std::min(out.size(), size_t(packets)));
     return out;
 }
 

@@ -1,6 +1,6 @@
-// Media helpers for the field unit tests, written straight on FFmpeg so that
-// they check the program rather than repeat it: decoding what it sent, making
-// input files, encoding return audio, reading WAV files.
+// Media helpers for the field unit tests: decoding what it sent with
+// libavcodec's decoders, making input files, return audio as a studio sends
+// it, reading WAV files.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +37,8 @@ bool MakeMediaFile(const std::string& path, const std::string& container,
                    const std::string& videoCodec, const std::string& audioCodec, double seconds,
                    int width, int height, std::string& error);
 
-// Return audio payloads as a studio sends them: a sine tone encoded with the
-// AAC encoder, ADTS framed, framesPerPacket frames to a payload.
+// Return audio payloads as a studio sends them: a sine tone in AAC,
+// framesPerPacket ADTS frames to a payload.
 std::vector<std::vector<uint8_t>> ReturnAudio(int sampleRate, int channels, double frequency,
                                               int packets, int framesPerPacket = 5);
 

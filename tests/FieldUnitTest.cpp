@@ -2,14 +2,14 @@
 // program run as a child process against a plain listener on 127.0.0.1.
 #include "FieldListener.h"
 #include "FieldMedia.h"
-#include "FieldProcess.h"
+#include "codec/CAdtsHeader.h"
 #include "support/TestClient.h"
-#include "tools/fieldunit/CAacDecoder.h"
-#include "tools/fieldunit/CAacEncoder.h"
-#include "tools/fieldunit/CAdtsHeader.h"
 #include "tools/fieldunit/COptions.h"
 #include "tools/fieldunit/CReturnReceiver.h"
 #include "tools/fieldunit/CToneGenerator.h"
+#include "tools/media/CAacDecoder.h"
+#include "tools/media/CAacEncoder.h"
+#include "tools/media/CChildProcess.h"
 #include "tools/tonecheck/CToneCheck.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +105,12 @@ void ExpectValidAudio(const std::vector<FieldPacket>& audio, int rate, int chann
     EXPECT_GE(decoded.frames, int(audio.size()) - 2);
     EXPECT_EQ(decoded.sampleRate, rate);
     EXPECT_EQ(decoded.channels, channels);
+}
+
+// The fieldunit program, its output kept for the failure messages.
+bool Start(media::CChildProcess& unit, std::vector<std::string> args) {
+    args.insert(args.begin(), FIELDUNIT_PATH);
+    return unit.StartLogged(args);
 }
 
 std::string Address(const FieldListener& l) {
@@ -340,13 +346,13 @@ TEST(FieldUnitToneCheck, HearsTheRealCodecAndTheTimingMarks) {
         CToneGenerator tone;
         ASSERT_TRUE(tone.Open(44100, 2));
         tone.SetMarks(1.0);
-        CAacEncoder encoder;
+        media::CAacEncoder encoder;
         std::string error;
         ASSERT_TRUE(encoder.Open(44100, 2, error)) << error;
-        CAacDecoder decoder;
+        media::CAacDecoder decoder;
         ASSERT_TRUE(decoder.Open(44100, 2));
         CToneCheck check(44100, 2, CToneGenerator::kFrequency);
-        std::vector<CMediaPacket> coded;
+        std::vector<media::CMediaPacket> coded;
         std::vector<int16_t> pcm;
         int frames = 0;
         while (tone.SamplesMade() < 5 * 44100) {
@@ -377,10 +383,10 @@ TEST(FieldUnitToneCheck, HearsTheRealCodecAndTheTimingMarks) {
 
 TEST(FieldUnitPattern, StreamsValidPacketsInRealTime) {
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     ASSERT_TRUE(
-        unit.Start({Address(studio), "--size", "640x360", "--fps", "25", "--duration", "2.5",
-                    "--audio-rate", "44100", "--audio-channels", "1", "--slices", "4"}));
+        Start(unit, {Address(studio), "--size", "640x360", "--fps", "25", "--duration", "2.5",
+                     "--audio-rate", "44100", "--audio-channels", "1", "--slices", "4"}));
     ASSERT_TRUE(studio.Accept(20s));
     auto start = std::chrono::steady_clock::now();
     studio.StartReading();
@@ -413,9 +419,9 @@ TEST(FieldUnitPattern, StreamsValidPacketsInRealTime) {
 
 TEST(FieldUnitPattern, UnpacedFloodsFasterThanRealTime) {
     FieldListener studio;
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration",
-                            "120", "--unpaced", "--quiet"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration",
+                             "120", "--unpaced", "--quiet"}));
     ASSERT_TRUE(studio.Accept(20s));
     auto start = std::chrono::steady_clock::now();
     studio.StartReading();
@@ -434,10 +440,10 @@ TEST(FieldUnitPattern, UnpacedFloodsFasterThanRealTime) {
 
 TEST(FieldUnitReturn, WritesTheStudiosToneToWav) {
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     const std::string wavPath = TempPath(".wav");
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "4",
-                            "--return-audio", wavPath}));
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "4",
+                             "--return-audio", wavPath}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     auto payloads = fieldmedia::ReturnAudio(44100, 2, 1000, 20);
@@ -464,8 +470,8 @@ namespace {
 // Sends one good return packet, then bad bytes; fieldunit must end with 6.
 int RunWithBadReturn(const std::vector<uint8_t>& bad, std::string& output) {
     FieldListener studio;
-    FieldProcess unit;
-    if (!unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}))
+    media::CChildProcess unit;
+    if (!Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}))
         return -2;
     if (!studio.Accept(20s))
         return -3;
@@ -529,9 +535,9 @@ TEST(FieldUnitReturn, BadReturnPacketsEndWithCodeSix) {
 
 TEST(FieldUnitReturn, StudioClosingMidStreamEndsWithCodeFive) {
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     ASSERT_TRUE(
-        unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}));
+        Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "60"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForPackets(5, 20s));
@@ -541,10 +547,10 @@ TEST(FieldUnitReturn, StudioClosingMidStreamEndsWithCodeFive) {
 
 TEST(FieldUnitReturn, SigtermStopsCleanlyAndFinishesTheWav) {
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     const std::string wavPath = TempPath(".wav");
-    ASSERT_TRUE(unit.Start(
-        {Address(studio), "--size", "160x120", "--fps", "10", "--return-audio", wavPath}));
+    ASSERT_TRUE(Start(
+        unit, {Address(studio), "--size", "160x120", "--fps", "10", "--return-audio", wavPath}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     SendReturn(studio, fieldmedia::ReturnAudio(44100, 2, 1000, 5));
@@ -565,9 +571,9 @@ TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
     // 2 % fast: 8 s of media in 7.84 s. Timed by the earliest arrivals in the
     // first and the last second, as a busy machine only ever delays them.
     FieldListener studio;
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "8",
-                            "--audio-rate", "44100", "--clock-ppm", "20000"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "8",
+                             "--audio-rate", "44100", "--clock-ppm", "20000"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForEnd(60s));
@@ -598,10 +604,10 @@ TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
 
 TEST(FieldUnitFaults, GoesSilentButStaysConnectedAndChecksTheReturnTone) {
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     ASSERT_TRUE(
-        unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "5",
-                    "--audio-rate", "44100", "--go-silent-after", "1", "--return-tone", "1000"}));
+        Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "5",
+                     "--audio-rate", "44100", "--go-silent-after", "1", "--return-tone", "1000"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(unit.WaitForOutput("going silent", 30s)) << unit.Output();
@@ -620,9 +626,9 @@ TEST(FieldUnitFaults, GoesSilentButStaysConnectedAndChecksTheReturnTone) {
 
 TEST(FieldUnitFaults, IgnoresTheReturnAndStreamsOn) {
     FieldListener studio;
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "3",
-                            "--ignore-return"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "3",
+                             "--ignore-return"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     // Bytes that are no return audio at all: a field unit that read them
@@ -663,8 +669,8 @@ TEST_P(FieldUnitFile, StreamsEveryContainer) {
         fieldmedia::MakeMediaFile(path, c.container, c.video, c.audio, 2.0, 176, 144, error))
         << error;
     FieldListener studio;
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--file", path, "--unpaced"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--file", path, "--unpaced"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForEnd(60s));
@@ -693,9 +699,9 @@ TEST(FieldUnitFileLoop, LoopsUntilTheDuration) {
     ASSERT_TRUE(fieldmedia::MakeMediaFile(path, "mp4", "libx264", "aac", 1.0, 176, 144, error))
         << error;
     FieldListener studio;
-    FieldProcess unit;
+    media::CChildProcess unit;
     ASSERT_TRUE(
-        unit.Start({Address(studio), "--file", path, "--loop", "--duration", "3.5", "--unpaced"}));
+        Start(unit, {Address(studio), "--file", path, "--loop", "--duration", "3.5", "--unpaced"}));
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
     ASSERT_TRUE(studio.WaitForEnd(60s));
@@ -713,15 +719,15 @@ TEST(FieldUnitErrors, ExitCodesForScripts) {
     {
         // Nobody listens: retried, then given up with 4.
         const std::string address = "127.0.0.1:" + std::to_string(testing_support::FreePort());
-        FieldProcess unit;
-        ASSERT_TRUE(unit.Start({address, "--connect-timeout", "1", "--size", "160x120"}));
+        media::CChildProcess unit;
+        ASSERT_TRUE(Start(unit, {address, "--connect-timeout", "1", "--size", "160x120"}));
         EXPECT_EQ(unit.Wait(30s), 4) << unit.Output();
         EXPECT_NE(unit.Output().find("studio not listening yet, retrying..."), std::string::npos)
             << unit.Output();
     }
     {
-        FieldProcess unit;
-        ASSERT_TRUE(unit.Start({"127.0.0.1:1", "--file", "/nonexistent/clip.mp4"}));
+        media::CChildProcess unit;
+        ASSERT_TRUE(Start(unit, {"127.0.0.1:1", "--file", "/nonexistent/clip.mp4"}));
         EXPECT_EQ(unit.Wait(30s), 3) << unit.Output();
     }
     {
@@ -729,26 +735,26 @@ TEST(FieldUnitErrors, ExitCodesForScripts) {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         std::fputs("this is no media file at all, just words", f);
         std::fclose(f);
-        FieldProcess unit;
-        ASSERT_TRUE(unit.Start({"127.0.0.1:1", "--file", path}));
+        media::CChildProcess unit;
+        ASSERT_TRUE(Start(unit, {"127.0.0.1:1", "--file", path}));
         EXPECT_EQ(unit.Wait(30s), 3) << unit.Output();
         unlink(path.c_str());
     }
     {
-        FieldProcess unit;
-        ASSERT_TRUE(unit.Start({"127.0.0.1", "--no-such-option"}));
+        media::CChildProcess unit;
+        ASSERT_TRUE(Start(unit, {"127.0.0.1", "--no-such-option"}));
         EXPECT_EQ(unit.Wait(30s), 2) << unit.Output();
     }
     {
-        FieldProcess unit;
-        ASSERT_TRUE(unit.Start({"127.0.0.1", "--size", "huge"}));
+        media::CChildProcess unit;
+        ASSERT_TRUE(Start(unit, {"127.0.0.1", "--size", "huge"}));
         EXPECT_EQ(unit.Wait(30s), 2) << unit.Output();
     }
 }
 
 TEST(FieldUnitErrors, HelpExplainsEveryOption) {
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({"--help"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {"--help"}));
     EXPECT_EQ(unit.Wait(30s), 0);
     std::string help = unit.Output();
     for (const char* option : {"HOST[:PORT]",
@@ -783,9 +789,9 @@ TEST(FieldUnitErrors, HelpExplainsEveryOption) {
 
 TEST(FieldUnitQueue, SaysSoWhileQueuedAndGoesOnWhenServed) {
     FieldListener studio; // listening, but not accepting yet
-    FieldProcess unit;
-    ASSERT_TRUE(unit.Start({Address(studio), "--size", "320x240", "--fps", "30", "--bitrate",
-                            "4000", "--unpaced", "--duration", "600"}));
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "320x240", "--fps", "30", "--bitrate",
+                             "4000", "--unpaced", "--duration", "600"}));
     EXPECT_TRUE(unit.WaitForOutput("waiting for the studio to serve us", 60s)) << unit.Output();
     ASSERT_TRUE(studio.Accept(20s));
     studio.StartReading();
@@ -805,9 +811,9 @@ namespace {
 // Streams for a while with return audio coming in, playing it on device.
 int RunPlaying(const std::string& device, std::string& output) {
     FieldListener studio;
-    FieldProcess unit;
-    if (!unit.Start({Address(studio), "--size", "160x120", "--fps", "10", "--duration", "2",
-                     "--play-return=" + device}))
+    media::CChildProcess unit;
+    if (!Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "2",
+                      "--play-return=" + device}))
         return -2;
     if (!studio.Accept(20s))
         return -3;

@@ -5,8 +5,8 @@
 #include "instruments/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
 #include "instruments/CMetricsEndpoint.h"
-#include "support/AacMaker.h"
 #include "support/HttpExchange.h"
+#include "tools/media/AacTone.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ TEST(LevelMeter, ReadsTheSamplePeakAndMomentaryLoudnessOfTones) {
     // channel counts as dual mono, so it reads the loudness of the programme
     // carrying it in both channels: -0.691 + 10 log10(2 x A^2 / 2) + the
     // K filter's gain at 1 kHz (+0.69 dB) = -18.0 LUFS.
-    FeedFor(meter, testing_support::MakePcmTone(kRate, 2, 1000.0, Amplitude(-18.0), kRate), 2);
+    FeedFor(meter, media::MakePcmTone(kRate, 2, 1000.0, Amplitude(-18.0), kRate), 2);
     CLevelMeter::Reading r = meter.Read();
     ASSERT_TRUE(r.open && r.live);
     ASSERT_EQ(r.channels, 2);
@@ -54,8 +54,8 @@ TEST(LevelMeter, ReadsTheSamplePeakAndMomentaryLoudnessOfTones) {
         EXPECT_NEAR(c.loudness, -18.0, 1.0);
     }
     // Louder: the peak follows within the momentary window, the hold stays up.
-    FeedFor(meter, testing_support::MakePcmTone(kRate, 2, 1000.0, Amplitude(-6.0), kRate / 2), 2);
-    FeedFor(meter, testing_support::MakePcmTone(kRate, 2, 1000.0, Amplitude(-30.0), kRate / 2), 2);
+    FeedFor(meter, media::MakePcmTone(kRate, 2, 1000.0, Amplitude(-6.0), kRate / 2), 2);
+    FeedFor(meter, media::MakePcmTone(kRate, 2, 1000.0, Amplitude(-30.0), kRate / 2), 2);
     r = meter.Read();
     EXPECT_NEAR(r.channel[0].peak, -30.0, 1.0);
     EXPECT_NEAR(r.channel[0].loudness, -30.0, 1.0);
@@ -67,7 +67,7 @@ TEST(LevelMeter, ReadsTheSamplePeakAndMomentaryLoudnessOfTones) {
     EXPECT_EQ(r.channel[1].peak, CLevelMeter::kFloor);
     EXPECT_EQ(r.channel[1].loudness, CLevelMeter::kFloor);
     EXPECT_EQ(r.channel[1].hold, CLevelMeter::kFloor);
-    FeedFor(meter, testing_support::MakePcmTone(kRate, 2, 1000.0, 0.5, kRate), 2);
+    FeedFor(meter, media::MakePcmTone(kRate, 2, 1000.0, 0.5, kRate), 2);
     r = meter.Read(CLevelMeter::Clock::now() + CLevelMeter::kStaleAfter * 2);
     EXPECT_TRUE(r.open);
     EXPECT_FALSE(r.live);
@@ -82,8 +82,7 @@ TEST(LevelMeter, KeepsTheChannelsApartAndMetersMonoAsOne) {
     CLevelMeter meter;
     ASSERT_TRUE(meter.Open(44100, 2));
     // Left at -6 dBFS, right silent.
-    std::vector<int16_t> tone =
-        testing_support::MakePcmTone(44100, 2, 440.0, Amplitude(-6.0), 44100);
+    std::vector<int16_t> tone = media::MakePcmTone(44100, 2, 440.0, Amplitude(-6.0), 44100);
     for (size_t i = 1; i < tone.size(); i += 2)
         tone[i] = 0;
     FeedFor(meter, tone, 2);
@@ -92,7 +91,7 @@ TEST(LevelMeter, KeepsTheChannelsApartAndMetersMonoAsOne) {
     EXPECT_EQ(r.channel[1].peak, CLevelMeter::kFloor);
 
     ASSERT_TRUE(meter.Open(kRate, 1));
-    FeedFor(meter, testing_support::MakePcmTone(kRate, 1, 1000.0, Amplitude(-12.0), kRate), 1);
+    FeedFor(meter, media::MakePcmTone(kRate, 1, 1000.0, Amplitude(-12.0), kRate), 1);
     r = meter.Read();
     EXPECT_EQ(r.channels, 1);
     EXPECT_NEAR(r.channel[0].peak, -12.0, 1.0);

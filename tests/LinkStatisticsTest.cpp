@@ -5,11 +5,11 @@
 #include "core/CGateway.h"
 #include "instruments/CLinkStatistics.h"
 #include "platform/VideoSurface.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "support/VideoCheck.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CH264Encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +19,7 @@
 #include <numeric>
 
 using namespace std::chrono_literals;
+using namespace media;
 using namespace testing_support;
 
 namespace {
@@ -99,11 +100,11 @@ protected:
 } // namespace
 
 TEST_F(LinkStatisticsTest, CountWhatAKnownStreamCarriesAndKeepCountingOverSessions) {
-    H264Maker maker(320, 240);
+    CH264Encoder maker(320, 240);
     ASSERT_TRUE(maker.Ok());
     std::vector<Bytes> pictures;
     std::vector<bool> keys;
-    for (const H264Packet& p : maker.EncodePattern(20)) {
+    for (const CMediaPacket& p : maker.EncodePattern(20)) {
         pictures.push_back(p.data);
         keys.push_back(p.key);
     }

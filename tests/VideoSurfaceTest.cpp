@@ -1,9 +1,10 @@
 // The OpenGL video surface in a real window (Xvfb, Mesa), read back pixel by
 // pixel.
-#include "codec/CVideoDecoder.h"
 #include "platform/VideoSurface.h"
-#include "support/H264Maker.h"
+#include "codec/CVideoDecoder.h"
 #include "support/VideoCheck.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,16 +21,17 @@
 #include <thread>
 #include <vector>
 
+using media::PatternBoxLeft;
+using media::PatternBoxSide;
+using media::PatternPicture;
+using media::SolidPicture;
+using media::YuvFromRgb;
 using platform::CVideoSurface;
 using platform::DrawRect;
 using platform::YuvColour;
 using platform::YuvMatrix;
-using testing_support::PatternBoxLeft;
-using testing_support::PatternBoxSide;
-using testing_support::PatternPicture;
-using testing_support::SolidPicture;
-using testing_support::YuvFromRgb;
 using namespace std::chrono_literals;
+using namespace media;
 using namespace testing_support;
 
 namespace {
@@ -290,12 +292,12 @@ TEST_F(VideoSurfaceTest, DecodedPicturesTakeTheColourTheirStreamSignalsOrTheirSi
         {1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, {YuvMatrix::Bt601, true}},
     };
     for (const Case& c : cases) {
-        H264Maker::Settings settings;
+        CH264Encoder::Settings settings;
         settings.width = c.width;
         settings.height = c.height;
         settings.colourSpace = c.space;
         settings.colourRange = c.range;
-        H264Maker maker(settings);
+        CH264Encoder maker(settings);
         ASSERT_TRUE(maker.Ok());
         SessionContext session;
         ClearSessionContext(session);
@@ -303,7 +305,7 @@ TEST_F(VideoSurfaceTest, DecodedPicturesTakeTheColourTheirStreamSignalsOrTheirSi
         session.videoHeight = c.height;
         CVideoDecoder decoder;
         ASSERT_EQ(decoder.Open(&session), 1);
-        H264Packet packet = maker.Encode(SolidPicture(c.width, c.height, {200, 90, 170}), true);
+        CMediaPacket packet = maker.Encode(SolidPicture(c.width, c.height, {200, 90, 170}), true);
         ASSERT_EQ(decoder.Decode(packet.data.data(), uint32_t(packet.data.size()), nullptr), 1);
         const platform::PicturePlanes planes = decoder.Planes();
         const std::string name = std::to_string(c.width) + " x " + std::to_string(c.height) +

@@ -3,10 +3,9 @@
 # the benchmarks that run the real programs share these.
 add_library(lumen_e2e_support STATIC
   e2e/CStudioProgram.cpp
-  e2e/CChildProcess.cpp
   e2e/CTempDir.cpp)
 target_include_directories(lumen_e2e_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
-target_link_libraries(lumen_e2e_support PUBLIC lumen_capture Qt6::Gui)
+target_link_libraries(lumen_e2e_support PUBLIC lumen_capture lumen_media Qt6::Gui)
 
 # The whole link run as its users run it: the lumenfeed program in a window,
 # fieldunit or a test client streaming to it, pictures read from the screen.
@@ -15,7 +14,7 @@ lumen_test(StudioLinkTest
     e2e/StudioLinkTest.cpp
     e2e/PictureChecks.cpp
     e2e/MediaFiles.cpp
-  LIBS lumen_e2e_support lumen_capture lumen_h264_support lumen_aac_support PkgConfig::FFMPEG_TOOLS
+  LIBS lumen_e2e_support lumen_capture lumen_media lumen_audio_support PkgConfig::FFMPEG_TOOLS
   SERIAL LABEL e2e)
 if(TARGET StudioLinkTest)
   target_compile_definitions(StudioLinkTest PRIVATE

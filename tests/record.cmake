@@ -1,9 +1,8 @@
 # Recording and re-publishing: the tap on a real stream server, fed by the
 # fieldunit program, its outputs read back with ffprobe and ffmpeg.
-lumen_test(CFeedStamperTest SOURCES CFeedStamperTest.cpp LIBS lumen_record lumen_aac_support
-           SANITIZED)
+lumen_test(CFeedStamperTest SOURCES CFeedStamperTest.cpp LIBS lumen_record SANITIZED)
 lumen_test(CFeedTapTest SOURCES CFeedTapTest.cpp
-           LIBS lumen_record lumen_gateway lumen_e2e_support lumen_h264_support lumen_aac_support
+           LIBS lumen_record lumen_gateway_support lumen_e2e_support lumen_media
            SERIAL)
 if(TARGET CFeedTapTest)
   target_compile_definitions(CFeedTapTest PRIVATE FIELDUNIT_PATH="$<TARGET_FILE:fieldunit>")

@@ -1,11 +1,11 @@
-# Real H.264 made with libx264, shared by the video tests and the benchmark.
-add_library(lumen_h264_support STATIC support/H264Maker.cpp support/VideoCheck.cpp)
-target_include_directories(lumen_h264_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(lumen_h264_support PUBLIC PkgConfig::FFMPEG_TOOLS Qt6::Widgets GTest::gtest lumen_platform)
+# Pictures on a real video surface, looked at by the video tests.
+add_library(lumen_video_support STATIC support/VideoCheck.cpp)
+target_include_directories(lumen_video_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(lumen_video_support PUBLIC lumen_media Qt6::Widgets GTest::gtest lumen_platform)
 
 lumen_test(CVideoDecoderTest SOURCES CVideoDecoderTest.cpp
-           LIBS lumen_codec lumen_h264_support)
+           LIBS lumen_codec lumen_media)
 lumen_test(VideoSurfaceTest SOURCES VideoSurfaceTest.cpp
-           LIBS lumen_platform_video lumen_codec lumen_h264_support)
+           LIBS lumen_platform_video lumen_codec lumen_video_support lumen_media)
 lumen_test(CVideoRendererTest SOURCES CVideoRendererTest.cpp
-           LIBS lumen_gateway lumen_platform_video lumen_h264_support)
+           LIBS lumen_gateway lumen_platform_video lumen_video_support lumen_media)

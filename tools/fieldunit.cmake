@@ -4,15 +4,11 @@ include(${CMAKE_CURRENT_LIST_DIR}/tonecheck.cmake)
 # (demuxing, transcoding) and SDL (playing the return audio) directly. Its
 # classes form a library of their own so that tests can reach them.
 add_library(lumen_fieldunit STATIC
-  fieldunit/CAacDecoder.cpp
-  fieldunit/CAacEncoder.cpp
-  fieldunit/CAdtsHeader.cpp
   fieldunit/CAudioTranscoder.cpp
   fieldunit/CConnector.cpp
   fieldunit/CDigitFont.cpp
   fieldunit/CFieldUnit.cpp
   fieldunit/CFileSource.cpp
-  fieldunit/CH264Encoder.cpp
   fieldunit/CLog.cpp
   fieldunit/COptions.cpp
   fieldunit/CPacer.cpp
@@ -28,8 +24,9 @@ add_library(lumen_fieldunit STATIC
   fieldunit/CVideoTranscoder.cpp
   fieldunit/CWavWriter.cpp
 )
-target_link_libraries(lumen_fieldunit PUBLIC lumen_core lumen_platform_sdl lumen_tonecheck
-                                             PkgConfig::FFMPEG_TOOLS PkgConfig::SDL2 Threads::Threads)
+target_link_libraries(lumen_fieldunit PUBLIC lumen_media lumen_codec lumen_core lumen_platform_sdl
+                                             lumen_tonecheck PkgConfig::FFMPEG_TOOLS PkgConfig::SDL2
+                                             Threads::Threads)
 
 add_executable(fieldunit fieldunit/main.cpp)
 target_link_libraries(fieldunit PRIVATE lumen_fieldunit)

@@ -47,9 +47,9 @@ bool CStudioProgram::Start(const std::string& program, const std::string& homeDi
         return false;
     }
     std::string found;
-    int code = RunCommand({"xdotool", "search", "--sync", "--onlyvisible", "--pid",
-                           std::to_string(process.Pid()), "--name", "^TV - Lumenfeed$"},
-                          &found, std::chrono::seconds(30));
+    int code = media::RunCommand({"xdotool", "search", "--sync", "--onlyvisible", "--pid",
+                                  std::to_string(process.Pid()), "--name", "^TV - Lumenfeed$"},
+                                 &found, std::chrono::seconds(30));
     std::istringstream ids(found);
     ids >> window;
     if (code != 0 || window.empty()) {
@@ -57,7 +57,7 @@ bool CStudioProgram::Start(const std::string& program, const std::string& homeDi
         return false;
     }
     std::string geometry;
-    if (RunCommand({"xdotool", "getwindowgeometry", "--shell", window}, &geometry) != 0) {
+    if (media::RunCommand({"xdotool", "getwindowgeometry", "--shell", window}, &geometry) != 0) {
         problem = "cannot read the window's geometry";
         return false;
     }
@@ -93,14 +93,14 @@ bool CStudioProgram::Start(const std::string& program, const std::string& homeDi
 
 bool CStudioProgram::Click(const QRect& where) {
     QPoint at = where.center();
-    return RunCommand({"xdotool", "mousemove", "--window", window, std::to_string(at.x()),
-                       std::to_string(at.y()), "click", "1"}) == 0;
+    return media::RunCommand({"xdotool", "mousemove", "--window", window, std::to_string(at.x()),
+                              std::to_string(at.y()), "click", "1"}) == 0;
 }
 
 bool CStudioProgram::Keys(std::initializer_list<const char*> keys) {
     std::vector<std::string> argv{"xdotool", "key", "--delay", "50"};
     argv.insert(argv.end(), keys.begin(), keys.end());
-    return RunCommand(argv) == 0;
+    return media::RunCommand(argv) == 0;
 }
 
 bool CStudioProgram::SelectLoopbackHost() {
@@ -112,7 +112,7 @@ bool CStudioProgram::SelectLoopbackHost() {
 bool CStudioProgram::SetPort(uint16_t port) {
     if (!Click(kPort) || !Keys({"ctrl+a"}))
         return false;
-    return RunCommand({"xdotool", "type", "--delay", "50", std::to_string(port)}) == 0 &&
+    return media::RunCommand({"xdotool", "type", "--delay", "50", std::to_string(port)}) == 0 &&
            Keys({"Tab"});
 }
 
@@ -124,7 +124,7 @@ QImage CStudioProgram::Grab() {
     if (window.empty())
         return {};
     const std::string path = home + "/screen.png";
-    if (RunCommand({"import", "-window", "root", path}) != 0)
+    if (media::RunCommand({"import", "-window", "root", path}) != 0)
         return {};
     QImage screen(QString::fromStdString(path));
     if (screen.isNull())

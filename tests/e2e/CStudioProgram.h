@@ -3,7 +3,7 @@
 // keys sent to the X server, the screen read back as a picture.
 #pragma once
 
-#include "CChildProcess.h"
+#include "tools/media/CChildProcess.h"
 
 #include <QImage>
 #include <QRect>
@@ -64,7 +64,7 @@ private:
     bool Click(const QRect& where);
     bool Keys(std::initializer_list<const char*> keys);
 
-    CChildProcess process;
+    media::CChildProcess process;
     std::string home;
     std::string window;
     QRect frame;

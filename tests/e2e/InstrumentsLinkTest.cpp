@@ -3,13 +3,13 @@
 // stored choices, the field unit's test pattern and tone coming in, a tone
 // played into the studio's microphone going back, /metrics scraped, the
 // statistics shown with F2 and read from the screen.
-#include "CChildProcess.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
 #include "MediaFiles.h"
 #include "PictureChecks.h"
 #include "support/HttpExchange.h"
 #include "support/TestClient.h"
+#include "tools/media/CChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     choices.more = "MetricsPort=" + std::to_string(metrics) + "\n";
     std::string problem;
     ASSERT_TRUE(
-        studio.Start(ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
+        studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
         << problem;
     std::string text;
     ASSERT_TRUE(ScrapeUntil(
@@ -84,11 +84,11 @@ TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     // (-10.5 dBFS); the test pattern's tone is 1 kHz at a quarter (-12.0).
     const std::string studioTone = dir.File("studio-tone.raw");
     ASSERT_TRUE(mediafiles::WriteRawTone(studioTone, 48000, 600.0, 0.3, 30.0));
-    CChildProcess microphone;
+    media::CChildProcess microphone;
     ASSERT_TRUE(microphone.Start({"pacat", "--playback", "--device=studio_mic_feed", "--raw",
                                   "--format=s16le", "--channels=2", "--rate=48000", studioTone}));
-    CChildProcess field;
-    ASSERT_TRUE(field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH),
+    media::CChildProcess field;
+    ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH),
                              "127.0.0.1:" + std::to_string(port), "--duration", "8"},
                             {}, dir.File("fieldunit.log")));
 
@@ -130,7 +130,7 @@ TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     const QRect box(CStudioProgram::kVideo.right() - 140, CStudioProgram::kVideo.top() + 8, 60, 60);
     QImage before = studio.Grab();
     ASSERT_FALSE(before.isNull());
-    ASSERT_EQ(RunCommand({"xdotool", "key", "F2"}), 0);
+    ASSERT_EQ(media::RunCommand({"xdotool", "key", "F2"}), 0);
     QImage after;
     EXPECT_TRUE(studio.WaitForWindow(
         [&](const QImage& w) {

@@ -1,6 +1,7 @@
 #include "MediaFiles.h"
 
-#include "support/H264Maker.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <cmath>
 #include <cstring>
@@ -121,8 +122,8 @@ bool WriteClip(AVFormatContext* file, const std::string& path, int red, int gree
         return false;
     }
 
-    const std::vector<uint8_t> picture = testing_support::SolidPicture(
-        kWidth, kHeight, testing_support::YuvFromRgb(red, green, blue));
+    const std::vector<uint8_t> picture =
+        media::SolidPicture(kWidth, kHeight, media::YuvFromRgb(red, green, blue));
     const int64_t pictures = std::llround(seconds * kFrameRate);
     const int64_t samples = std::llround(seconds * kSampleRate);
     const int frameSize = a->frame_size > 0 ? a->frame_size : 1024;

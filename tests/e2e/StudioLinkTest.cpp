@@ -2,15 +2,17 @@
 // window on the test display, its Start pressed with the mouse, a field unit
 // streaming to it over 127.0.0.1, the picture read back from the screen and
 // the sound from the test sound server's sinks.
-#include "CChildProcess.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
 #include "MediaFiles.h"
 #include "PictureChecks.h"
-#include "support/AacMaker.h"
-#include "support/H264Maker.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
+#include "support/ToneMeasure.h"
+#include "tools/media/AacTone.h"
+#include "tools/media/CChildProcess.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <gtest/gtest.h>
 
@@ -117,8 +119,8 @@ protected:
         CStudioProgram::Choices choices;
         choices.full = 0;
         choices.audioSource = audioSource;
-        ASSERT_TRUE(
-            studio.Start(ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
+        ASSERT_TRUE(studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(),
+                                 choices, problem))
             << problem;
         QImage before = studio.Grab();
         ASSERT_FALSE(before.isNull());
@@ -182,17 +184,17 @@ TEST_F(StudioLink, TestPatternBothWays) {
     ASSERT_TRUE(output.Start("studio_out.monitor", kRecordRate, 2));
     const std::string studioTone = dir.File("studio-tone.raw");
     ASSERT_TRUE(mediafiles::WriteRawTone(studioTone, kRecordRate, 600.0, 0.3, 30.0));
-    CChildProcess microphone;
+    media::CChildProcess microphone;
     ASSERT_TRUE(microphone.Start({"pacat", "--playback", "--device=studio_mic_feed", "--raw",
                                   "--format=s16le", "--channels=2",
                                   "--rate=" + std::to_string(kRecordRate), studioTone}));
 
     const std::string returned = dir.File("return.wav");
-    CChildProcess field;
-    ASSERT_TRUE(
-        field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH), "127.0.0.1:" + std::to_string(port),
-                     "--duration", "8", "--return-audio", returned},
-                    {}, dir.File("fieldunit.log")));
+    media::CChildProcess field;
+    ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH),
+                             "127.0.0.1:" + std::to_string(port), "--duration", "8",
+                             "--return-audio", returned},
+                            {}, dir.File("fieldunit.log")));
 
     QImage first;
     std::string bars;
@@ -256,8 +258,8 @@ TEST_F(StudioLink, FileInput) {
 
     MonitorRecorder output;
     ASSERT_TRUE(output.Start("studio_out.monitor", kRecordRate, 2));
-    CChildProcess field;
-    ASSERT_TRUE(field.Start({ProgramPath("fieldunit", FIELDUNIT_PATH), "--file", clip,
+    media::CChildProcess field;
+    ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH), "--file", clip,
                              "127.0.0.1:" + std::to_string(port)},
                             {}, dir.File("fieldunit.log")));
 
@@ -281,16 +283,15 @@ TEST_F(StudioLink, TestClientStream) {
     MonitorRecorder output;
     ASSERT_TRUE(output.Start("studio_out.monitor", kRecordRate, 2));
 
-    testing_support::H264Maker::Settings settings;
+    media::CH264Encoder::Settings settings;
     settings.keyInterval = 30;
-    testing_support::H264Maker maker(settings);
+    media::CH264Encoder maker(settings);
     ASSERT_TRUE(maker.Ok());
-    const std::vector<uint8_t> picture = testing_support::SolidPicture(
-        settings.width, settings.height,
-        testing_support::YuvFromRgb(colour.red(), colour.green(), colour.blue()));
+    const std::vector<uint8_t> picture =
+        media::SolidPicture(settings.width, settings.height,
+                            media::YuvFromRgb(colour.red(), colour.green(), colour.blue()));
     constexpr double kSeconds = 5.0;
-    const std::vector<testing_support::Bytes> tone =
-        testing_support::MakeAacTone(48000, 2, 440.0, {0.3}, kSeconds);
+    const std::vector<media::Bytes> tone = media::MakeAacTone(48000, 2, 440.0, {0.3}, kSeconds);
     ASSERT_FALSE(tone.empty());
 
     TestClient client;
@@ -314,7 +315,7 @@ TEST_F(StudioLink, TestClientStream) {
             std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
             bool ok;
             if (sendVideo) {
-                testing_support::H264Packet packet = maker.Encode(picture);
+                media::CMediaPacket packet = maker.Encode(picture);
                 ok = !packet.data.empty() &&
                      client.SendPacket(kPacketVideo, packet.key, uint16_t(settings.width),
                                        uint16_t(settings.height), packet.data);

@@ -1,6 +1,7 @@
 #include "VideoCheck.h"
 
-#include "H264Maker.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/I420Picture.h"
 
 #include <QApplication>
 
@@ -38,7 +39,7 @@ bool Pump(const std::function<bool()>& cond, std::chrono::milliseconds timeout) 
 }
 
 std::vector<uint8_t> Solid(int width, int height, Rgb c) {
-    return SolidPicture(width, height, YuvFromRgb(c.r, c.g, c.b));
+    return media::SolidPicture(width, height, media::YuvFromRgb(c.r, c.g, c.b));
 }
 
 void ExpectPattern(const QImage& image, const platform::DrawRect& r, int width, int height,
@@ -53,9 +54,10 @@ void ExpectPattern(const QImage& image, const platform::DrawRect& r, int width, 
     at(0.25, 0.875, kBlue);
     at(0.75, 0.875, kWhite);
     // Inside the box: a quarter down from its top, half across.
-    int side = PatternBoxSide(width, height);
+    int side = media::PatternBoxSide(width, height);
     int top = ((height / 2) & ~1) - side / 2;
-    at((PatternBoxLeft(width, index) + side / 2.0) / width, (top + side / 4.0) / height, kYellow);
+    at((media::PatternBoxLeft(width, index) + side / 2.0) / width, (top + side / 4.0) / height,
+       kYellow);
 }
 
 } // namespace testing_support

@@ -41,7 +41,7 @@ void CAudioTranscoder::Close() {
 }
 
 bool CAudioTranscoder::Push(const AVPacket* packet, int64_t firstUs,
-                            std::vector<CMediaPacket>& out) {
+                            std::vector<media::CMediaPacket>& out) {
     if (!decoder)
         return false;
     int rc = avcodec_send_packet(decoder, packet);
@@ -67,6 +67,6 @@ void CAudioTranscoder::Restart() {
         avcodec_flush_buffers(decoder);
 }
 
-bool CAudioTranscoder::Finish(std::vector<CMediaPacket>& out) {
+bool CAudioTranscoder::Finish(std::vector<media::CMediaPacket>& out) {
     return encoder.Push(nullptr, 0, out);
 }

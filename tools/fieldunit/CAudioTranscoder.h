@@ -2,8 +2,8 @@
 // again as AAC LC.
 #pragma once
 
-#include "CAacEncoder.h"
-#include "CMediaPacket.h"
+#include "tools/media/CAacEncoder.h"
+#include "tools/media/CMediaPacket.h"
 
 #include <cstdint>
 #include <string>
@@ -26,14 +26,14 @@ public:
 
     // Decodes packet (null: end of this pass) and encodes what comes out;
     // firstUs is the stream time of the first packet ever pushed.
-    bool Push(const AVPacket* packet, int64_t firstUs, std::vector<CMediaPacket>& out);
+    bool Push(const AVPacket* packet, int64_t firstUs, std::vector<media::CMediaPacket>& out);
     // Makes the decoder ready for the next pass of a looped file.
     void Restart();
     // Drains the encoder at the very end.
-    bool Finish(std::vector<CMediaPacket>& out);
+    bool Finish(std::vector<media::CMediaPacket>& out);
 
 private:
     AVCodecContext* decoder = nullptr;
     AVFrame* decoded = nullptr;
-    CAacEncoder encoder;
+    media::CAacEncoder encoder;
 };

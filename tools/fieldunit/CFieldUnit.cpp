@@ -134,7 +134,7 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     // latency from any lateness of ours.
     const int64_t markUs = int64_t(options.toneMarkSeconds * 1e6 + 0.5);
     int64_t nextMarkUs = markUs;
-    CMediaPacket packet;
+    media::CMediaPacket packet;
     int code = exitcode::kSuccess;
     std::string ending = "stopped";
     bool goSilent = false;

@@ -160,7 +160,7 @@ void CFileSource::NotePacket(int64_t timeUs, int64_t durationUs) {
         passEndUs = end;
 }
 
-void CFileSource::Queue(std::vector<CMediaPacket>& packets) {
+void CFileSource::Queue(std::vector<media::CMediaPacket>& packets) {
     for (auto& p : packets)
         ready.push_back(std::move(p));
     packets.clear();
@@ -173,7 +173,7 @@ bool CFileSource::PassVideo(AVPacket* in) {
         return false;
     }
     while ((rc = av_bsf_receive_packet(annexB, packet)) == 0) {
-        CMediaPacket p;
+        media::CMediaPacket p;
         p.type = kPacketVideo;
         p.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         p.timeUs = ToUs(packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts, videoStream);
@@ -189,7 +189,7 @@ bool CFileSource::PassVideo(AVPacket* in) {
 }
 
 bool CFileSource::PassAudio(AVPacket* in) {
-    CMediaPacket p;
+    media::CMediaPacket p;
     p.type = kPacketAudio;
     p.key = false;
     p.timeUs = ToUs(in->dts != AV_NOPTS_VALUE ? in->dts : in->pts, audioStream);
@@ -285,7 +285,7 @@ bool CFileSource::EndOfPass() {
     return true;
 }
 
-CMediaSource::Result CFileSource::Read(CMediaPacket& out) {
+CMediaSource::Result CFileSource::Read(media::CMediaPacket& out) {
     while (ready.empty()) {
         if (finished || !format)
             return Result::End;

@@ -3,10 +3,10 @@
 // headers, anything else transcoded. Optionally starts again at the end.
 #pragma once
 
-#include "CAdtsHeader.h"
 #include "CAudioTranscoder.h"
 #include "CMediaSource.h"
 #include "CVideoTranscoder.h"
+#include "codec/CAdtsHeader.h"
 
 #include <deque>
 #include <memory>
@@ -28,7 +28,7 @@ public:
     bool Open(const COptions& options);
     void Close();
 
-    Result Read(CMediaPacket& packet) override;
+    Result Read(media::CMediaPacket& packet) override;
     const char* LastError() const override { return error.c_str(); }
 
     // What was found, for the start-up message.
@@ -43,7 +43,7 @@ private:
     bool EndOfPass();
     int64_t ToUs(int64_t timestamp, int stream) const;
     void NotePacket(int64_t timeUs, int64_t durationUs);
-    void Queue(std::vector<CMediaPacket>& packets);
+    void Queue(std::vector<media::CMediaPacket>& packets);
 
     AVFormatContext* format = nullptr;
     AVPacket* packet = nullptr;
@@ -68,8 +68,8 @@ private:
     int64_t firstAudioUs = -1; // stream time of the first transcoded audio
     bool passHadPackets = false;
 
-    std::deque<CMediaPacket> ready;
-    std::vector<CMediaPacket> made;
+    std::deque<media::CMediaPacket> ready;
+    std::vector<media::CMediaPacket> made;
     std::string description;
     std::string error;
 };

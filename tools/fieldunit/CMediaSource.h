@@ -1,7 +1,7 @@
 // Where the packets come from: the generated test pattern or a media file.
 #pragma once
 
-#include "CMediaPacket.h"
+#include "tools/media/CMediaPacket.h"
 
 class CMediaSource {
 public:
@@ -9,6 +9,6 @@ public:
 
     enum class Result { Packet, End, Error };
     // The next packet in send order. Error leaves a text in LastError.
-    virtual Result Read(CMediaPacket& packet) = 0;
+    virtual Result Read(media::CMediaPacket& packet) = 0;
     virtual const char* LastError() const = 0;
 };

@@ -10,12 +10,8 @@ bool CPatternSource::Open(const COptions& o) {
     Close();
     fps = o.fps;
     audioRate = o.audioRate;
-    CH264Encoder::Settings s;
-    s.width = o.width;
-    s.height = o.height;
-    s.fps = o.fps;
-    s.bitrate = o.VideoBitrate(o.width, o.height, o.fps);
-    s.slices = o.slices;
+    auto s = media::CH264Encoder::Live(o.width, o.height, o.fps,
+                                       o.VideoBitrate(o.width, o.height, o.fps), o.slices);
     if (!pattern.Open(o.width, o.height, o.fps) || !tone.Open(o.audioRate, o.audioChannels)) {
         error = "out of memory";
         return false;
@@ -61,7 +57,7 @@ bool CPatternSource::Produce() {
     return true;
 }
 
-CMediaSource::Result CPatternSource::Read(CMediaPacket& packet) {
+CMediaSource::Result CPatternSource::Read(media::CMediaPacket& packet) {
     while (ready.empty())
         if (!Produce())
             return Result::Error;

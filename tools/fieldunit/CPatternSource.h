@@ -2,11 +2,11 @@
 // tone encoded as AAC, interleaved by their timestamps.
 #pragma once
 
-#include "CAacEncoder.h"
-#include "CH264Encoder.h"
 #include "CMediaSource.h"
 #include "CTestPattern.h"
 #include "CToneGenerator.h"
+#include "tools/media/CAacEncoder.h"
+#include "tools/media/CH264Encoder.h"
 
 #include <deque>
 #include <string>
@@ -21,7 +21,7 @@ public:
     bool Open(const COptions& options);
     void Close();
 
-    Result Read(CMediaPacket& packet) override;
+    Result Read(media::CMediaPacket& packet) override;
     const char* LastError() const override { return error.c_str(); }
 
 private:
@@ -29,10 +29,10 @@ private:
 
     CTestPattern pattern;
     CToneGenerator tone;
-    CH264Encoder video;
-    CAacEncoder audio;
-    std::deque<CMediaPacket> ready;
-    std::vector<CMediaPacket> made;
+    media::CH264Encoder video;
+    media::CAacEncoder audio;
+    std::deque<media::CMediaPacket> ready;
+    std::vector<media::CMediaPacket> made;
     int fps = 30;
     int audioRate = 48000;
     int64_t frames = 0;

@@ -32,7 +32,7 @@ void CReadAhead::Run() {
             if (stopping)
                 return;
         }
-        CMediaPacket packet;
+        media::CMediaPacket packet;
         Result r = source->Read(packet);
         std::lock_guard guard(mutex);
         if (r != Result::Packet) {
@@ -48,7 +48,7 @@ void CReadAhead::Run() {
     }
 }
 
-CMediaSource::Result CReadAhead::Read(CMediaPacket& packet) {
+CMediaSource::Result CReadAhead::Read(media::CMediaPacket& packet) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [this] { return !ready.empty() || finished; });
     if (ready.empty())

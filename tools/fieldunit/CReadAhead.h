@@ -22,7 +22,7 @@ public:
                         size_t maxPackets = 256);
     ~CReadAhead() override;
 
-    Result Read(CMediaPacket& packet) override;
+    Result Read(media::CMediaPacket& packet) override;
     const char* LastError() const override { return error.c_str(); }
 
     static constexpr int64_t kSpanUs = 200000;
@@ -37,7 +37,7 @@ private:
     std::thread thread;
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<CMediaPacket> ready;
+    std::deque<media::CMediaPacket> ready;
     int64_t lastTakenUs = 0;
     bool taken = false;
     bool finished = false; // the source ended or failed: result says which

@@ -1,10 +1,10 @@
 #include "CReturnReceiver.h"
 
-#include "CAdtsHeader.h"
 #include "CLog.h"
 #include "CReturnTone.h"
 #include "CStatusLine.h"
 #include "CWavWriter.h"
+#include "codec/CAdtsHeader.h"
 #include "core/PacketHeader.h"
 
 #include <cstdio>

@@ -3,9 +3,9 @@
 // hands the samples to the WAV file, the output device and the level meter.
 #pragma once
 
-#include "CAacDecoder.h"
 #include "CReturnPlayer.h"
 #include "platform/SocketCompat.h"
+#include "tools/media/CAacDecoder.h"
 
 #include <atomic>
 #include <mutex>
@@ -59,7 +59,7 @@ private:
     SOCKET socket;
     CStatusLine& status;
     Settings settings;
-    CAacDecoder decoder;
+    media::CAacDecoder decoder;
     CReturnPlayer player;
     std::vector<uint8_t> payload;
     std::vector<int16_t> pcm;

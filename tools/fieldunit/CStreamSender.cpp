@@ -15,7 +15,7 @@ CStreamSender::CStreamSender(SOCKET s, CStatusLine& st) : socket(s), status(st) 
     platform::TuneConnection(socket, 250);
 }
 
-CStreamSender::Result CStreamSender::Send(const CMediaPacket& p,
+CStreamSender::Result CStreamSender::Send(const media::CMediaPacket& p,
                                           const std::function<bool()>& halted) {
     if (p.data.size() > kMaxPayloadLength) {
         CLog::Warn("a " + std::string(p.type == kPacketVideo ? "video" : "audio") + " packet of " +

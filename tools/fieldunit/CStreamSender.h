@@ -3,8 +3,8 @@
 // its listen queue, connected but unread.
 #pragma once
 
-#include "CMediaPacket.h"
 #include "platform/SocketCompat.h"
+#include "tools/media/CMediaPacket.h"
 
 #include <atomic>
 #include <functional>
@@ -19,7 +19,7 @@ public:
 
     enum class Result { Sent, Skipped, Stopped, Broken };
 
-    Result Send(const CMediaPacket& packet, const std::function<bool()>& halted);
+    Result Send(const media::CMediaPacket& packet, const std::function<bool()>& halted);
     // True once after data flowed again following a stall.
     bool TakeResumed();
     // True while a send has been blocked for longer than kStallMs.

@@ -28,8 +28,8 @@ bool CVideoTranscoder::Open(const AVCodecParameters* par, int fps, int64_t bitra
         Close();
         return false;
     }
-    settings.fps = fps;
-    settings.bitrate = bitrate;
+    settings.frameRate = fps;
+    settings.bitRate = bitrate;
     settings.slices = slices;
     return true;
 }
@@ -81,11 +81,11 @@ void CVideoTranscoder::Restart() {
     avcodec_flush_buffers(decoder);
 }
 
-bool CVideoTranscoder::Encode(AVFrame* in, int64_t timeUs, std::vector<CMediaPacket>& out) {
+bool CVideoTranscoder::Encode(AVFrame* in, int64_t timeUs, std::vector<media::CMediaPacket>& out) {
     if (!encoderOpen) {
         // 4:2:0 wants even sizes; an odd last row or column is dropped.
-        settings.width = in->width & ~1;
-        settings.height = in->height & ~1;
+        settings = media::CH264Encoder::Live(in->width & ~1, in->height & ~1, settings.frameRate,
+                                             settings.bitRate, settings.slices);
         if (settings.width < 2 || settings.height < 2 || settings.width > 65535 ||
             settings.height > 65535)
             return false;
@@ -116,6 +116,6 @@ bool CVideoTranscoder::Encode(AVFrame* in, int64_t timeUs, std::vector<CMediaPac
     return encoder.Encode(converted, out);
 }
 
-bool CVideoTranscoder::Finish(std::vector<CMediaPacket>& out) {
+bool CVideoTranscoder::Finish(std::vector<media::CMediaPacket>& out) {
     return !encoderOpen || encoder.Encode(nullptr, out);
 }

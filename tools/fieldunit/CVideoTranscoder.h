@@ -1,9 +1,9 @@
 // Video that is not H.264: decoded, converted to YUV 4:2:0 and encoded again
-// with the live settings of CH264Encoder.
+// with the live settings of media::CH264Encoder.
 #pragma once
 
-#include "CH264Encoder.h"
-#include "CMediaPacket.h"
+#include "tools/media/CH264Encoder.h"
+#include "tools/media/CMediaPacket.h"
 
 #include <cstdint>
 #include <string>
@@ -30,7 +30,7 @@ public:
     // Decodes packet (null: end of this pass) and encodes what comes out.
     // toUs turns a timestamp of the stream into stream time in microseconds.
     template <typename ToUs>
-    bool Push(const AVPacket* packet, ToUs toUs, std::vector<CMediaPacket>& out) {
+    bool Push(const AVPacket* packet, ToUs toUs, std::vector<media::CMediaPacket>& out) {
         if (!Send(packet))
             return false;
         AVFrame* f;
@@ -42,21 +42,21 @@ public:
     // Makes the decoder ready for the next pass of a looped file.
     void Restart();
     // Drains the encoder at the very end.
-    bool Finish(std::vector<CMediaPacket>& out);
+    bool Finish(std::vector<media::CMediaPacket>& out);
 
 private:
     bool Send(const AVPacket* packet);
     AVFrame* NextFrame();
     static int64_t FrameTime(const AVFrame* f);
-    bool Encode(AVFrame* decoded, int64_t timeUs, std::vector<CMediaPacket>& out);
+    bool Encode(AVFrame* decoded, int64_t timeUs, std::vector<media::CMediaPacket>& out);
 
     AVCodecContext* decoder = nullptr;
     AVFrame* decoded = nullptr;
     AVFrame* converted = nullptr;
     SwsContext* sws = nullptr;
-    CH264Encoder encoder;
+    media::CH264Encoder encoder;
     bool encoderOpen = false;
-    CH264Encoder::Settings settings;
+    media::CH264Encoder::Settings settings;
     int64_t lastUs = -1;
     bool failed = false;
 };

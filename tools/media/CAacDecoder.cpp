@@ -1,10 +1,14 @@
-#include "CAacDecoder.h"
+#include "tools/media/CAacDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
 }
+
+#include <algorithm>
+
+namespace media {
 
 CAacDecoder::~CAacDecoder() {
     Close();
@@ -54,6 +58,10 @@ bool CAacDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>&
     while ((rc = avcodec_receive_frame(context, frame)) == 0) {
         // Whatever the frame says, the output keeps the announced format, so
         // that the WAV file and the device never change format mid-stream.
+        if (rate == 0 || channels == 0) {
+            rate = frame->sample_rate;
+            channels = frame->ch_layout.nb_channels;
+        }
         if (!swr || frame->format != swrFormat || frame->sample_rate != swrRate ||
             frame->ch_layout.nb_channels != swrChannels) {
             if (swr)
@@ -89,3 +97,34 @@ bool CAacDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>&
     }
     return ok && (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF);
 }
+
+bool CAacDecoder::DecodeStream(const std::vector<uint8_t>& stream, std::vector<int16_t>& pcm) {
+    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_AAC);
+    if (!parser || !context)
+        return false;
+    // The parser reads past its input; give it a padded copy.
+    std::vector<uint8_t> padded(stream);
+    padded.resize(stream.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    const uint8_t* data = padded.data();
+    int left = int(stream.size());
+    const size_t before = pcm.size();
+    bool ok = true;
+    while (ok) {
+        uint8_t* frameData = nullptr;
+        int frameSize = 0;
+        int used = av_parser_parse2(parser, context, &frameData, &frameSize, data, left,
+                                    AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (used < 0)
+            break;
+        data += used;
+        left -= used;
+        if (frameSize > 0)
+            ok = Decode(frameData, size_t(frameSize), pcm);
+        else if (left == 0)
+            break; // the parser has given its last frame
+    }
+    av_parser_close(parser);
+    return ok && pcm.size() > before;
+}
+
+} // namespace media

@@ -1,4 +1,4 @@
-#include "CAacEncoder.h"
+#include "tools/media/CAacEncoder.h"
 
 #include "core/PacketHeader.h"
 
@@ -10,11 +10,13 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+namespace media {
+
 CAacEncoder::~CAacEncoder() {
     Close();
 }
 
-bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error) {
+bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error, int64_t bitRate) {
     Close();
     if (!adts.FromParameters(sampleRate, channelCount)) {
         error = "AAC cannot carry " + std::to_string(sampleRate) + " Hz with " +
@@ -37,7 +39,7 @@ bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error) {
     context->sample_fmt = AV_SAMPLE_FMT_FLTP;
     context->sample_rate = sampleRate;
     av_channel_layout_default(&context->ch_layout, channelCount);
-    context->bit_rate = 64000 * channelCount;
+    context->bit_rate = bitRate > 0 ? bitRate : 64000 * channelCount;
     context->time_base = AVRational{1, sampleRate};
     context->profile = FF_PROFILE_AAC_LOW;
     int rc = avcodec_open2(context, codec, nullptr);
@@ -55,6 +57,14 @@ bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error) {
     rate = sampleRate;
     channels = channelCount;
     return true;
+}
+
+int CAacEncoder::FrameSize() const {
+    return context ? context->frame_size : 0;
+}
+
+bool CAacEncoder::CopyParameters(AVCodecParameters* parameters) const {
+    return context && avcodec_parameters_from_context(parameters, context) >= 0;
 }
 
 void CAacEncoder::Close() {
@@ -179,3 +189,5 @@ bool CAacEncoder::Receive(std::vector<CMediaPacket>& out) {
         av_packet_unref(packet);
     }
 }
+
+} // namespace media

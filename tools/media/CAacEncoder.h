@@ -3,18 +3,21 @@
 // the output rate and channel count.
 #pragma once
 
-#include "CAdtsHeader.h"
-#include "CMediaPacket.h"
+#include "codec/CAdtsHeader.h"
+#include "tools/media/CMediaPacket.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct AVAudioFifo;
+struct AVCodecParameters;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 struct SwrContext;
+
+namespace media {
 
 class CAacEncoder {
 public:
@@ -23,7 +26,8 @@ public:
     CAacEncoder(const CAacEncoder&) = delete;
     CAacEncoder& operator=(const CAacEncoder&) = delete;
 
-    bool Open(int sampleRate, int channels, std::string& error);
+    // A bit rate of 0: 64 kbit/s a channel.
+    bool Open(int sampleRate, int channels, std::string& error, int64_t bitRate = 0);
     void Close();
 
     // Queues the samples of frame (any format; frame->pts is ignored) and
@@ -33,6 +37,10 @@ public:
 
     int SampleRate() const { return rate; }
     int Channels() const { return channels; }
+    // Samples per channel in one AAC frame.
+    int FrameSize() const;
+    // The encoder's parameters, as a muxer takes them.
+    bool CopyParameters(AVCodecParameters* parameters) const;
 
 private:
     bool Resample(const AVFrame* frame);
@@ -57,3 +65,5 @@ private:
     int64_t startUs = -1;
     bool drained = false;
 };
+
+} // namespace media

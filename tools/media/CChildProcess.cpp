@@ -1,4 +1,4 @@
-#include "CChildProcess.h"
+#include "tools/media/CChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,6 +14,8 @@
 #include <thread>
 
 extern char** environ;
+
+namespace media {
 
 namespace {
 
@@ -78,6 +80,8 @@ int ExitCode(int status) {
 
 CChildProcess::~CChildProcess() {
     Stop();
+    if (!ownOutput.empty())
+        unlink(ownOutput.c_str());
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& argv,
@@ -95,6 +99,18 @@ bool CChildProcess::Start(const std::vector<std::string>& argv,
         close(fd);
     status = -1;
     return pid > 0;
+}
+
+bool CChildProcess::StartLogged(const std::vector<std::string>& argv) {
+    if (ownOutput.empty()) {
+        char name[] = "/tmp/lumen-child-output.XXXXXX";
+        int fd = mkstemp(name);
+        if (fd < 0)
+            return false;
+        close(fd);
+        ownOutput = name;
+    }
+    return Start(argv, {}, ownOutput);
 }
 
 bool CChildProcess::Running() {
@@ -147,6 +163,17 @@ std::string CChildProcess::Output() const {
     return text.str();
 }
 
+bool CChildProcess::WaitForOutput(const std::string& text,
+                                  std::chrono::milliseconds timeout) const {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (Output().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 int RunCommand(const std::vector<std::string>& argv, std::string* output,
                std::chrono::milliseconds timeout) {
     int fds[2];
@@ -194,3 +221,5 @@ std::string ProgramPath(const std::string& name, const std::string& built) {
         return built;
     return std::string(dir) + "/" + name;
 }
+
+} // namespace media

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace media {
+
 class CChildProcess {
 public:
     CChildProcess() = default;
@@ -22,6 +24,9 @@ public:
     bool Start(const std::vector<std::string>& argv,
                const std::vector<std::string>& environment = {},
                const std::string& outputPath = {});
+    // Start with the output kept in a temporary file of this object's own,
+    // for Output(); the file goes with the object.
+    bool StartLogged(const std::vector<std::string>& argv);
     bool Running();
     pid_t Pid() const { return pid; }
     void Signal(int signal);
@@ -32,11 +37,14 @@ public:
     void Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
     // What it printed so far.
     std::string Output() const;
+    // True once the output holds text.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
 
 private:
     pid_t pid = -1;
     int status = -1;
     std::string outputPath;
+    std::string ownOutput;
 };
 
 // Runs a short command to its end and returns its exit code (-1 when it did
@@ -47,3 +55,5 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output = nullp
 // The program under test: the one in $LUMEN_PROGRAM_DIR when that is set (to
 // test the installed programs, /usr/bin), else the one the build made.
 std::string ProgramPath(const std::string& name, const std::string& built);
+
+} // namespace media

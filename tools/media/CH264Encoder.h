@@ -1,9 +1,14 @@
-// libx264 through libavcodec, set up for a live link: no B-frames, several
-// slices, a key frame every two seconds and the parameter sets in front of
-// every key frame, so that a studio can join the stream at any key frame.
+// libx264 through libavcodec, set up as a field unit on a live link codes:
+// zero latency, no B-frames, several slices, Annex B with the parameter sets
+// in band before every key frame, so that a studio can join at any key frame.
 #pragma once
 
-#include "CMediaPacket.h"
+#include "tools/media/CMediaPacket.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
+}
 
 #include <cstdint>
 #include <string>
@@ -13,17 +18,43 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
+namespace media {
+
 class CH264Encoder {
 public:
     struct Settings {
-        int width = 0;
-        int height = 0;
-        int fps = 30;
-        int64_t bitrate = 0;
+        int width = 320;
+        int height = 240;
         int slices = 4;
+        // Pictures from one key frame to the next, unless one is forced.
+        int keyInterval = 250;
+        // The fewest pictures between two key frames; 0 leaves it to libx264.
+        int minKeyInterval = 0;
+        int frameRate = 30;
+        // Monochrome (4:0:0) streams may have odd sizes; only Y is coded.
+        bool monochrome = false;
+        std::string preset = "veryfast";
+        // Bits per second with a one-second buffer; 0 leaves the rate to the
+        // quality setting.
+        int64_t bitRate = 0;
+        // Encoder threads (they split each picture, so no latency is added).
+        int threads = 1;
+        // The unit of the pictures' pts; {0, 1} counts pictures.
+        AVRational timeBase{0, 1};
+        // The colour the stream signals; unspecified signals nothing.
+        AVColorSpace colourSpace = AVCOL_SPC_UNSPECIFIED;
+        AVColorRange colourRange = AVCOL_RANGE_UNSPECIFIED;
     };
 
+    // The field unit's own: pts in microseconds, a key frame every two
+    // seconds, one thread a slice (zero latency makes one slice per thread),
+    // and a preset a small machine keeps up with.
+    static Settings Live(int width, int height, int fps, int64_t bitRate, int slices);
+
     CH264Encoder() = default;
+    // Opened at once; Ok() says whether it could be.
+    explicit CH264Encoder(const Settings& settings);
+    CH264Encoder(int width, int height);
     virtual ~CH264Encoder();
     CH264Encoder(const CH264Encoder&) = delete;
     CH264Encoder& operator=(const CH264Encoder&) = delete;
@@ -31,14 +62,26 @@ public:
     // False with a text in error when libx264 is missing or refuses.
     bool Open(const Settings& settings, std::string& error);
     void Close();
+    bool Ok() const { return context != nullptr; }
 
-    // Encodes one YUV 4:2:0 picture whose pts is in microseconds (strictly
-    // increasing); null drains the encoder. Finished access units are
-    // appended to out. False on an encoder error.
-    bool Encode(AVFrame* frame, std::vector<CMediaPacket>& out);
+    // Encodes one picture of the encoder's size and format whose pts is in
+    // the time base (strictly increasing); null drains the encoder. Finished
+    // access units are appended to out, timed in the time base. False on an
+    // encoder error.
+    bool Encode(AVFrame* frame, std::vector<CMediaPacket>& out, bool forceKey = false);
+    // Encodes one packed I420 picture, the next of the stream. With zero
+    // latency every picture gives exactly one access unit at once; an empty
+    // one means the encoder failed.
+    CMediaPacket Encode(const std::vector<uint8_t>& i420, bool forceKey = false);
+    // A whole clip of the moving pattern, starting with a key frame.
+    std::vector<CMediaPacket> EncodePattern(int count);
 
 private:
-    AVCodecContext* context = nullptr;
-    AVPacket* packet = nullptr;
     Settings settings;
+    AVCodecContext* context = nullptr;
+    AVFrame* picture = nullptr;
+    AVPacket* packet = nullptr;
+    int64_t pictures = 0;
 };
+
+} // namespace media

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace media {
+
 struct CMediaPacket {
     uint8_t type = 0; // kPacketVideo or kPacketAudio
     bool key = false;
@@ -14,3 +16,5 @@ struct CMediaPacket {
     uint16_t value2 = 0; // height or channels
     std::vector<uint8_t> data;
 };
+
+} // namespace media

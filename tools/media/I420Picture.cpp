@@ -1,18 +1,10 @@
-#include "H264Maker.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
-#include <libavutil/opt.h>
-}
+#include "tools/media/I420Picture.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstring>
 
-namespace testing_support {
+namespace media {
 
 namespace {
 
@@ -76,96 +68,4 @@ std::vector<uint8_t> PatternPicture(int width, int height, int index) {
     return p;
 }
 
-H264Maker::H264Maker(int width, int height) : H264Maker(Settings{width, height}) {}
-
-H264Maker::H264Maker(const Settings& s) : settings(s) {
-    // The encoder's statistics would bury the test output; a quieter level
-    // set by the code under test stays.
-    if (av_log_get_level() > AV_LOG_ERROR)
-        av_log_set_level(AV_LOG_ERROR);
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec)
-        return;
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    if (!c)
-        return;
-    c->width = s.width;
-    c->height = s.height;
-    c->pix_fmt = s.monochrome ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_YUV420P;
-    c->time_base = AVRational{1, s.frameRate};
-    c->framerate = AVRational{s.frameRate, 1};
-    c->gop_size = s.keyInterval;
-    c->max_b_frames = 0;
-    c->colorspace = s.colourSpace;
-    c->color_range = s.colourRange;
-    c->thread_count = std::max(1, s.threads);
-    if (s.bitRate > 0) {
-        c->bit_rate = s.bitRate;
-        c->rc_max_rate = s.bitRate;
-        c->rc_buffer_size = int(std::min<int64_t>(s.bitRate, INT32_MAX));
-    }
-    av_opt_set(c->priv_data, "preset", s.preset.c_str(), 0);
-    av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-    av_opt_set(c->priv_data, "forced-idr", "1", 0);
-    std::string params = "slices=" + std::to_string(s.slices) + ":scenecut=0:bframes=0";
-    av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
-    // No global header: the parameter sets travel in band, Annex B.
-    if (avcodec_open2(c, codec, nullptr) < 0) {
-        avcodec_free_context(&c);
-        return;
-    }
-    frame = av_frame_alloc();
-    packet = av_packet_alloc();
-    if (frame) {
-        frame->width = s.width;
-        frame->height = s.height;
-        frame->format = c->pix_fmt;
-    }
-    if (!frame || !packet || av_frame_get_buffer(frame, 0) < 0) {
-        avcodec_free_context(&c);
-        return;
-    }
-    context = c;
-}
-
-H264Maker::~H264Maker() {
-    avcodec_free_context(&context);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-}
-
-H264Packet H264Maker::Encode(const std::vector<uint8_t>& i420, bool forceKey) {
-    H264Packet out;
-    const int w = settings.width, h = settings.height;
-    if (!context || i420.size() < I420Size(w, h) || av_frame_make_writable(frame) < 0)
-        return out;
-    const int planes = settings.monochrome ? 1 : 3;
-    const int pw[3] = {w, w / 2, w / 2}, ph[3] = {h, h / 2, h / 2};
-    const uint8_t* src = i420.data();
-    for (int i = 0; i < planes; ++i) {
-        for (int row = 0; row < ph[i]; ++row)
-            std::memcpy(frame->data[i] + size_t(row) * frame->linesize[i],
-                        src + size_t(row) * pw[i], size_t(pw[i]));
-        src += size_t(pw[i]) * ph[i];
-    }
-    frame->pts = pts++;
-    frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(context, frame) < 0)
-        return out;
-    while (avcodec_receive_packet(context, packet) == 0) {
-        out.data.insert(out.data.end(), packet->data, packet->data + packet->size);
-        out.key = out.key || (packet->flags & AV_PKT_FLAG_KEY) != 0;
-        av_packet_unref(packet);
-    }
-    return out;
-}
-
-std::vector<H264Packet> H264Maker::EncodePattern(int count) {
-    std::vector<H264Packet> clip;
-    clip.reserve(size_t(count));
-    for (int i = 0; i < count; ++i)
-        clip.push_back(Encode(PatternPicture(settings.width, settings.height, i), i == 0));
-    return clip;
-}
-
-} // namespace testing_support
+} // namespace media

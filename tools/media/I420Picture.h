@@ -1,21 +1,12 @@
-// Real H.264 for tests and benchmarks, made with libx264 as a field unit makes
-// it: zero latency, several slices, Annex B with the parameter sets in band
-// before every key frame, no B-frames. Pictures are packed I420.
+// Test pictures in packed I420: one colour all over, or a pattern whose parts
+// can be found again in a decoded picture.
 #pragma once
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-
-namespace testing_support {
+namespace media {
 
 struct Yuv {
     uint8_t y, u, v;
@@ -38,54 +29,4 @@ std::vector<uint8_t> PatternPicture(int width, int height, int index);
 int PatternBoxLeft(int width, int index);
 int PatternBoxSide(int width, int height);
 
-struct H264Packet {
-    std::vector<uint8_t> data;
-    bool key = false;
-};
-
-class H264Maker {
-public:
-    struct Settings {
-        int width = 320;
-        int height = 240;
-        int slices = 4;
-        // Pictures from one key frame to the next, unless one is forced.
-        int keyInterval = 250;
-        int frameRate = 30;
-        // Monochrome (4:0:0) streams may have odd sizes; only Y is coded.
-        bool monochrome = false;
-        std::string preset = "veryfast";
-        // Bits per second with a one-second buffer; 0 leaves the rate to the
-        // quality setting.
-        int64_t bitRate = 0;
-        // Encoder threads (they split each picture, so no latency is added).
-        int threads = 1;
-        // The colour the stream signals; unspecified signals nothing.
-        AVColorSpace colourSpace = AVCOL_SPC_UNSPECIFIED;
-        AVColorRange colourRange = AVCOL_RANGE_UNSPECIFIED;
-    };
-
-    explicit H264Maker(const Settings& settings);
-    H264Maker(int width, int height);
-    virtual ~H264Maker();
-    H264Maker(const H264Maker&) = delete;
-    H264Maker& operator=(const H264Maker&) = delete;
-
-    bool Ok() const { return context != nullptr; }
-    // Encodes one packed I420 picture of the maker's size. With zero latency
-    // every picture gives exactly one packet at once; an empty packet means
-    // the encoder failed.
-    H264Packet Encode(const std::vector<uint8_t>& i420, bool forceKey = false);
-
-    // A whole clip of the moving pattern.
-    std::vector<H264Packet> EncodePattern(int count);
-
-private:
-    Settings settings;
-    AVCodecContext* context = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
-    int64_t pts = 0;
-};
-
-} // namespace testing_support
+} // namespace media
