@@ -5,31 +5,41 @@
 
 namespace testing_support {
 
-uint16_t FreePort() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// 127.0.0.1 at port.
+sockaddr_in Loopback(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return a;
+}
+
+// Binds 127.0.0.1:port (0: any port) for a moment; the port it got, 0 when
+// it is taken.
+uint16_t TryPort(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(port);
     socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    bool bound = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                 getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     closesocket(s);
-    return ntohs(a.sin_port);
+    return bound ? ntohs(a.sin_port) : 0;
+}
+
+} // namespace
+
+uint16_t FreePort() {
+    return TryPort(0);
 }
 
 uint16_t FreePortUpTo(uint16_t highest) {
     static unsigned seed = unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 1000; ++attempt) {
         seed = seed * 1103515245u + 12345u;
-        auto port = uint16_t(20000 + (seed >> 8) % (highest - 20000 + 1u));
-        SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        closesocket(s);
-        if (free) return port;
+        if (uint16_t port = TryPort(uint16_t(20000 + (seed >> 8) % (highest - 20000 + 1u))))
+            return port;
     }
     return 0;
 }
@@ -50,10 +60,7 @@ bool TestClient::Connect(uint16_t port, std::chrono::milliseconds timeout) {
     for (;;) {
         Close();
         sock = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = Loopback(port);
         if (connect(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
         if (std::chrono::steady_clock::now() > end) {
             Close();
