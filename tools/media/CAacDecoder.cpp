@@ -19,10 +19,7 @@ bool CAacDecoder::Open(int sampleRate, int channelCount) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
     if (!codec)
         return false;
-    context = avcodec_alloc_context3(codec);
-    packet = av_packet_alloc();
-    frame = av_frame_alloc();
-    if (!context || !packet || !frame || avcodec_open2(context, codec, nullptr) < 0) {
+    if (!Allocate(codec) || avcodec_open2(context, codec, nullptr) < 0) {
         Close();
         return false;
     }
@@ -32,12 +29,7 @@ bool CAacDecoder::Open(int sampleRate, int channelCount) {
 }
 
 void CAacDecoder::Close() {
-    if (context)
-        avcodec_free_context(&context);
-    if (packet)
-        av_packet_free(&packet);
-    if (frame)
-        av_frame_free(&frame);
+    Free();
     if (swr)
         swr_free(&swr);
     swrFormat = -1;

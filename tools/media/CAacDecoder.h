@@ -2,18 +2,17 @@
 // channel count, whatever the frames themselves say.
 #pragma once
 
+#include "tools/media/CCodec.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
 struct SwrContext;
 
 namespace media {
 
-class CAacDecoder {
+class CAacDecoder : private CCodec {
 public:
     CAacDecoder() = default;
     virtual ~CAacDecoder();
@@ -40,9 +39,6 @@ public:
     int StreamChannels() const { return swrChannels; }
 
 private:
-    AVCodecContext* context = nullptr;
-    AVPacket* packet = nullptr;
-    AVFrame* frame = nullptr;
     SwrContext* swr = nullptr;
     int swrFormat = -1;
     int swrRate = 0;

@@ -28,10 +28,7 @@ bool CAacEncoder::Open(int sampleRate, int channelCount, std::string& error, int
         error = "the AAC encoder is not available in this libavcodec";
         return false;
     }
-    context = avcodec_alloc_context3(codec);
-    packet = av_packet_alloc();
-    frame = av_frame_alloc();
-    if (!context || !packet || !frame) {
+    if (!Allocate(codec)) {
         error = "out of memory";
         Close();
         return false;
@@ -68,12 +65,7 @@ bool CAacEncoder::CopyParameters(AVCodecParameters* parameters) const {
 }
 
 void CAacEncoder::Close() {
-    if (context)
-        avcodec_free_context(&context);
-    if (packet)
-        av_packet_free(&packet);
-    if (frame)
-        av_frame_free(&frame);
+    Free();
     if (fifo) {
         av_audio_fifo_free(fifo);
         fifo = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/CAdtsHeader.h"
+#include "tools/media/CCodec.h"
 #include "tools/media/CMediaPacket.h"
 
 #include <cstdint>
@@ -12,14 +13,11 @@
 
 struct AVAudioFifo;
 struct AVCodecParameters;
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
 struct SwrContext;
 
 namespace media {
 
-class CAacEncoder {
+class CAacEncoder : private CCodec {
 public:
     CAacEncoder() = default;
     virtual ~CAacEncoder();
@@ -47,9 +45,6 @@ private:
     bool EncodeQueued(bool drain, std::vector<CMediaPacket>& out);
     bool Receive(std::vector<CMediaPacket>& out);
 
-    AVCodecContext* context = nullptr;
-    AVPacket* packet = nullptr;
-    AVFrame* frame = nullptr;
     AVAudioFifo* fifo = nullptr;
     SwrContext* swr = nullptr;
     // The input format the resampler is set up for.

@@ -56,10 +56,7 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
         error = "the H.264 encoder libx264 is not available in this libavcodec";
         return false;
     }
-    context = avcodec_alloc_context3(codec);
-    picture = av_frame_alloc();
-    packet = av_packet_alloc();
-    if (!context || !picture || !packet) {
+    if (!Allocate(codec)) {
         error = "out of memory";
         Close();
         return false;
@@ -96,10 +93,10 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
         Close();
         return false;
     }
-    picture->width = s.width;
-    picture->height = s.height;
-    picture->format = context->pix_fmt;
-    if (av_frame_get_buffer(picture, 0) < 0) {
+    frame->width = s.width;
+    frame->height = s.height;
+    frame->format = context->pix_fmt;
+    if (av_frame_get_buffer(frame, 0) < 0) {
         error = "out of memory";
         Close();
         return false;
@@ -109,20 +106,15 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
 }
 
 void CH264Encoder::Close() {
-    if (context)
-        avcodec_free_context(&context);
-    if (picture)
-        av_frame_free(&picture);
-    if (packet)
-        av_packet_free(&packet);
+    Free();
 }
 
-bool CH264Encoder::Encode(AVFrame* frame, std::vector<CMediaPacket>& out, bool forceKey) {
+bool CH264Encoder::Encode(AVFrame* picture, std::vector<CMediaPacket>& out, bool forceKey) {
     if (!context)
         return false;
-    if (frame)
-        frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    int rc = avcodec_send_frame(context, frame);
+    if (picture)
+        picture->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    int rc = avcodec_send_frame(context, picture);
     if (rc < 0 && rc != AVERROR_EOF)
         return false;
     for (;;) {
@@ -146,20 +138,20 @@ bool CH264Encoder::Encode(AVFrame* frame, std::vector<CMediaPacket>& out, bool f
 CMediaPacket CH264Encoder::Encode(const std::vector<uint8_t>& i420, bool forceKey) {
     CMediaPacket joined;
     const int w = settings.width, h = settings.height;
-    if (!context || i420.size() < I420Size(w, h) || av_frame_make_writable(picture) < 0)
+    if (!context || i420.size() < I420Size(w, h) || av_frame_make_writable(frame) < 0)
         return joined;
     const int planes = settings.monochrome ? 1 : 3;
     const int pw[3] = {w, w / 2, w / 2}, ph[3] = {h, h / 2, h / 2};
     const uint8_t* src = i420.data();
     for (int i = 0; i < planes; ++i) {
         for (int row = 0; row < ph[i]; ++row)
-            std::memcpy(picture->data[i] + size_t(row) * picture->linesize[i],
+            std::memcpy(frame->data[i] + size_t(row) * frame->linesize[i],
                         src + size_t(row) * pw[i], size_t(pw[i]));
         src += size_t(pw[i]) * ph[i];
     }
-    picture->pts = av_rescale_q(pictures++, AVRational{1, settings.frameRate}, context->time_base);
+    frame->pts = av_rescale_q(pictures++, AVRational{1, settings.frameRate}, context->time_base);
     std::vector<CMediaPacket> out;
-    if (!Encode(picture, out, forceKey))
+    if (!Encode(frame, out, forceKey))
         return joined;
     for (CMediaPacket& p : out) {
         if (joined.data.empty()) {

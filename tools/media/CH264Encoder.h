@@ -3,6 +3,7 @@
 // in band before every key frame, so that a studio can join at any key frame.
 #pragma once
 
+#include "tools/media/CCodec.h"
 #include "tools/media/CMediaPacket.h"
 
 extern "C" {
@@ -14,13 +15,11 @@ extern "C" {
 #include <string>
 #include <vector>
 
-struct AVCodecContext;
 struct AVFrame;
-struct AVPacket;
 
 namespace media {
 
-class CH264Encoder {
+class CH264Encoder : private CCodec {
 public:
     struct Settings {
         int width = 320;
@@ -68,7 +67,7 @@ public:
     // the time base (strictly increasing); null drains the encoder. Finished
     // access units are appended to out, timed in the time base. False on an
     // encoder error.
-    bool Encode(AVFrame* frame, std::vector<CMediaPacket>& out, bool forceKey = false);
+    bool Encode(AVFrame* picture, std::vector<CMediaPacket>& out, bool forceKey = false);
     // Encodes one packed I420 picture, the next of the stream. With zero
     // latency every picture gives exactly one access unit at once; an empty
     // one means the encoder failed.
@@ -78,9 +77,6 @@ public:
 
 private:
     Settings settings;
-    AVCodecContext* context = nullptr;
-    AVFrame* picture = nullptr;
-    AVPacket* packet = nullptr;
     int64_t pictures = 0;
 };
 
