@@ -7,8 +7,9 @@ add_library(lumen_audio_support STATIC
 target_link_libraries(lumen_audio_support PUBLIC lumen_platform_audio lumen_test_support)
 
 lumen_test(CAudioEncoderTest SOURCES CAudioEncoderTest.cpp LIBS lumen_codec lumen_audio_support lumen_media)
+# Both record what Studio_Out plays: each must be alone on it.
 lumen_test(AudioOutTest SOURCES AudioOutTest.cpp LIBS lumen_platform_audio lumen_audio_support lumen_media
-           SANITIZED)
+           SANITIZED SERIAL)
 lumen_test(CAudioRendererTest SOURCES CAudioRendererTest.cpp LIBS lumen_gateway lumen_audio_support lumen_media
-           SANITIZED)
+           SANITIZED SERIAL)
 lumen_test(PlayoutControlTest SOURCES PlayoutControlTest.cpp LIBS lumen_platform_audio)
