@@ -1,7 +1,5 @@
 #include "AudioOut.h"
 
-#include <speex/speex_resampler.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -13,11 +11,6 @@ namespace {
 constexpr uint16_t kMaxChannels = 8;
 constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxRate = 384000;
-// Quality 5 of 10: transparent for programme sound at a trifling cost.
-constexpr int kResamplerQuality = 5;
-// The ratio goes to the resampler as a fraction over a prime, so that it is
-// never reduced to a short one: the resampler then keeps one filter mode.
-constexpr uint32_t kRatioDenominator = 999983;
 // The device is served in pieces of at most this many frames, each with its
 // own look at the queue.
 constexpr uint32_t kPieceFrames = 1024;
@@ -34,11 +27,7 @@ double Ramp(uint32_t i, uint32_t n) {
 
 CAudioOut::CAudioOut() = default;
 
-CAudioOut::~CAudioOut() {
-    Close();
-    if (resampler)
-        speex_resampler_destroy(resampler);
-}
+CAudioOut::~CAudioOut() { Close(); }
 
 int32_t CAudioOut::DeviceCount() {
     return static_cast<int32_t>(CAudioSystem::Devices(false).size());
@@ -95,19 +84,8 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
     control.Reset(settings);
     targetFrames = control.TargetFrames();
 
-    if (resampler)
-        speex_resampler_destroy(resampler);
-    int error = 0;
-    resampler = speex_resampler_init(channels, rate, rate, kResamplerQuality, &error);
-    if (!resampler)
+    if (!resampler.Open(channels, rate, settings.maxCorrection))
         return 0;
-    // The filter is longest at the fastest ratio: set it once here, so that
-    // the device's thread never has to allocate.
-    speex_resampler_set_rate_frac(resampler, kRatioDenominator + kRatioDenominator / 50,
-                                  kRatioDenominator, rate, rate);
-    ratioNum = 0;
-    SetRatio(1.0);
-    speex_resampler_reset_mem(resampler);
     // Room for a piece at the fastest ratio, plus the filter's look-ahead.
     input.assign((kPieceFrames * 102 / 100 + 64) * channels, 0);
     fadeBuffer.assign(size_t(fadeFrames) * channels, 0);
@@ -259,7 +237,7 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
         starving.store(false, std::memory_order_relaxed);
         deferrals = 0;
         fadeInLeft = fadeFrames;
-        speex_resampler_reset_mem(resampler);
+        resampler.Reset();
     }
 
     if (!live) {
@@ -279,7 +257,8 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
     }
 
     double wanted = control.Ratio(queued, frames);
-    SetRatio(wanted);
+    resampler.SetRatio(wanted);
+    ratio.store(resampler.Ratio(), std::memory_order_relaxed);
 
     // What the resampler may read: a period's worth at this ratio and its
     // look-ahead, never more than is queued.
@@ -287,9 +266,9 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
     uint32_t need = static_cast<uint32_t>(std::ceil(frames * wanted)) + 16;
     uint32_t take = std::min({queued, need, capacity});
     Visit(0, reinterpret_cast<uint8_t*>(input.data()), take * frame, false);
-    spx_uint32_t inLength = take;
-    spx_uint32_t outLength = frames;
-    speex_resampler_process_interleaved_int(resampler, input.data(), &inLength, out, &outLength);
+    uint32_t inLength = take;
+    uint32_t outLength = frames;
+    resampler.Process(input.data(), inLength, out, outLength);
     Consume(inLength * frame);
 
     FadeEdges(out, outLength, frames, queued - std::min<uint32_t>(queued, inLength));
@@ -328,18 +307,6 @@ void CAudioOut::FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t
         control.Underrun();
         targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
     }
-}
-
-void CAudioOut::SetRatio(double wanted) {
-    auto num = static_cast<uint32_t>(std::lround(wanted * kRatioDenominator));
-    // Exactly 1 would be reduced to 1/1, another filter mode.
-    if (num == kRatioDenominator)
-        ++num;
-    if (num != ratioNum) {
-        speex_resampler_set_rate_frac(resampler, num, kRatioDenominator, rate, rate);
-        ratioNum = num;
-    }
-    ratio.store(wanted, std::memory_order_relaxed);
 }
 
 void CAudioOut::Visit(uint32_t skip, uint8_t* data, uint32_t bytes, bool store) {

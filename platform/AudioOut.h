@@ -9,6 +9,7 @@
 
 #include "AudioStream.h"
 #include "PlayoutControl.h"
+#include "RateResampler.h"
 #include "WaveFormat.h"
 
 #include <atomic>
@@ -17,8 +18,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-struct SpeexResamplerState_;
 
 namespace platform {
 
@@ -113,7 +112,6 @@ private:
     void SkipWithCrossFade(uint32_t frames);
     void ApplyGain(int16_t* samples, uint32_t count) const;
     void ReturnQueued();
-    void SetRatio(double wanted);
 
     std::unique_ptr<CAudioStream> stream;
     uint32_t deviceId = 0; // non-zero while open
@@ -137,8 +135,7 @@ private:
 
     // The device callback's own state.
     CPlayoutControl control;
-    SpeexResamplerState_* resampler = nullptr;
-    uint32_t ratioNum = 0;
+    CRateResampler resampler;
     std::vector<int16_t> input; // what the resampler reads this period
     std::vector<int16_t> fadeBuffer;
     uint32_t fadeFrames = 0;

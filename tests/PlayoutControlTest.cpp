@@ -1,11 +1,15 @@
 // The playback queue's rate control, driven period by period by a clock moved
-// by hand: a far clock that runs fast or slow, a network stall and burst.
+// by hand: a far clock that runs fast or slow, a network stall and burst. The
+// queue is played through the real resampler, so what it consumes is what the
+// ratio asked for only if the resampler took the ratio.
 #include "platform/PlayoutControl.h"
+#include "platform/RateResampler.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 using platform::CPlayoutControl;
 
@@ -16,9 +20,13 @@ constexpr uint32_t kPeriod = 512;   // what the device asks for at a time
 constexpr uint32_t kPacket = 1024;  // what arrives at a time
 
 // A far end that sends a packet whenever its clock has made one, and a device
-// that takes kPeriod frames of output each period at the resampled ratio.
+// that takes kPeriod frames of output each period through the resampler.
 struct Link {
+    Link() { EXPECT_TRUE(resampler.Open(1, kRate, 0.01)); }
     CPlayoutControl control;
+    platform::CRateResampler resampler;
+    std::vector<int16_t> in = std::vector<int16_t>(2 * kPeriod, 1000);
+    std::vector<int16_t> out = std::vector<int16_t>(kPeriod);
     double drift = 0.0;   // the far clock runs this much fast (0.005 = 0.5 %)
     double sent = 0.0;    // frames the far end has made, in its frames
     double queued = 0.0;  // frames waiting to be played
@@ -49,9 +57,14 @@ struct Link {
                 q = static_cast<uint32_t>(queued);
             }
             lastRatio = control.Ratio(q, kPeriod);
-            queued -= kPeriod * lastRatio;
-            if (queued < 0) {
+            resampler.SetRatio(lastRatio);
+            uint32_t take = std::min(q, static_cast<uint32_t>(std::ceil(kPeriod * lastRatio)) + 16);
+            uint32_t made = kPeriod;
+            resampler.Process(in.data(), take, out.data(), made);
+            queued -= take;
+            if (made < kPeriod) {
                 queued = 0;
+                resampler.Reset();
                 starving = true;
                 ++underruns;
                 control.Underrun();
