@@ -1,6 +1,6 @@
 #include "CBaseCapture.h"
 
-#include "platform/CapturePropertiesDialog.h"
+#include "platform/PropertyPages.h"
 #include "platform/Com.h"
 
 #include <new>

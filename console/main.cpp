@@ -1,4 +1,5 @@
 #include "CCommandLine.h"
+#include "ConsoleDialogs.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
 #include "TMainForm.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Norvik");
     QApplication::setApplicationName("Lumenfeed");
+    InstallConsoleDialogs();
     try {
         MainForm = new TMainForm;
         FullScreenForm = new TFullScreenForm;

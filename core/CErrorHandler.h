@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CErrorLine.h"
+#include "platform/Utf16.h"
 
 #include <cstdint>
 #include <mutex>
@@ -32,4 +33,4 @@ private:
 };
 
 // UTF-8 to UTF-16; malformed sequences become U+FFFD.
-std::u16string Utf8ToUtf16(const std::string& text);
+using platform::Utf8ToUtf16;

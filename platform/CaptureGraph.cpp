@@ -1,6 +1,5 @@
 #include "CaptureGraph.h"
-
-#include <QString>
+#include "Utf16.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +14,7 @@
 namespace platform {
 
 static std::u16string FromUtf8(const char* text) {
-    return QString::fromUtf8(text ? text : "").toStdU16String();
+    return Utf8ToUtf16(text ? text : "");
 }
 
 // Device names in the sound system's order. Empty when it is not up.

@@ -1,19 +1,19 @@
 #include "ErrorMessage.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QThread>
-
+#include <atomic>
 #include <cstdio>
 
 namespace platform {
 
+namespace {
+std::atomic<ErrorMessagePresenter> presenter{nullptr};
+} // namespace
+
+void SetErrorMessagePresenter(ErrorMessagePresenter p) { presenter = p; }
+
 void ShowErrorMessage(const std::string& text, const std::string& caption) {
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (app && QThread::currentThread() == app->thread()) {
-        QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
-                        QString::fromStdString(text), QMessageBox::Ok);
-        box.exec();
+    if (ErrorMessagePresenter show = presenter.load()) {
+        show(text, caption);
         return;
     }
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());

@@ -2,6 +2,7 @@
 // missing. The failures end the process, so they run in a child process.
 #include "codec/CAvCodec.h"
 #include "codec/CAvUtil.h"
+#include "console/ConsoleDialogs.h"
 #include "platform/DynamicLibrary.h"
 
 #include <QAbstractButton>
@@ -25,6 +26,7 @@ void BindInChildWithBoxesAnswered() {
     static char name[] = "CAvCodecTest";
     static char* argv[] = {name, nullptr};
     auto* app = new QApplication(argc, argv);
+    InstallConsoleDialogs();
     auto* timer = new QTimer(app);
     QObject::connect(timer, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {

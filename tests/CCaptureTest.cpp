@@ -1,5 +1,6 @@
 // The capture graph on the test set-up's sound server: "Studio_Mic" hears what
 // is played into "Studio_Mic_Feed".
+#include "console/ConsoleDialogs.h"
 #include "capture/CCapture.h"
 #include "capture/CAudioIn.h"
 #include "capture/CDevice.h"
@@ -391,6 +392,7 @@ QApplication& App() {
     // Never destroyed: Qt's own statics are gone by the time static objects
     // would be, at exit.
     static auto* app = new QApplication(argc, argv);
+    InstallConsoleDialogs();
     return *app;
 }
 

@@ -1,6 +1,7 @@
 // Return audio end to end: a tone played into "Studio_Mic_Feed" is captured
 // from "Studio_Mic", encoded, and sent back to a field unit connected to a
 // real server, which reads and decodes it.
+#include "console/ConsoleDialogs.h"
 #include "capture/CNetwork.h"
 #include "codec/CAdtsHeader.h"
 #include "platform/AudioStream.h"
@@ -87,6 +88,7 @@ QApplication& App() {
     // Never destroyed: Qt's own statics are gone by the time static objects
     // would be, at exit.
     static auto* app = new QApplication(argc, argv);
+    InstallConsoleDialogs();
     return *app;
 }
 

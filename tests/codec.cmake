@@ -1,1 +1,1 @@
-lumen_test(CAvCodecTest SOURCES CAvCodecTest.cpp LIBS lumen_codec Qt6::Widgets)
+lumen_test(CAvCodecTest SOURCES CAvCodecTest.cpp LIBS lumen_codec lumen_console_dialogs)

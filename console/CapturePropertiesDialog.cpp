@@ -1,14 +1,11 @@
 #include "CapturePropertiesDialog.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace platform {
 
 namespace {
 
@@ -20,7 +17,7 @@ QString FormatText(const WAVEFORMATEX& f) {
         .arg(f.wBitsPerSample);
 }
 
-QString BufferText(const CCaptureFilter::Properties& p) {
+QString BufferText(const platform::CCaptureFilter::Properties& p) {
     uint32_t frames = p.format.nBlockAlign ? p.bufferBytes / p.format.nBlockAlign : 0;
     double ms = p.format.nSamplesPerSec ? 1000.0 * frames / p.format.nSamplesPerSec : 0.0;
     return QStringLiteral("%1 bytes (%2 frames, %3 ms)")
@@ -29,7 +26,7 @@ QString BufferText(const CCaptureFilter::Properties& p) {
         .arg(ms, 0, 'f', 1);
 }
 
-QString StateText(const CCaptureFilter::Properties& p) {
+QString StateText(const platform::CCaptureFilter::Properties& p) {
     if (p.running)
         return QStringLiteral("Running");
     return p.connected ? QStringLiteral("Stopped") : QStringLiteral("Not connected");
@@ -45,15 +42,8 @@ QLabel* AddRow(QFormLayout* form, const QString& caption, const char* name) {
 
 } // namespace
 
-HRESULT ShowFilterProperties(OwnerWindow owner, std::shared_ptr<CFilter> filter) {
-    if (!filter)
-        return E_POINTER;
-    if (filter->Kind() != FilterKind::AudioCapture)
-        return E_NOINTERFACE;
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return VFW_E_WRONG_STATE;
-    auto capture = std::static_pointer_cast<CCaptureFilter>(filter);
-
+void ShowCapturePropertiesDialog(platform::OwnerWindow owner,
+                                 std::shared_ptr<platform::CCaptureFilter> capture) {
     QDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("CapturePropertiesDialog"));
     dialog.setWindowTitle(QString::fromStdU16String(capture->GraphName()));
@@ -71,7 +61,7 @@ HRESULT ShowFilterProperties(OwnerWindow owner, std::shared_ptr<CFilter> filter)
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
 
     auto refresh = [=] {
-        CCaptureFilter::Properties p = capture->GetProperties();
+        platform::CCaptureFilter::Properties p = capture->GetProperties();
         device->setText(QString::fromStdU16String(p.friendlyName));
         format->setText(FormatText(p.format));
         buffer->setText(BufferText(p));
@@ -85,7 +75,4 @@ HRESULT ShowFilterProperties(OwnerWindow owner, std::shared_ptr<CFilter> filter)
     QObject::connect(&timer, &QTimer::timeout, &dialog, refresh);
     timer.start(500);
     dialog.exec();
-    return S_OK;
 }
-
-} // namespace platform
