@@ -1,16 +1,13 @@
 #include "CAudioIn.h"
 
-#include "CNetwork.h"
-
 #include <new>
 
-CAudioIn::CAudioIn(SessionContext* s) : session(s) {}
+CAudioIn::CAudioIn(SessionContext* s, CChunkSender* to) : session(s), sender(to) {}
 
 CAudioIn::~CAudioIn() = default;
 
 HRESULT CAudioIn::BufferCB(double, uint8_t* buffer, int32_t length) {
-    CNetwork* sender = session->sender;
-    if (!sender)
+    if (!session->sender || !sender)
         return S_OK;
     int32_t size = session->chunkSize;
     // Without a chunk size (no encoder) nothing could ever leave the queue.

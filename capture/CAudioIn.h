@@ -4,6 +4,7 @@
 
 #include "CBuffer.h"
 #include "CCallback.h"
+#include "CChunkSender.h"
 #include "core/SessionContext.h"
 
 #include <cstdint>
@@ -11,7 +12,8 @@
 
 class CAudioIn : public CCallback {
 public:
-    explicit CAudioIn(SessionContext* session);
+    // Chunks go to sender while the session publishes a sender.
+    CAudioIn(SessionContext* session, CChunkSender* sender);
     // Called on the capture streaming thread, one call at a time. Always S_OK.
     HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) override;
     virtual ~CAudioIn();
@@ -23,6 +25,7 @@ public:
 
 private:
     SessionContext* session;
+    CChunkSender* sender;
     CBuffer queue;
     // Reused from callback to callback; sized to the chunk.
     std::unique_ptr<uint8_t[]> chunk;

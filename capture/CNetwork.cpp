@@ -28,7 +28,8 @@ std::vector<std::pair<const SessionContext*, std::shared_ptr<platform::CCaptureF
 
 } // namespace
 
-CNetwork::CNetwork(SessionContext* s, CLevelMeter* m) : session(s) {
+CNetwork::CNetwork(SessionContext* s, std::unique_ptr<CFrameEncoder> e, CLevelMeter* m)
+    : session(s), encoder(std::move(e)) {
     if (session->audioSource == 0)
         return;
 
@@ -40,9 +41,9 @@ CNetwork::CNetwork(SessionContext* s, CLevelMeter* m) : session(s) {
         header.SetValue2(format->nChannels);
     }
 
-    session->grabber = new (std::nothrow) CAudioIn(session);
+    session->grabber = new (std::nothrow) CAudioIn(session, this);
     framesPerPacket = kFramesPerPacket;
-    frameSize = format ? encoder.Open(session) : 0;
+    frameSize = format && encoder ? encoder->Open(session) : 0;
     int64_t frameBytes = int64_t(frameSize) * (format ? format->nBlockAlign : 0);
     int64_t chunk = int64_t(framesPerPacket) * frameBytes;
     // A payload must fit the header's 24-bit length.
@@ -82,7 +83,8 @@ CNetwork::~CNetwork() {
         capture.DetachCallback();
         if (meter)
             meter->Close();
-        encoder.Close();
+        if (encoder)
+            encoder->Close();
         if (CAudioIn* grabber = session->grabber.exchange(nullptr))
             delete grabber;
     }
@@ -152,7 +154,7 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
     for (uint32_t i = 0; i < framesPerPacket; ++i) {
         const auto* samples = reinterpret_cast<const int16_t*>(chunk + size_t(i) * bytesPerFrame);
         int32_t coded =
-            encoder.Encode(payload + total, static_cast<int32_t>(room - total), samples);
+            encoder->Encode(payload + total, static_cast<int32_t>(room - total), samples);
         if (coded < 0) {
             // A frame the encoder failed on is left out; the others still go.
             ++framesSkipped;

@@ -3,7 +3,8 @@
 #pragma once
 
 #include "CCapture.h"
-#include "codec/CAudioEncoder.h"
+#include "CChunkSender.h"
+#include "core/CFrameEncoder.h"
 #include "core/PacketHeader.h"
 #include "core/SessionContext.h"
 #include "instruments/CLevelMeter.h"
@@ -13,14 +14,15 @@
 #include <cstdint>
 #include <memory>
 
-class CNetwork {
+class CNetwork : public CChunkSender {
 public:
     // With an audio source chosen, opens the encoder and builds and runs the
     // capture graph; meter, when given, is fed every chunk captured while
     // this sender lives, and must outlive it. Worker thread.
-    explicit CNetwork(SessionContext* session, CLevelMeter* meter = nullptr);
+    CNetwork(SessionContext* session, std::unique_ptr<CFrameEncoder> encoder,
+             CLevelMeter* meter = nullptr);
     // Stops the graph before anything it calls goes away. Worker thread.
-    virtual ~CNetwork();
+    ~CNetwork() override;
     CNetwork(const CNetwork&) = delete;
     CNetwork& operator=(const CNetwork&) = delete;
 
@@ -30,7 +32,7 @@ public:
     // A packet that went out in part is finished before any other; when it
     // cannot be finished within kFinishWithinMs, or a send fails, the
     // connection is shut down.
-    virtual void Send(const uint8_t* chunk, uint32_t length);
+    void Send(const uint8_t* chunk, uint32_t length) override;
 
     // GUI thread: opens the property dialog of the capture device of the
     // session's current connection and returns when it closes. Safe while the
@@ -71,7 +73,7 @@ private:
 
     SessionContext* session;
     CLevelMeter* meter = nullptr; // open while the graph runs
-    CAudioEncoder encoder;
+    std::unique_ptr<CFrameEncoder> encoder;
     int32_t frameSize = 0;
     uint32_t framesPerPacket = 0;
     int32_t bytesPerFrame = 0;

@@ -5,11 +5,12 @@
 #include "codec/CAdtsHeader.h"
 #include "codec/CAvCodec.h"
 #include "codec/CAvUtil.h"
+#include "core/CFrameEncoder.h"
 #include "core/SessionContext.h"
 
 #include <cstdint>
 
-class CAudioEncoder : public CAvUtil, public CAvCodec {
+class CAudioEncoder : public CAvUtil, public CAvCodec, public CFrameEncoder {
 public:
     CAudioEncoder();
     ~CAudioEncoder() override;
@@ -18,13 +19,13 @@ public:
 
     // Opens the encoder for the session's capture format; returns the frame
     // size in samples per channel (1024 for AAC), 0 when it cannot be opened.
-    int32_t Open(SessionContext* session);
+    int32_t Open(SessionContext* session) override;
     // Encodes one frame (frame size x block alignment bytes of samples) into
     // out, which has capacity bytes of room. Returns the bytes written, each
     // frame with its own 7-byte ADTS header; 0 while the encoder fills its
     // delay; negative on error.
-    int32_t Encode(uint8_t* out, int32_t capacity, const int16_t* samples);
-    void Close();
+    int32_t Encode(uint8_t* out, int32_t capacity, const int16_t* samples) override;
+    void Close() override;
 
     static constexpr int32_t kAdtsHeaderBytes = int32_t(CAdtsHeader::kSize);
 

@@ -2,6 +2,7 @@
 
 #include "CErrorHandler.h"
 #include "capture/CNetwork.h"
+#include "codec/CAudioEncoder.h"
 #include "platform/SocketOptions.h"
 #include "platform/ThreadPriority.h"
 
@@ -210,7 +211,8 @@ void CGateway::Serve() {
     }
     session->connected = 1;
     session->socket = connection.load();
-    CNetwork* sender = new (std::nothrow) CNetwork(session, &returnMeter);
+    CNetwork* sender =
+        new (std::nothrow) CNetwork(session, std::make_unique<CAudioEncoder>(), &returnMeter);
     {
         std::lock_guard guard(senderLock);
         session->sender = sender;

@@ -20,6 +20,7 @@
 #include "capture/CAudioIn.h"
 #include "capture/CBuffer.h"
 #include "capture/CNetwork.h"
+#include "codec/CAudioEncoder.h"
 #include "core/SessionContext.h"
 
 #include <cstdlib>
@@ -39,7 +40,7 @@ void Check(bool condition) {
 class CCheckingSender : public CNetwork {
 public:
     CCheckingSender(SessionContext* session, std::deque<uint8_t>& model)
-        : CNetwork(session), session(session), model(model) {}
+        : CNetwork(session, std::make_unique<CAudioEncoder>()), session(session), model(model) {}
 
     void Send(const uint8_t* chunk, uint32_t length) override {
         Check(chunk != nullptr);

@@ -1,10 +1,11 @@
 // The capture graph on the test set-up's sound server: "Studio_Mic" hears what
 // is played into "Studio_Mic_Feed".
-#include "console/ConsoleDialogs.h"
 #include "capture/CCapture.h"
 #include "capture/CAudioIn.h"
 #include "capture/CDevice.h"
 #include "capture/CNetwork.h"
+#include "codec/CAudioEncoder.h"
+#include "console/ConsoleDialogs.h"
 #include "core/CErrorHandler.h"
 #include "platform/AudioOut.h"
 #include "support/RecordingLine.h"
@@ -43,7 +44,8 @@ namespace {
 // A CNetwork of the "(none)" source captures nothing by itself.
 class RecordingSender : public CNetwork {
 public:
-    explicit RecordingSender(SessionContext* session) : CNetwork(session) {}
+    explicit RecordingSender(SessionContext* session)
+        : CNetwork(session, std::make_unique<CAudioEncoder>()) {}
     void Send(const uint8_t*, uint32_t length) override {
         if (inside.exchange(true))
             overlapped = true;
@@ -111,7 +113,8 @@ protected:
         session.errorHandler = &handler;
         sender = std::make_unique<RecordingSender>(&session);
         session.sender = sender.get();
-        session.grabber = &grabber;
+        grabber = std::make_unique<CAudioIn>(&session, sender.get());
+        session.grabber = grabber.get();
     }
     void TearDown() override {
         session.sender = nullptr;
@@ -126,7 +129,7 @@ protected:
     RecordingLine line;
     CErrorHandler handler{&line};
     std::unique_ptr<RecordingSender> sender;
-    CAudioIn grabber{&session};
+    std::unique_ptr<CAudioIn> grabber;
 };
 
 } // namespace
@@ -166,7 +169,7 @@ TEST_F(CaptureTest, DeliversChunksOnTheStreamingThreadUntilStop) {
         EXPECT_EQ(length, 20480u);
     for (const std::string& thread : sender->Threads())
         EXPECT_EQ(thread, platform::kStreamingThreadName) << "never on the device's own thread";
-    EXPECT_EQ(grabber.Queued(), 0u) << "buffers of one chunk leave nothing behind";
+    EXPECT_EQ(grabber->Queued(), 0u) << "buffers of one chunk leave nothing behind";
 
     auto filter = capture.CaptureFilter();
     ASSERT_TRUE(filter);

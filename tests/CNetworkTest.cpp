@@ -1,9 +1,9 @@
 // Return audio end to end: a tone played into "Studio_Mic_Feed" is captured
 // from "Studio_Mic", encoded, and sent back to a field unit connected to a
 // real server, which reads and decodes it.
-#include "console/ConsoleDialogs.h"
 #include "capture/CNetwork.h"
 #include "codec/CAdtsHeader.h"
+#include "console/ConsoleDialogs.h"
 #include "platform/AudioStream.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"
