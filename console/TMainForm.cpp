@@ -14,6 +14,7 @@
 #include "platform/AudioOut.h"
 #include "platform/Com.h"
 #include "platform/HostAddresses.h"
+#include "platform/SocketCompat.h"
 #include "platform/VideoSurface.h"
 #include "record/CFeedTap.h"
 #include "record/CPublisher.h"
@@ -68,7 +69,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     BuildFeedControls();
     instruments = new CInstrumentsView(this);
     addAction(instruments->StatisticsAction());
-    WSAStartup(0x0002, &socketData);
+    platform::StartSockets();
     platform::CoInitialize(nullptr);
     server.reset();
     QApplication::setApplicationDisplayName(QString());
@@ -556,7 +557,7 @@ bool TMainForm::OnFormClose() {
                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
         SaveConfiguration();
     platform::CoUninitialize();
-    WSACleanup();
+    platform::StopSockets();
     if (AboutForm)
         AboutForm->exec();
     return true;

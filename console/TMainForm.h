@@ -116,7 +116,6 @@ private:
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};
-    WSADATA socketData{};
     std::unique_ptr<CErrorLine> errorLine;
     int32_t tickCount = 0;
     bool closing = false;

@@ -416,7 +416,7 @@ long CGateway::Receive(void* buffer, uint32_t length) {
         auto got = recv(connection, static_cast<char*>(buffer), length, 0);
         if (got == SOCKET_ERROR) {
             int code = WSAGetLastError();
-            if (code == EINTR) continue;
+            if (platform::IsInterrupted(code)) continue;
             if (platform::IsReceiveTimeout(code)) idleExpired = true;
         }
         if (got <= 0)

@@ -1,7 +1,5 @@
 #include "CThread.h"
 
-#include <atomic>
-
 CThread::~CThread() {
     if (thread.joinable()) thread.join();
 }
@@ -11,8 +9,6 @@ bool CThread::Start(int /*priority*/) {
     stopEvent = std::make_unique<platform::CEvent>();
     stopEvent->Reset();
     finished.Reset();
-    static std::atomic<uint32_t> nextId{1};
-    threadId = nextId++;
     try {
         thread = std::thread([this] {
             Execute();

@@ -32,9 +32,6 @@ public:
     // True from Start until Execute has returned.
     bool Running();
 
-protected:
-    uint32_t threadId = 0;
-
 private:
     std::thread thread;
     std::unique_ptr<platform::CEvent> stopEvent;

@@ -47,7 +47,7 @@ public:
     virtual void Notify(int32_t code, intptr_t param) = 0;
 };
 
-enum class DeviceCategory { AudioInput, VideoInput };
+enum class DeviceCategory { AudioInput };
 
 // Lists the devices of a category by their desktop names ("FriendlyName"), in
 // the order the sound system gives them.

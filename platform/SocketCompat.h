@@ -23,21 +23,10 @@ constexpr int SOCKET_ERROR = -1;
 constexpr int SD_SEND = SHUT_WR;
 constexpr int SD_BOTH = SHUT_RDWR;
 
-struct WSADATA {
-    uint16_t wVersion;
-    uint16_t wHighVersion;
-};
-
 inline int closesocket(SOCKET s) { return ::close(s); }
 // The thread's last socket error code.
 inline int WSAGetLastError() { return errno; }
 inline void WSASetLastError(int code) { errno = code; }
-// No library to start or stop here.
-inline int WSAStartup(uint16_t version, WSADATA* data) {
-    if (data) *data = WSADATA{version, version};
-    return 0;
-}
-inline int WSACleanup() { return 0; }
 #endif
 
 #ifndef MSG_NOSIGNAL
@@ -45,6 +34,19 @@ inline int WSACleanup() { return 0; }
 #endif
 
 namespace platform {
+
+// The socket library, from before the first socket until after the last.
+// Where sockets need no library (POSIX) these do nothing.
+#if defined(_WIN32)
+inline bool StartSockets() {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+inline void StopSockets() { WSACleanup(); }
+#else
+inline bool StartSockets() { return true; }
+inline void StopSockets() {}
+#endif
 
 // Lets a listener be bound again at once after it was closed.
 bool SetReuseAddress(SOCKET s);

@@ -33,6 +33,14 @@ bool SetReceiveTimeout(SOCKET s, int timeoutMs) {
                       sizeof timeout) == 0;
 }
 
+bool IsInterrupted(int code) {
+#if defined(_WIN32)
+    return code == WSAEINTR;
+#else
+    return code == EINTR;
+#endif
+}
+
 bool IsReceiveTimeout(int code) {
 #if defined(_WIN32)
     return code == WSAETIMEDOUT;

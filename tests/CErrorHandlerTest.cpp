@@ -50,12 +50,6 @@ TEST(CErrorHandler, ReadyTextsPassUnchangedAndUnknownKindsAreIgnored) {
     EXPECT_EQ(line.Texts()[0], u"No error.");
 }
 
-TEST(CErrorHandler, WithoutALineNothingHappens) {
-    CErrorHandler handler(nullptr);
-    handler.Report(kReportSystemError, ECONNRESET);
-    handler.ReportText(u"text");
-}
-
 TEST(Utf8ToUtf16, DecodesMultiByteAndReplacesMalformedInput) {
     EXPECT_EQ(Utf8ToUtf16("Gr\xC3\xBC\xC3\x9F"
                           "e"),

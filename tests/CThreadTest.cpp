@@ -62,8 +62,23 @@ TEST(CThread, StopEventStaysSetAndIsAbsentBeforeStart) {
 }
 
 TEST(CThread, DestroyingWithoutWaitingJoinsTheThread) {
-    auto* q = new Quick;
-    ASSERT_TRUE(q->Start(0));
-    while (!q->ran) std::this_thread::yield();
-    delete q; // the body may still be finishing: joined, not abandoned
+    // Still busy when destroyed: joined, not abandoned.
+    class Slow : public CThread {
+    public:
+        explicit Slow(std::atomic<bool>& done) : done(done) {}
+        uint32_t Execute() override {
+            started = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            done = true;
+            return 0;
+        }
+        std::atomic<bool>& done;
+        std::atomic<bool> started{false};
+    };
+    std::atomic<bool> done{false};
+    auto* slow = new Slow(done);
+    ASSERT_TRUE(slow->Start(0));
+    while (!slow->started) std::this_thread::yield();
+    delete slow;
+    EXPECT_TRUE(done);
 }
