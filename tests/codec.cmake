@@ -1,1 +1,0 @@
-lumen_test(CAvCodecTest SOURCES CAvCodecTest.cpp LIBS lumen_codec lumen_console_dialogs)
