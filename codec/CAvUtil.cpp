@@ -1,6 +1,5 @@
 #include "CAvUtil.h"
 
-#include "codec/Bind.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/ErrorMessage.h"
 
@@ -17,15 +16,15 @@ static std::string utilFileName = "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION
 CAvUtil::CAvUtil() {
     module = platform::LoadLibrary(utilFileName);
     // A library without one of the entry points we call is as good as missing.
-    bool bound = module && Bind(module, av_free, "av_free") &&
-                 Bind(module, av_frame_alloc, "av_frame_alloc") &&
-                 Bind(module, av_frame_free, "av_frame_free") &&
-                 Bind(module, av_frame_unref, "av_frame_unref") &&
-                 Bind(module, av_frame_get_buffer, "av_frame_get_buffer") &&
-                 Bind(module, av_frame_make_writable, "av_frame_make_writable") &&
-                 Bind(module, av_channel_layout_default, "av_channel_layout_default") &&
-                 Bind(module, av_channel_layout_uninit, "av_channel_layout_uninit") &&
-                 Bind(module, av_log_set_level, "av_log_set_level");
+    bool bound = module && platform::Bind(module, av_free, "av_free") &&
+                 platform::Bind(module, av_frame_alloc, "av_frame_alloc") &&
+                 platform::Bind(module, av_frame_free, "av_frame_free") &&
+                 platform::Bind(module, av_frame_unref, "av_frame_unref") &&
+                 platform::Bind(module, av_frame_get_buffer, "av_frame_get_buffer") &&
+                 platform::Bind(module, av_frame_make_writable, "av_frame_make_writable") &&
+                 platform::Bind(module, av_channel_layout_default, "av_channel_layout_default") &&
+                 platform::Bind(module, av_channel_layout_uninit, "av_channel_layout_uninit") &&
+                 platform::Bind(module, av_log_set_level, "av_log_set_level");
     if (!bound) {
         platform::ShowErrorMessage("Cannot load library " + utilFileName, "Error");
         std::exit(0);
@@ -42,6 +41,10 @@ CAvUtil::~CAvUtil() {
     }
 }
 
-std::string CAvUtil::LibraryFileName() { return utilFileName; }
+std::string CAvUtil::LibraryFileName() {
+    return utilFileName;
+}
 
-void CAvUtil::OverrideLibraryFileName(const std::string& fileName) { utilFileName = fileName; }
+void CAvUtil::OverrideLibraryFileName(const std::string& fileName) {
+    utilFileName = fileName;
+}

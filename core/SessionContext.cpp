@@ -45,15 +45,3 @@ void SetSessionAddress(SessionContext& s, std::string_view address) {
 void SetSessionAudioSourceName(SessionContext& s, std::u16string_view name) {
     CopyCut(s.audioSourceName, name);
 }
-
-WAVEFORMATEX DefaultWaveFormat() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.nSamplesPerSec = 44100;
-    f.nBlockAlign = 4;
-    f.wBitsPerSample = 16;
-    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
-}

@@ -65,6 +65,3 @@ void ClearSessionContext(SessionContext& session);
 void SetSessionAddress(SessionContext& session, std::string_view address);
 void SetSessionAudioSourceName(SessionContext& session, std::u16string_view name);
 
-// The wave format record the console starts with: PCM, 44100 Hz, 2 channels,
-// 16 bits.
-WAVEFORMATEX DefaultWaveFormat();

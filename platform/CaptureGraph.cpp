@@ -40,20 +40,9 @@ std::u16string CFilter::GraphName() const {
 
 // ---------------------------------------------------------------------------
 
-static WAVEFORMATEX DefaultCaptureFormat() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.nSamplesPerSec = 44100;
-    f.nBlockAlign = 4;
-    f.wBitsPerSample = 16;
-    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
-    return f;
-}
-
 CCaptureFilter::CCaptureFilter(std::u16string friendly, std::string device, int32_t i)
     : CFilter(FilterKind::AudioCapture), friendlyName(std::move(friendly)),
-      deviceName(std::move(device)), index(i), format(DefaultCaptureFormat()) {}
+      deviceName(std::move(device)), index(i), format(DefaultWaveFormat()) {}
 
 HRESULT CCaptureFilter::GetFormat(WAVEFORMATEX& out) const {
     std::lock_guard guard(lock);

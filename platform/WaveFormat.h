@@ -19,3 +19,9 @@ struct WAVEFORMATEX {
 static_assert(sizeof(WAVEFORMATEX) == 18, "the wave format record is 18 bytes");
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
+
+// PCM, 44100 Hz, 2 channels, 16 bits: what the console and a capture device
+// start with.
+constexpr WAVEFORMATEX DefaultWaveFormat() {
+    return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
+}

@@ -16,11 +16,6 @@ static std::string formatFileName = LUMEN_AV_FILE(avformat, LIBAVFORMAT_VERSION_
 static const std::string codecFileName = LUMEN_AV_FILE(avcodec, LIBAVCODEC_VERSION_MAJOR);
 static const std::string utilFileName = LUMEN_AV_FILE(avutil, LIBAVUTIL_VERSION_MAJOR);
 
-template <typename F> static bool Bind(void* module, F& entry, const char* name) {
-    entry = reinterpret_cast<F>(platform::GetProcAddress(module, name));
-    return entry != nullptr;
-}
-
 CAvFormat::CAvFormat() {
     loaded = Bind();
     if (!loaded)
@@ -33,31 +28,33 @@ CAvFormat::CAvFormat() {
 
 bool CAvFormat::Bind() {
     util = platform::LoadLibrary(utilFileName);
-    if (!util || !::Bind(util, av_mallocz, "av_mallocz") ||
-        !::Bind(util, av_dict_set, "av_dict_set") || !::Bind(util, av_dict_free, "av_dict_free") ||
-        !::Bind(util, av_strerror, "av_strerror") ||
-        !::Bind(util, av_rescale_q, "av_rescale_q") ||
-        !::Bind(util, av_log_set_level, "av_log_set_level")) {
+    if (!util || !platform::Bind(util, av_mallocz, "av_mallocz") ||
+        !platform::Bind(util, av_dict_set, "av_dict_set") ||
+        !platform::Bind(util, av_dict_free, "av_dict_free") ||
+        !platform::Bind(util, av_strerror, "av_strerror") ||
+        !platform::Bind(util, av_rescale_q, "av_rescale_q") ||
+        !platform::Bind(util, av_log_set_level, "av_log_set_level")) {
         missing = utilFileName;
         return false;
     }
     codec = platform::LoadLibrary(codecFileName);
-    if (!codec || !::Bind(codec, av_packet_alloc, "av_packet_alloc") ||
-        !::Bind(codec, av_packet_free, "av_packet_free")) {
+    if (!codec || !platform::Bind(codec, av_packet_alloc, "av_packet_alloc") ||
+        !platform::Bind(codec, av_packet_free, "av_packet_free")) {
         missing = codecFileName;
         return false;
     }
     format = platform::LoadLibrary(formatFileName);
     if (!format ||
-        !::Bind(format, avformat_alloc_output_context2, "avformat_alloc_output_context2") ||
-        !::Bind(format, avformat_free_context, "avformat_free_context") ||
-        !::Bind(format, avformat_new_stream, "avformat_new_stream") ||
-        !::Bind(format, avformat_write_header, "avformat_write_header") ||
-        !::Bind(format, av_write_frame, "av_write_frame") ||
-        !::Bind(format, av_write_trailer, "av_write_trailer") ||
-        !::Bind(format, avio_open2, "avio_open2") || !::Bind(format, avio_closep, "avio_closep") ||
-        !::Bind(format, avio_flush, "avio_flush") ||
-        !::Bind(format, avformat_network_init, "avformat_network_init")) {
+        !platform::Bind(format, avformat_alloc_output_context2, "avformat_alloc_output_context2") ||
+        !platform::Bind(format, avformat_free_context, "avformat_free_context") ||
+        !platform::Bind(format, avformat_new_stream, "avformat_new_stream") ||
+        !platform::Bind(format, avformat_write_header, "avformat_write_header") ||
+        !platform::Bind(format, av_write_frame, "av_write_frame") ||
+        !platform::Bind(format, av_write_trailer, "av_write_trailer") ||
+        !platform::Bind(format, avio_open2, "avio_open2") ||
+        !platform::Bind(format, avio_closep, "avio_closep") ||
+        !platform::Bind(format, avio_flush, "avio_flush") ||
+        !platform::Bind(format, avformat_network_init, "avformat_network_init")) {
         missing = formatFileName;
         return false;
     }
@@ -77,6 +74,10 @@ std::string CAvFormat::ErrorText(int code) const {
     return text;
 }
 
-std::string CAvFormat::LibraryFileName() { return formatFileName; }
+std::string CAvFormat::LibraryFileName() {
+    return formatFileName;
+}
 
-void CAvFormat::OverrideLibraryFileName(const std::string& fileName) { formatFileName = fileName; }
+void CAvFormat::OverrideLibraryFileName(const std::string& fileName) {
+    formatFileName = fileName;
+}
