@@ -193,7 +193,7 @@ TEST_F(StudioLink, TestPatternBothWays) {
     media::CChildProcess field;
     ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH),
                              "127.0.0.1:" + std::to_string(port), "--duration", "8",
-                             "--return-audio", returned},
+                             "--return-audio", returned, "--return-tone", "600"},
                             {}, dir.File("fieldunit.log")));
 
     QImage first;
@@ -236,9 +236,18 @@ TEST_F(StudioLink, TestPatternBothWays) {
         ExpectTone(Listen("Studio_Out", played, 2, channel, kRecordRate), 5.0, 1000.0, 0.12, 0.25);
     }
 
+    // The return audio keeps up with real time while the programme plays.
+    const std::string out = field.Output();
+    double realTime = 0;
+    const size_t at = out.find("due (");
+    ASSERT_NE(at, std::string::npos) << out;
+    ASSERT_EQ(std::sscanf(out.c_str() + at, "due (%lf of real time)", &realTime), 1) << out;
+    EXPECT_GT(realTime, 0.95) << out;
+    EXPECT_LT(realTime, 1.05) << out;
+
     mediafiles::Wav wav;
     std::string problem;
-    ASSERT_TRUE(mediafiles::ReadWav(returned, wav, problem)) << problem << "\n" << field.Output();
+    ASSERT_TRUE(mediafiles::ReadWav(returned, wav, problem)) << problem << "\n" << out;
     ASSERT_GT(wav.sampleRate, 0);
     for (int channel = 0; channel < wav.channels; ++channel) {
         ExpectTone(Listen("return audio", wav.samples, wav.channels, channel, wav.sampleRate), 4.0,
