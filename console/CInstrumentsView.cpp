@@ -95,6 +95,7 @@ void CInstrumentsView::Tick() {
         content.programme = server->ProgrammeMeter().Read();
         content.returned = server->ReturnMeter().Read();
     }
+    content.note = note;
     if (StatisticsShown()) {
         content.statistics = &statistics;
         content.generation = generation;

@@ -45,6 +45,8 @@ public:
     void SetSurfaces(const std::vector<platform::CVideoSurface*>& surfaces);
     // Where the link's picture is drawn now: the surface and the rectangle.
     void SetTarget(platform::CVideoSurface* surface, const QRect& drawRect);
+    // The recording indicator over the picture, for where no banner shows it.
+    void SetNote(const QString& text) { note = text; }
 
     const CLinkStatistics& Statistics() const { return statistics; }
     // The overlay as it was last handed to the surface; null when none.
@@ -68,6 +70,7 @@ private:
     std::vector<QPointer<platform::CVideoSurface>> surfaces;
     QPointer<platform::CVideoSurface> target;
     QRect drawRect;
+    QString note;
     int ticks = 0;
     uint64_t generation = 0;
     QImage shown;

@@ -180,6 +180,23 @@ void PaintMeters(QPainter& p, const MeterLayout& l, QRect strip,
                kAlignment);
 }
 
+// Red and bold, as in the banner, on the box's dark backing.
+void PaintNote(QPainter& p, const QString& text, int unit, int margin) {
+    QFont font = Font(unit);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const int pad = unit / 2 + 2;
+    const QRectF backing(margin, margin, metrics.horizontalAdvance(text) + 2 * pad,
+                         metrics.height() + 2 * pad);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBacking);
+    p.drawRoundedRect(backing, unit / 3.0, unit / 3.0);
+    p.setFont(font);
+    p.setPen(QColor(0xE0, 0x20, 0x20));
+    p.drawText(QPointF(margin + pad, margin + pad + metrics.ascent()), text);
+}
+
 } // namespace
 
 QPoint COverlay::PlaceIn(QSize area, const QImage& image) {
@@ -216,7 +233,8 @@ void COverlay::PaintBox(const CLinkStatistics& statistics, int unit, qreal pixel
 }
 
 QImage COverlay::Paint(const Content& content, QSize area, qreal pixelRatio) {
-    if (area.isEmpty() || (!content.meters && !content.statistics))
+    const bool note = !content.note.isEmpty();
+    if (area.isEmpty() || (!content.meters && !content.statistics && !note))
         return {};
     const int unit = std::clamp(area.height() / 32, 9, 16);
     const MeterLayout layout{unit};
@@ -234,8 +252,9 @@ QImage COverlay::Paint(const Content& content, QSize area, qreal pixelRatio) {
                               : QSize();
     const QSize strip =
         content.meters ? QSize(layout.Width(area.width()), layout.Height()) : QSize();
-    const int width = std::min(area.width(), std::max(boxSize.width(), strip.width()));
-    const int height = content.statistics ? area.height() : strip.height();
+    const int width =
+        note ? area.width() : std::min(area.width(), std::max(boxSize.width(), strip.width()));
+    const int height = content.statistics || note ? area.height() : strip.height();
     QImage image(QSize(width, height) * pixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(pixelRatio);
     image.fill(Qt::transparent);
@@ -247,5 +266,7 @@ QImage COverlay::Paint(const Content& content, QSize area, qreal pixelRatio) {
             p, layout,
             QRect(width - strip.width(), height - strip.height(), strip.width(), strip.height()),
             content.programme, content.returned);
+    if (note)
+        PaintNote(p, content.note, unit, margin);
     return image;
 }

@@ -12,6 +12,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QString>
 #include <QSize>
 
 #include <cstdint>
@@ -24,6 +25,9 @@ public:
         // The box, when shown; its text changes only with generation.
         const CLinkStatistics* statistics = nullptr;
         uint64_t generation = 0;
+        // The recording indicator at the top left, where no banner shows it
+        // (full screen); empty for none.
+        QString note;
     };
 
     COverlay() = default;

@@ -724,6 +724,7 @@ void TMainForm::ShowFeedState() {
         recordOn = false;
     if (!feed || (!recordOn && publishTargets.empty())) {
         FeedState->hide();
+        instruments->SetNote({});
         return;
     }
     QStringList parts, details;
@@ -766,6 +767,8 @@ void TMainForm::ShowFeedState() {
         parts << QString("\u25B2 %1/%2").arg(live).arg(published.size());
     }
     FeedState->setText(parts.join("   "));
+    // Full screen hides the banner: the picture carries the indicator then.
+    instruments->SetNote(session.fullScreen ? FeedState->text() : QString());
     FeedState->setToolTip(details.join("\n"));
     FeedState->adjustSize();
     FeedState->show();
