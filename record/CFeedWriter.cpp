@@ -255,6 +255,8 @@ void CFeedWriter::Write(const CFeedPacket& packet) {
         av.avio_flush(context->pb);
         if (context->pb->error < 0)
             rc = context->pb->error;
+        else
+            Flushed();
     }
     if (rc >= 0) {
         std::lock_guard guard(statusLock);

@@ -69,6 +69,9 @@ protected:
     // After an output's muxer is gone: failed with the code of a write that
     // failed, or 0 after an orderly end.
     virtual void OutputEnded(int code) = 0;
+    // After what was written so far has left the muxer, every kFlushUs of
+    // the feed, on the writer's thread.
+    virtual void Flushed() {}
     // For the subclass's messages and status.
     void SetState(State state, const std::string& where);
     bool Stopping() const { return stopping; }

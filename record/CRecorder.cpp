@@ -1,5 +1,7 @@
 #include "CRecorder.h"
 
+#include "platform/FileSync.h"
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -62,6 +64,14 @@ AVIOContext* CRecorder::OpenTransport(const CFeedConnection& connection) {
     }
     SetState(State::Writing, path);
     return file;
+}
+
+void CRecorder::Flushed() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSync < std::chrono::seconds(1))
+        return;
+    lastSync = now;
+    platform::SyncFile(path);
 }
 
 void CRecorder::OutputEnded(int code) {

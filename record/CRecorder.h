@@ -5,6 +5,7 @@
 
 #include "CFeedWriter.h"
 
+#include <chrono>
 #include <string>
 
 class CRecorder : public CFeedWriter {
@@ -21,6 +22,9 @@ protected:
     bool Connect() override;
     AVIOContext* OpenTransport(const CFeedConnection& connection) override;
     void OutputEnded(int code) override;
+    // Once a second the file goes to the disk: a power failure then costs
+    // no more than the last second.
+    void Flushed() override;
 
 private:
     // A name not yet taken in the folder.
@@ -29,4 +33,5 @@ private:
     std::string folder;
     std::string path;
     AVIOContext* file = nullptr;
+    std::chrono::steady_clock::time_point lastSync;
 };
