@@ -165,7 +165,26 @@ struct Drift {
     double lowest = 0, highest = 0;
     bool measured = false;   // from the field unit's log of departures
     double firstLatency = 0; // from departure to heard, of the first mark
+    std::vector<double> latencies; // of every mark, from departure to heard
 };
+
+// The median of the latencies and how far the marks strayed from it, in
+// seconds: a start-up that left the queue a step above its target and let
+// it come back does not count against the rest.
+struct Spread {
+    double median = 0, below = 0, above = 0;
+};
+Spread AroundMedian(std::vector<double> v) {
+    Spread s;
+    if (v.empty())
+        return s;
+    std::vector<double> sorted = v;
+    std::sort(sorted.begin(), sorted.end());
+    s.median = sorted[sorted.size() / 2];
+    s.below = sorted.front() - s.median;
+    s.above = sorted.back() - s.median;
+    return s;
+}
 
 // The latency drift that the marks heard show; see the top of this file.
 Drift LatencyDrift(const std::vector<double>& heard, double every, int ppm) {
@@ -335,6 +354,7 @@ Drift HeardDrift(Listening& listening, CMonitorTap& tap, double every, int ppm,
             d.firstLatency = latency;
             firstHeard = at;
         }
+        d.latencies.push_back(latency);
         const double drift = latency - first;
         d.lowest = std::min(d.lowest, drift);
         d.highest = std::max(d.highest, drift);
@@ -530,6 +550,11 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
                         "highest %+.1f\n",
                         d.firstLatency * 1000, d.span, d.marks, d.latest * 1000, d.lowest * 1000,
                         d.highest * 1000);
+        if (d.measured && d.marks >= 2) {
+            const Spread s = AroundMedian(d.latencies);
+            std::printf("    around its median of %.1f ms: from %+.1f to %+.1f ms\n", s.median * 1000,
+                        s.below * 1000, s.above * 1000);
+        }
     }
 }
 
