@@ -61,24 +61,27 @@ TEST(CThread, StopEventStaysSetAndIsAbsentBeforeStart) {
     EXPECT_TRUE(q.StopRequested(100)) << "manual reset: still set";
 }
 
+namespace {
+
+// Still busy when destroyed. Its body touches nothing of the object once it
+// runs, since the derived part is gone before the base joins.
+std::atomic<bool> slowStarted{false}, slowDone{false};
+class Slow : public CThread {
+public:
+    uint32_t Execute() override {
+        slowStarted = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        slowDone = true;
+        return 0;
+    }
+};
+
+} // namespace
+
 TEST(CThread, DestroyingWithoutWaitingJoinsTheThread) {
-    // Still busy when destroyed: joined, not abandoned.
-    class Slow : public CThread {
-    public:
-        explicit Slow(std::atomic<bool>& done) : done(done) {}
-        uint32_t Execute() override {
-            started = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            done = true;
-            return 0;
-        }
-        std::atomic<bool>& done;
-        std::atomic<bool> started{false};
-    };
-    std::atomic<bool> done{false};
-    auto* slow = new Slow(done);
+    auto* slow = new Slow;
     ASSERT_TRUE(slow->Start(0));
-    while (!slow->started) std::this_thread::yield();
-    delete slow;
-    EXPECT_TRUE(done);
+    while (!slowStarted) std::this_thread::yield();
+    delete slow; // joined, not abandoned
+    EXPECT_TRUE(slowDone);
 }
