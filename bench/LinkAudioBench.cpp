@@ -13,7 +13,8 @@
 //   control        a 1 kHz tone played with paplay straight into Studio_Out: the
 //                  check itself, must hear nothing wrong (20)
 //   programme      fieldunit at 44100 Hz to lumenfeed, Studio_Out checked from
-//                  3 s after the tone began (30); programme48 the same at 48000 Hz
+//                  0.5 s after the tone began (--skip S; 30); programme48 the
+//                  same at 48000 Hz
 //   drift+, drift- the same with the field unit's clock 0.5 % fast or slow (60)
 //   return-paplay, return-pacat
 //                  Studio_Mic chosen as the studio's audio, a 600 Hz tone fed
@@ -88,7 +89,6 @@ constexpr double kProgrammeHz = 1000;
 constexpr double kReturnHz = 600;
 // Start-up left out of the check: connecting, the first pictures, the
 // studio's queue settling.
-constexpr double kSkipSeconds = 3;
 constexpr double kMarkSeconds = 5;
 constexpr double kSoakMarkSeconds = 10;
 
@@ -100,6 +100,9 @@ struct Settings {
     std::string lumenfeed = LUMENFEED_PATH;
     int busy = 0; // CPU-bound processes beside the programs
     std::string clip; // a file the field unit sends as it is, instead of its pattern
+    // Left out after the tone is first heard: the listener hears the start as
+    // well, so only the tone's own onset.
+    double skip = 0.5;
 };
 
 double Pick(const Settings& s, double fallback) {
@@ -296,6 +299,31 @@ std::string Events(const CToneCheck& c) {
     return text;
 }
 
+// How many of the events fieldunit lists for the return ("... at 1.234 s")
+// the feed itself had too: the two timelines differ by a constant, taken as
+// the one that pairs the most events within 15 ms.
+std::pair<size_t, size_t> EventsOfTheFeed(const std::string& summary, const CToneCheck& feed) {
+    std::vector<double> back;
+    for (size_t at = summary.find(" at "); at != std::string::npos;
+         at = summary.find(" at ", at + 4))
+        back.push_back(std::atof(summary.c_str() + at + 4));
+    auto paired = [&](double shift) {
+        size_t n = 0;
+        for (double r : back)
+            for (const CToneCheck::Event& e : feed.FirstEvents())
+                if (std::abs(r - shift - e.at) < 0.015) {
+                    ++n;
+                    break;
+                }
+        return n;
+    };
+    size_t best = 0;
+    for (double r : back)
+        for (const CToneCheck::Event& e : feed.FirstEvents())
+            best = std::max(best, paired(r - e.at));
+    return {best, back.size()};
+}
+
 void PrintChecked(const char* what, Listening& listening, CMonitorTap& tap, double loadBefore) {
     listening.Read([&](const CToneCheck& c) {
         std::printf("  %s: %.1f s checked: %d gaps, %d discontinuities\n", what,
@@ -474,7 +502,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
     std::printf("\n%s: fieldunit test pattern, tone at %d Hz", name, rate);
     if (ppm != 0)
         std::printf(", field unit clock %+d ppm", ppm);
-    std::printf(", %.0f s checked after %.0f s\n", seconds, kSkipSeconds);
+    std::printf(", %.0f s checked after %.1f s\n", seconds, s.skip);
     std::fflush(stdout);
     const double load = Load();
     CTempDir dir;
@@ -482,14 +510,14 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
     uint16_t port = 0;
     if (!StartStudio(s, studio, dir, 0, port))
         return;
-    Listening listening(kProgrammeHz, kSkipSeconds, seconds, KeepPath(s, name));
+    Listening listening(kProgrammeHz, s.skip, seconds, KeepPath(s, name));
     CMonitorTap tap;
     if (!tap.Start("studio_out.monitor", kRecordRate, 2,
                    [&](const int16_t* p, size_t n) { listening.Feed(p, n); })) {
         std::printf("  parecord records nothing from studio_out.monitor\n");
         return;
     }
-    auto args = FieldUnitArgs(s, port, rate, kSkipSeconds + seconds + 15);
+    auto args = FieldUnitArgs(s, port, rate, s.skip + seconds + 15);
     if (ppm != 0)
         args.insert(args.end(), {"--clock-ppm", std::to_string(ppm)});
     if (markEvery > 0) {
@@ -523,7 +551,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         std::printf(", load %.1f\n", Load());
         std::fflush(stdout);
     };
-    WaitFor([&] { return listening.Done(); }, field, kSkipSeconds + seconds + 60,
+    WaitFor([&] { return listening.Done(); }, field, s.skip + seconds + 60,
             soak || seconds >= 300 ? std::function<void(int)>(minutely) : nullptr);
     field.Stop(2s);
     tap.Stop();
@@ -634,15 +662,20 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     // The programme is checked too, for what capturing does to playing, and
     // the microphone as the studio hears it, for what the feeder itself
     // got wrong; both up to a little before the field unit ends.
-    const double checked = std::max(seconds - kSkipSeconds - 2, 1.0);
-    Listening listening(kProgrammeHz, kSkipSeconds, checked);
+    const double checked = std::max(seconds - s.skip - 2, 1.0);
+    Listening listening(kProgrammeHz, s.skip, checked);
     CMonitorTap tap;
     tap.Start("studio_out.monitor", kRecordRate, 2,
               [&](const int16_t* p, size_t n) { listening.Feed(p, n); });
-    Listening microphone(kReturnHz, kSkipSeconds, checked);
+    // The microphone from the moment its recorder settles, so that what the
+    // return shows as capture starts can be told from the feeder's own.
+    Listening microphone(kReturnHz, 0.5, seconds);
     CMonitorTap micTap;
     micTap.Start("studio_mic", kRecordRate, 2,
                  [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
+    // The feeder's own start-up is not the studio's: it plays for a while
+    // before the field unit connects and the studio starts capturing.
+    std::this_thread::sleep_for(2s);
     auto args = FieldUnitArgs(s, port, kRecordRate, seconds);
     char hz[16];
     std::snprintf(hz, sizeof hz, "%g", kReturnHz);
@@ -673,8 +706,14 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     std::printf("  return audio: %s\n", summary.c_str());
     if (code != 0)
         std::printf("  fieldunit ended with %d:%s\n", code, Tail(output, 4).c_str());
-    if (microphone.Heard())
+    if (microphone.Heard()) {
         PrintChecked("Studio_Mic, as fed", microphone, micTap, load);
+        const auto [feeds, listed] = microphone.Read(
+            [&](const CToneCheck& c) { return EventsOfTheFeed(summary, c); });
+        if (listed > 0)
+            std::printf("    of the return's first %zu events, %zu are the feed's own\n", listed,
+                        feeds);
+    }
     if (listening.Heard())
         PrintChecked("Studio_Out meanwhile", listening, tap, load);
     PrintPacing(field);
@@ -691,6 +730,8 @@ bool Parse(int argc, char** argv, Settings& s) {
             s.size = argv[++i];
         else if (arg == "--keep" && i + 1 < argc)
             s.keep = argv[++i];
+        else if (arg == "--skip" && i + 1 < argc)
+            s.skip = std::max(0.0, std::atof(argv[++i]));
         else if (arg == "--clip" && i + 1 < argc)
             s.clip = argv[++i];
         else if (arg == "--busy" && i + 1 < argc)
@@ -711,7 +752,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: link_audio_bench [--seconds N] [--scenario NAME] [--size WxH]\n"
                      "                        [--keep DIR] [--lumenfeed PATH] [--busy N]\n"
-                     "                        [--clip FILE]\n"
+                     "                        [--clip FILE] [--skip S]\n"
                      "scenarios: control programme programme48 drift+ drift- "
                      "return-paplay return-pacat all soak\n");
         return 2;
