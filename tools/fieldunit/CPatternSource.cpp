@@ -12,6 +12,10 @@ bool CPatternSource::Open(const COptions& o) {
     audioRate = o.audioRate;
     auto s = media::CH264Encoder::Live(o.width, o.height, o.fps,
                                        o.VideoBitrate(o.width, o.height, o.fps), o.slices);
+    // The pattern is drawn in BT.601 limited range, whatever its size; a
+    // studio left to guess would take a 720p picture for BT.709.
+    s.colourSpace = AVCOL_SPC_SMPTE170M;
+    s.colourRange = AVCOL_RANGE_MPEG;
     if (!pattern.Open(o.width, o.height, o.fps) || !tone.Open(o.audioRate, o.audioChannels)) {
         error = "out of memory";
         return false;
