@@ -287,7 +287,9 @@ std::string KeepPath(const Settings& s, const std::string& name) {
 std::string Events(const CToneCheck& c) {
     std::string text;
     char item[80];
-    for (const CToneCheck::Event& e : c.FirstEvents()) {
+    const auto& events = c.FirstEvents();
+    for (size_t i = 0; i < std::min<size_t>(events.size(), 10); ++i) {
+        const CToneCheck::Event& e = events[i];
         if (e.gap)
             std::snprintf(item, sizeof item, "%sgap at %.3f s (%.0f ms)", text.empty() ? "" : ", ",
                           e.at, e.silence * 1000);
@@ -299,14 +301,19 @@ std::string Events(const CToneCheck& c) {
     return text;
 }
 
-// How many of the events fieldunit lists for the return ("... at 1.234 s")
+// How many of the events fieldunit lists for the return ("... at 1.234 s",
+// then "later events at (s): 5.678 6.789g ...")
 // the feed itself had too: the two timelines differ by a constant, taken as
 // the one that pairs the most events within 15 ms.
-std::pair<size_t, size_t> EventsOfTheFeed(const std::string& summary, const CToneCheck& feed) {
+std::pair<size_t, size_t> EventsOfTheFeed(const std::string& summary, const std::string& later,
+                                          const CToneCheck& feed) {
     std::vector<double> back;
     for (size_t at = summary.find(" at "); at != std::string::npos;
          at = summary.find(" at ", at + 4))
         back.push_back(std::atof(summary.c_str() + at + 4));
+    std::istringstream rest(later);
+    for (std::string item; rest >> item;)
+        back.push_back(std::atof(item.c_str()));
     auto paired = [&](double shift) {
         size_t n = 0;
         for (double r : back)
@@ -694,10 +701,13 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
 
     const std::string output = field.Output();
     std::istringstream lines(output);
-    std::string summary;
-    for (std::string line; std::getline(lines, line);)
+    std::string summary, later;
+    for (std::string line; std::getline(lines, line);) {
         if (line.find("return tone:") != std::string::npos)
             summary = line.substr(line.find("return tone:") + 13);
+        if (line.find("later events at (s):") != std::string::npos)
+            later = line.substr(line.find("(s):") + 4);
+    }
     if (summary.empty()) {
         std::printf("  fieldunit ended with %d and no return tone summary:%s\n", code,
                     Tail(output, 6).c_str());
@@ -709,7 +719,7 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     if (microphone.Heard()) {
         PrintChecked("Studio_Mic, as fed", microphone, micTap, load);
         const auto [feeds, listed] = microphone.Read(
-            [&](const CToneCheck& c) { return EventsOfTheFeed(summary, c); });
+            [&](const CToneCheck& c) { return EventsOfTheFeed(summary, later, c); });
         if (listed > 0)
             std::printf("    of the return's first %zu events, %zu are the feed's own\n", listed,
                         feeds);

@@ -4,6 +4,7 @@
 #include "TFullScreenForm.h"
 #include "TMainForm.h"
 #include "platform/AllocatorArenas.h"
+#include "platform/ThreadPriority.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     // Two heaps serve all threads: the threads of each connection then reuse
     // what the previous connection freed, and resident memory stays flat.
     platform::LimitAllocatorArenas(2);
+    // On air, a page of the program brought back from the disk is a gap in
+    // the sound.
+    platform::KeepMemoryResident();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Norvik");
     QApplication::setApplicationName("Lumenfeed");

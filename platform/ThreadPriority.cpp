@@ -2,9 +2,13 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <string>
 #endif
 
 namespace platform {
@@ -34,6 +38,37 @@ void SetThreadPriority(ThreadRole role) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
 #else
     (void)role;
+#endif
+}
+
+#if defined(__linux__)
+namespace {
+
+// Whether the process may lock memory beyond the limit (CAP_IPC_LOCK).
+bool MayLockWithoutLimit() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("CapEff:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> 14) & 1;
+    return false;
+}
+
+} // namespace
+#endif
+
+bool KeepMemoryResident() {
+#if defined(__linux__) && defined(MCL_ONFAULT)
+    // With a limit, locking what is allocated later would make allocations
+    // fail once the limit is reached: better to page than to fail.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_MEMLOCK, &limit) != 0 ||
+        (limit.rlim_cur != RLIM_INFINITY && !MayLockWithoutLimit()))
+        return false;
+    // Locked as they are touched, not all at once: the libraries' pages
+    // that are never run stay out of memory.
+    return mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+#else
+    return false;
 #endif
 }
 

@@ -15,4 +15,11 @@ enum class ThreadRole {
 // right to raise it at all, it stays as it was.
 void SetThreadPriority(ThreadRole role);
 
+// Keeps every page the process touches in memory from then on, so that a
+// thread that carries sound never waits for the disk to give back a page the
+// system took away. Only where that cannot later make an allocation fail:
+// with no limit on locked memory, or the right to exceed it. Says whether
+// it could.
+bool KeepMemoryResident();
+
 } // namespace platform

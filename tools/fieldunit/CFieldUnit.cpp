@@ -234,7 +234,10 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
         CLog::Info("pacing: " + std::to_string(pacer.LateCount()) + " packets left more than " +
                    std::to_string(CPacer::kLateUs / 1000) + " ms late, the latest by " +
                    std::to_string(pacer.LatestUs() / 1000) + " ms");
-    if (tone)
+    if (tone) {
         CLog::Info(tone->Summary());
+        if (std::string later = tone->LaterEvents(); !later.empty())
+            CLog::Info(later);
+    }
     return code;
 }

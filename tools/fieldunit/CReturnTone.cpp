@@ -1,5 +1,6 @@
 #include "CReturnTone.h"
 
+#include <algorithm>
 #include <cstdio>
 
 CReturnTone::CReturnTone(double f) : frequency(f) {}
@@ -67,7 +68,9 @@ std::string CReturnTone::Summary() {
     std::string summary = text;
     std::lock_guard guard(lock);
     const char* separator = "; first: ";
-    for (const CToneCheck::Event& e : check->FirstEvents()) {
+    const auto& events = check->FirstEvents();
+    for (size_t i = 0; i < std::min<size_t>(events.size(), kListed); ++i) {
+        const CToneCheck::Event& e = events[i];
         if (e.gap)
             std::snprintf(text, sizeof text, "%sgap at %.3f s (%.0f ms)", separator, e.at,
                           e.silence * 1000);
@@ -77,4 +80,18 @@ std::string CReturnTone::Summary() {
         separator = ", ";
     }
     return summary;
+}
+
+std::string CReturnTone::LaterEvents() {
+    std::lock_guard guard(lock);
+    const auto& events = check->FirstEvents();
+    if (events.size() <= kListed)
+        return {};
+    std::string list = "return tone, later events at (s):";
+    char item[32];
+    for (size_t i = kListed; i < events.size(); ++i) {
+        std::snprintf(item, sizeof item, " %.3f%s", events[i].at, events[i].gap ? "g" : "");
+        list += item;
+    }
+    return list;
 }

@@ -31,7 +31,12 @@ public:
     Figures Now();
     // For the status line, and the summary at the end.
     std::string StatusText();
+    // The summary lists the first kListed events; LaterEvents the rest that
+    // were kept, for a benchmark to match against the source's own (empty
+    // when there are none).
     std::string Summary();
+    std::string LaterEvents();
+    static constexpr size_t kListed = 10;
 
     // What the studio puts in one packet: five AAC frames of 1024 samples.
     static constexpr int kSamplesPerPacket = 5 * 1024;

@@ -3,6 +3,7 @@
 #include "CLog.h"
 #include "COptions.h"
 #include "ExitCodes.h"
+#include "platform/ThreadPriority.h"
 
 #include <atomic>
 #include <csignal>
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     CLog::SetQuiet(options.quiet);
     // The libraries' own chatter is not for the engineer; their errors are.
     av_log_set_level(AV_LOG_ERROR);
+    // A field unit whose pages went to the disk sends late, and the studio
+    // hears a gap that is not its own.
+    platform::KeepMemoryResident();
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     CFieldUnit unit(options);

@@ -41,7 +41,7 @@ public:
     const std::vector<double>& Marks() const { return marks; }
 
     static constexpr double kWindowSeconds = 0.005;
-    static constexpr size_t kKeptEvents = 10;
+    static constexpr size_t kKeptEvents = 200;
     // Below this share of the tone's level a sample counts as silent (its
     // amplitude, that is, not its value: zero crossings are not silence).
     static constexpr double kSilentRatio = 0.1;
