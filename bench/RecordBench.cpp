@@ -260,14 +260,24 @@ int main(int argc, char** argv) {
         }, 30s);
         // The writers' threads and the SRT library's, and the tap's share of
         // the worker thread; not this thread's pacing and waiting.
-        double threads = 0;
+        double threads = 0, library = 0;
         for (const auto& [tid, t] : ThreadTimes())
             if (tid != getpid()) {
                 auto was = startTimes.find(tid);
-                threads += t.second - (was != startTimes.end() ? was->second.second : 0);
+                const double spent = t.second - (was != startTimes.end() ? was->second.second : 0);
+                threads += spent;
+                // libsrt names its threads SRT:...
+                if (t.first.rfind("SRT", 0) == 0)
+                    library += spent;
             }
-        tapCpu = (threads + arrivedCpu) * 1000 / (pathSeconds * kRate);
+        const double perPicture = 1000 / (pathSeconds * kRate);
+        tapCpu = (threads + arrivedCpu) * perPicture;
         tap.Print();
+        std::printf("  of which: stamping and queueing as packets arrive %.3f ms, the writers' "
+                    "threads (muxing, file and SRT sends) %.3f ms, the SRT library's own "
+                    "threads %.3f ms\n",
+                    arrivedCpu * perPicture, (threads - library) * perPicture,
+                    library * perPicture);
     }
     std::printf("  %.3f ms CPU per picture: %.1f %% of the path's\n", tapCpu,
                 path.cpuPerPicture > 0 ? tapCpu * 100 / path.cpuPerPicture : 0.0);
