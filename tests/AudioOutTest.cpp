@@ -247,4 +247,24 @@ TEST_F(AudioOutTest, CountsRunningDryWhilePlayingButNotIdling) {
     EXPECT_EQ(out.Underruns(), 1u) << "staying idle afterwards is not another one";
 }
 
+TEST_F(AudioOutTest, ALiveStartWaitsForItsTargetYetPlaysAShortLastPiece) {
+    out.SetLive(true);
+    ASSERT_EQ(out.Open(studioOut, Pcm(48000, 2)), 1u);
+    // One AAC frame's worth, below the target: it waits for more, as the next
+    // packet of a live stream comes within tens of milliseconds.
+    Pieces p(MakePcmTone(48000, 2, 1000.0, 0.5, 1024), {1024}, 2);
+    ASSERT_EQ(out.Prepare(p.headers[0].get()), 1u);
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_EQ(out.Write(p.headers[0].get()), 1u);
+    std::this_thread::sleep_for(150ms);
+    // Only a prompt look counts: a machine that slept far longer may rightly
+    // have started.
+    const bool prompt = std::chrono::steady_clock::now() - written < 220ms;
+    const uint32_t queued = out.QueuedBytes();
+    if (prompt)
+        EXPECT_EQ(queued, 1024u * 4) << "started below its target within 150 ms";
+    // Nothing more comes: what there is plays all the same.
+    EXPECT_TRUE(WaitUntil([&] { return (p.headers[0]->dwFlags & WHDR_DONE) != 0; }, 10s));
+}
+
 } // namespace
