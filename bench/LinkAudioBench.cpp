@@ -87,8 +87,6 @@ namespace {
 constexpr int kRecordRate = 44100;
 constexpr double kProgrammeHz = 1000;
 constexpr double kReturnHz = 600;
-// Start-up left out of the check: connecting, the first pictures, the
-// studio's queue settling.
 constexpr double kMarkSeconds = 5;
 constexpr double kSoakMarkSeconds = 10;
 
@@ -301,18 +299,13 @@ std::string Events(const CToneCheck& c) {
     return text;
 }
 
-// How many of the events fieldunit lists for the return ("... at 1.234 s",
-// then "later events at (s): 5.678 6.789g ...")
-// the feed itself had too: the two timelines differ by a constant, taken as
-// the one that pairs the most events within 15 ms.
-std::pair<size_t, size_t> EventsOfTheFeed(const std::string& summary, const std::string& later,
-                                          const CToneCheck& feed) {
+// How many of the return's events (fieldunit's "events at (s): 1.234
+// 5.678g ...") the feed itself had too: the two timelines differ by a
+// constant, taken as the one that pairs the most events within 15 ms.
+std::pair<size_t, size_t> EventsOfTheFeed(const std::string& times, const CToneCheck& feed) {
     std::vector<double> back;
-    for (size_t at = summary.find(" at "); at != std::string::npos;
-         at = summary.find(" at ", at + 4))
-        back.push_back(std::atof(summary.c_str() + at + 4));
-    std::istringstream rest(later);
-    for (std::string item; rest >> item;)
+    std::istringstream items(times);
+    for (std::string item; items >> item;)
         back.push_back(std::atof(item.c_str()));
     auto paired = [&](double shift) {
         size_t n = 0;
@@ -701,12 +694,12 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
 
     const std::string output = field.Output();
     std::istringstream lines(output);
-    std::string summary, later;
+    std::string summary, times;
     for (std::string line; std::getline(lines, line);) {
         if (line.find("return tone:") != std::string::npos)
             summary = line.substr(line.find("return tone:") + 13);
-        if (line.find("later events at (s):") != std::string::npos)
-            later = line.substr(line.find("(s):") + 4);
+        if (line.find("events at (s):") != std::string::npos)
+            times = line.substr(line.find("(s):") + 4);
     }
     if (summary.empty()) {
         std::printf("  fieldunit ended with %d and no return tone summary:%s\n", code,
@@ -719,9 +712,9 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     if (microphone.Heard()) {
         PrintChecked("Studio_Mic, as fed", microphone, micTap, load);
         const auto [feeds, listed] = microphone.Read(
-            [&](const CToneCheck& c) { return EventsOfTheFeed(summary, later, c); });
+            [&](const CToneCheck& c) { return EventsOfTheFeed(times, c); });
         if (listed > 0)
-            std::printf("    of the return's first %zu events, %zu are the feed's own\n", listed,
+            std::printf("    of the return's %zu events kept, %zu are the feed's own\n", listed,
                         feeds);
     }
     if (listening.Heard())

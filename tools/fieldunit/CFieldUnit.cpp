@@ -236,8 +236,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
                    std::to_string(pacer.LatestUs() / 1000) + " ms");
     if (tone) {
         CLog::Info(tone->Summary());
-        if (std::string later = tone->LaterEvents(); !later.empty())
-            CLog::Info(later);
+        if (std::string times = tone->EventTimes(); !times.empty())
+            CLog::Info(times);
     }
     return code;
 }

@@ -82,15 +82,15 @@ std::string CReturnTone::Summary() {
     return summary;
 }
 
-std::string CReturnTone::LaterEvents() {
+std::string CReturnTone::EventTimes() {
     std::lock_guard guard(lock);
     const auto& events = check->FirstEvents();
-    if (events.size() <= kListed)
+    if (events.empty())
         return {};
-    std::string list = "return tone, later events at (s):";
+    std::string list = "return tone, events at (s):";
     char item[32];
-    for (size_t i = kListed; i < events.size(); ++i) {
-        std::snprintf(item, sizeof item, " %.3f%s", events[i].at, events[i].gap ? "g" : "");
+    for (const CToneCheck::Event& e : events) {
+        std::snprintf(item, sizeof item, " %.3f%s", e.at, e.gap ? "g" : "");
         list += item;
     }
     return list;

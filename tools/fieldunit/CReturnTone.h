@@ -31,11 +31,11 @@ public:
     Figures Now();
     // For the status line, and the summary at the end.
     std::string StatusText();
-    // The summary lists the first kListed events; LaterEvents the rest that
-    // were kept, for a benchmark to match against the source's own (empty
-    // when there are none).
+    // The summary lists the first kListed events; EventTimes every one kept,
+    // for a benchmark to match against the source's own (empty when there
+    // are none).
     std::string Summary();
-    std::string LaterEvents();
+    std::string EventTimes();
     static constexpr size_t kListed = 10;
 
     // What the studio puts in one packet: five AAC frames of 1024 samples.
