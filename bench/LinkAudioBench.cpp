@@ -668,8 +668,9 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     tap.Start("studio_out.monitor", kRecordRate, 2,
               [&](const int16_t* p, size_t n) { listening.Feed(p, n); });
     // The microphone from the moment its recorder settles, so that what the
-    // return shows as capture starts can be told from the feeder's own.
-    Listening microphone(kReturnHz, 0.5, seconds);
+    // return shows as capture starts can be told from the feeder's own, and
+    // on until the return ends (it starts 2 s later).
+    Listening microphone(kReturnHz, 0.5, seconds + 3);
     CMonitorTap micTap;
     micTap.Start("studio_mic", kRecordRate, 2,
                  [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
