@@ -33,17 +33,19 @@ void main() {
 }
 )";
 
-// The matrix and offset carry both the colour matrix and the range. UV is
-// the swizzle that reads U and V from the chroma texture's format.
+// The conversion's fixed part; its body, with the colour matrix and range
+// written in as numbers, comes from ConversionShader. UV is the swizzle that
+// reads U and V from the chroma texture's format.
 const char* const kFragmentShader = R"(
 uniform sampler2D planeY;
 uniform sampler2D planeUV;
-uniform highp mat3 yuvToRgb;
-uniform highp vec3 offset;
 varying highp vec2 coord;
 void main() {
-    highp vec3 yuv = vec3(texture2D(planeY, coord).r, texture2D(planeUV, coord).UV);
-    gl_FragColor = vec4(clamp(yuvToRgb * (yuv - offset), 0.0, 1.0), 1.0);
+    highp float y = texture2D(planeY, coord).r;
+    highp vec2 c = texture2D(planeUV, coord).UV;
+    highp float u = c.x;
+    highp float v = c.y;
+    gl_FragColor = vec4(RGB, 1.0);
 }
 )";
 
@@ -99,6 +101,37 @@ void ColourConversion(const YuvColour& colour, QMatrix3x3& matrix, QVector3D& of
         float(luma), float(chroma * 2 * (1 - kb)), 0.f};
     matrix = QMatrix3x3(values);
     offset = QVector3D(colour.fullRange ? 0.f : 16.f / 255.f, 128.f / 255.f, 128.f / 255.f);
+}
+
+// The conversion for one matrix and range. Its numbers are written into the
+// shader, not passed as uniforms: a software renderer then spends about a
+// fifth less on each pixel. What falls outside 0..1 is clamped as it is
+// written to the 8-bit target.
+QByteArray ConversionShader(const YuvColour& colour, bool rg) {
+    QMatrix3x3 matrix;
+    QVector3D offset;
+    ColourConversion(colour, matrix, offset);
+    auto number = [](double value) { return QByteArray::number(value, 'f', 9); };
+    QByteArray rgb;
+    for (int row = 0; row < 3; ++row) {
+        double constant = 0;
+        QByteArray channel;
+        for (int column = 0; column < 3; ++column) {
+            const double k = matrix(row, column);
+            constant -= k * offset[column];
+            if (k != 0)
+                channel += "yuv"[column] + QByteArray(" * ") + number(k) + " + ";
+        }
+        rgb += (row ? ", " : "") + channel + number(constant);
+    }
+    return QByteArray(kFragmentShader)
+        .replace(".UV", rg ? ".rg" : ".ra")
+        .replace("RGB", rgb);
+}
+
+// Which of the conversions a picture's colours take.
+size_t ConversionIndex(const YuvColour& colour) {
+    return (colour.matrix == YuvMatrix::Bt709 ? 2 : 0) + (colour.fullRange ? 1 : 0);
 }
 
 // The bytes of a moved to the even bytes of a 64-bit word.
@@ -159,10 +192,16 @@ private:
     bool EnsureContext();
     bool InitGL();
     void ReleaseGL();
+    void ReleasePrograms();
     // The picture (or black) into the bound framebuffer of pixels, whose
     // top-left is the surface's, ratio device pixels to the surface's one.
     void Draw(QSize pixels, qreal ratio);
     void Upload(const CVideoSurface::Picture& picture);
+    // The YUV textures' filters, set where they differ.
+    void SetFilters(GLint filter);
+    // The conversion for the picture's colours, bound, and the YUV textures
+    // to their units; unit 1 is left active.
+    QOpenGLShaderProgram& BindConversion(const CVideoSurface::Picture& picture);
     void DrawOverlay(QSize pixels, qreal ratio);
     // The strip over the viewport with the program, which is bound.
     void DrawQuad(QOpenGLShaderProgram& program);
@@ -172,7 +211,9 @@ private:
     // For drawing while the window cannot be, and for releasing our objects.
     std::unique_ptr<QOffscreenSurface> offscreen;
     QOpenGLFunctions* gl = nullptr;
-    std::unique_ptr<QOpenGLShaderProgram> program;
+    // One for each matrix and range.
+    std::unique_ptr<QOpenGLShaderProgram> conversions[4];
+    QOpenGLShaderProgram* program = nullptr; // the first, once all are made
     std::unique_ptr<QOpenGLShaderProgram> overlayProgram;
     GLuint overlayTexture = 0;
     uint64_t overlayUploaded = 0; // the number of the overlay in its texture
@@ -190,6 +231,13 @@ private:
 
 CPictureWindow::CPictureWindow(CVideoSurface* o) : owner(o) {
     setSurfaceType(QSurface::OpenGLSurface);
+    // Nothing is drawn with depth or stencil. Without them Mesa's software
+    // renderer may blend the overlay, a plain copy at its own size, by its
+    // fast path instead of running the shader for each pixel.
+    QSurfaceFormat format = requestedFormat();
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(0);
+    setFormat(format);
     // Mouse and keys go to the widgets beneath, as they would to the surface
     // itself: the full-screen window's Esc, tool tips, context menus.
     setFlags(flags() | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
@@ -230,23 +278,33 @@ bool CPictureWindow::InitGL() {
     pixelFormats[1] = rg ? GL_RG : GL_LUMINANCE_ALPHA;
     rowLength = !context->isOpenGLES() || context->format().majorVersion() >= 3;
 
-    program = std::make_unique<QOpenGLShaderProgram>();
     overlayProgram = std::make_unique<QOpenGLShaderProgram>();
-    QByteArray fragment = QByteArray("#define UV ") + (rg ? "rg" : "ra") + "\n" + kFragmentShader;
-    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
-        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) ||
-        !program->link() ||
-        !overlayProgram->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
-        !overlayProgram->addShaderFromSourceCode(QOpenGLShader::Fragment, kOverlayShader) ||
-        !overlayProgram->link()) {
-        program.reset();
-        overlayProgram.reset();
+    bool made = overlayProgram->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
+                overlayProgram->addShaderFromSourceCode(QOpenGLShader::Fragment, kOverlayShader) &&
+                overlayProgram->link();
+    for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709}) {
+        for (bool fullRange : {false, true}) {
+            const YuvColour colour{matrix, fullRange};
+            auto& conversion = conversions[ConversionIndex(colour)];
+            conversion = std::make_unique<QOpenGLShaderProgram>();
+            made = made &&
+                   conversion->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
+                   conversion->addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                                       ConversionShader(colour, rg)) &&
+                   conversion->link();
+            if (made) {
+                conversion->bind();
+                conversion->setUniformValue("planeY", 0);
+                conversion->setUniformValue("planeUV", 1);
+                conversion->release();
+            }
+        }
+    }
+    if (!made) {
+        ReleasePrograms();
         return false;
     }
-    program->bind();
-    program->setUniformValue("planeY", 0);
-    program->setUniformValue("planeUV", 1);
-    program->release();
+    program = conversions[0].get();
 
     overlayProgram->bind();
     overlayProgram->setUniformValue("image", 0);
@@ -277,7 +335,13 @@ void CPictureWindow::ReleaseGL() {
     textures[0] = textures[1] = overlayTexture = 0;
     textureWidth = textureHeight = 0;
     uploaded = overlayUploaded = 0;
-    program.reset();
+    ReleasePrograms();
+}
+
+void CPictureWindow::ReleasePrograms() {
+    program = nullptr;
+    for (auto& conversion : conversions)
+        conversion.reset();
     overlayProgram.reset();
 }
 
@@ -381,30 +445,36 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
         // below, the nearest sample is taken: the same at its own size, about
         // the same below it (without mipmaps linear filtering blends only two
         // of many samples), and a software renderer spends far less on it.
-        const GLint wanted = target.width() > shown.width || target.height() > shown.height
-                                 ? GL_LINEAR
-                                 : GL_NEAREST;
-        QMatrix3x3 matrix;
-        QVector3D offset;
-        ColourConversion(shown.colour, matrix, offset);
-        program->bind();
-        program->setUniformValue("yuvToRgb", matrix);
-        program->setUniformValue("offset", offset);
-        for (int i = 0; i < 2; ++i) {
-            gl->glActiveTexture(GL_TEXTURE0 + i);
-            gl->glBindTexture(GL_TEXTURE_2D, textures[i]);
-            if (wanted != filter) {
-                gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, wanted);
-                gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, wanted);
-            }
-        }
-        filter = wanted;
-        DrawQuad(*program);
+        SetFilters(target.width() > shown.width || target.height() > shown.height ? GL_LINEAR
+                                                                                  : GL_NEAREST);
+        DrawQuad(BindConversion(shown));
         gl->glBindTexture(GL_TEXTURE_2D, 0);
         gl->glActiveTexture(GL_TEXTURE0);
         gl->glBindTexture(GL_TEXTURE_2D, 0);
     }
     DrawOverlay(pixels, ratio);
+}
+
+void CPictureWindow::SetFilters(GLint wanted) {
+    if (wanted == filter)
+        return;
+    for (GLuint texture : textures) {
+        gl->glBindTexture(GL_TEXTURE_2D, texture);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, wanted);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, wanted);
+    }
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    filter = wanted;
+}
+
+QOpenGLShaderProgram& CPictureWindow::BindConversion(const CVideoSurface::Picture& picture) {
+    QOpenGLShaderProgram& conversion = *conversions[ConversionIndex(picture.colour)];
+    conversion.bind();
+    for (int i = 0; i < 2; ++i) {
+        gl->glActiveTexture(GL_TEXTURE0 + i);
+        gl->glBindTexture(GL_TEXTURE_2D, textures[i]);
+    }
+    return conversion;
 }
 
 void CPictureWindow::DrawOverlay(QSize pixels, qreal ratio) {
