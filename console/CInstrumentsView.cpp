@@ -23,7 +23,7 @@ CInstrumentsView::CInstrumentsView(QObject* parent) : QObject(parent) {
 
 CInstrumentsView::~CInstrumentsView() {
     if (target)
-        target->SetOverlay({}, {});
+        target->SetOverlay({});
 }
 
 bool CInstrumentsView::StatisticsShown() const {
@@ -53,10 +53,9 @@ void CInstrumentsView::SetSurfaces(const std::vector<platform::CVideoSurface*>& 
 }
 
 void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect) {
-    if (surface != target) {
-        // The overlay goes with the picture.
-        Show({}, {});
-    }
+    // The overlay goes with the picture.
+    if (surface != target && target)
+        target->SetOverlay({});
     target = surface;
     drawRect = rect;
     Refresh();
@@ -100,18 +99,14 @@ void CInstrumentsView::Tick() {
         content.statistics = &statistics;
         content.generation = generation;
     }
-    if (!target || drawRect.isEmpty()) {
-        Show({}, {});
+    if (!target)
         return;
-    }
-    QImage image = overlay.Paint(content, drawRect.size(), target->devicePixelRatioF());
-    Show(image, drawRect.topLeft() + COverlay::PlaceIn(drawRect.size(), image));
-}
-
-void CInstrumentsView::Show(const QImage& image, QPoint at) {
-    // The surface blends it over the picture in its own window, which no
+    auto pieces = drawRect.isEmpty()
+                      ? std::vector<platform::OverlayPiece>{}
+                      : overlay.Paint(content, drawRect.size(), target->devicePixelRatioF());
+    for (platform::OverlayPiece& piece : pieces)
+        piece.at += drawRect.topLeft();
+    // The surface blends them over the picture in its own window, which no
     // widget laid over it could show through.
-    shown = image;
-    if (target)
-        target->SetOverlay(image, at);
+    target->SetOverlay(std::move(pieces));
 }

@@ -49,8 +49,6 @@ public:
     void SetNote(const QString& text) { note = text; }
 
     const CLinkStatistics& Statistics() const { return statistics; }
-    // The overlay as it was last handed to the surface; null when none.
-    const QImage& Overlay() const { return shown; }
     // Samples and paints now, as the timer would.
     void Refresh();
 
@@ -60,7 +58,6 @@ public:
 private:
     void Tick();
     void Sample();
-    void Show(const QImage& image, QPoint at);
 
     CLinkStatistics statistics;
     std::unique_ptr<CMetricsEndpoint> endpoint;
@@ -73,5 +70,4 @@ private:
     QString note;
     int ticks = 0;
     uint64_t generation = 0;
-    QImage shown;
 };

@@ -181,30 +181,27 @@ void PaintMeters(QPainter& p, const MeterLayout& l, QRect strip,
 }
 
 // Red and bold, as in the banner, on the box's dark backing.
-void PaintNote(QPainter& p, const QString& text, int unit, int margin) {
+QImage PaintNote(const QString& text, int unit, qreal pixelRatio) {
     QFont font = Font(unit);
     font.setBold(true);
     const QFontMetrics metrics(font);
     const int pad = unit / 2 + 2;
-    const QRectF backing(margin, margin, metrics.horizontalAdvance(text) + 2 * pad,
-                         metrics.height() + 2 * pad);
+    const QSizeF size(metrics.horizontalAdvance(text) + 2 * pad, metrics.height() + 2 * pad);
+    QImage image(size.toSize() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(kBacking);
-    p.drawRoundedRect(backing, unit / 3.0, unit / 3.0);
+    p.drawRoundedRect(QRectF(QPointF(0, 0), size), unit / 3.0, unit / 3.0);
     p.setFont(font);
     p.setPen(QColor(0xE0, 0x20, 0x20));
-    p.drawText(QPointF(margin + pad, margin + pad + metrics.ascent()), text);
+    p.drawText(QPointF(pad, pad + metrics.ascent()), text);
+    return image;
 }
 
 } // namespace
-
-QPoint COverlay::PlaceIn(QSize area, const QImage& image) {
-    // The bottom right corner, where the meters are.
-    const QSizeF size = image.deviceIndependentSize();
-    return QPoint(std::max(0, area.width() - int(std::ceil(size.width()))),
-                  std::max(0, area.height() - int(std::ceil(size.height()))));
-}
 
 void COverlay::PaintBox(const CLinkStatistics& statistics, int unit, qreal pixelRatio) {
     const QFont font = Font(unit);
@@ -232,41 +229,39 @@ void COverlay::PaintBox(const CLinkStatistics& statistics, int unit, qreal pixel
     }
 }
 
-QImage COverlay::Paint(const Content& content, QSize area, qreal pixelRatio) {
-    const bool note = !content.note.isEmpty();
-    if (area.isEmpty() || (!content.meters && !content.statistics && !note))
-        return {};
+std::vector<platform::OverlayPiece> COverlay::Paint(const Content& content, QSize area,
+                                                    qreal pixelRatio) {
+    std::vector<platform::OverlayPiece> pieces;
+    if (area.isEmpty())
+        return pieces;
     const int unit = std::clamp(area.height() / 32, 9, 16);
     const MeterLayout layout{unit};
-    if (content.statistics && (content.generation != boxGeneration || unit != boxUnit ||
-                               box.devicePixelRatio() != pixelRatio)) {
-        PaintBox(*content.statistics, unit, pixelRatio);
-        boxGeneration = content.generation;
-        boxUnit = unit;
-    }
-    // The meters along the bottom; the statistics at the top right. The
-    // image is only as wide as they need and reaches up only as far as they do.
     const int margin = layout.Margin();
-    const QSize boxSize = content.statistics
-                              ? box.deviceIndependentSize().toSize() + QSize(2 * margin, 2 * margin)
-                              : QSize();
-    const QSize strip =
-        content.meters ? QSize(layout.Width(area.width()), layout.Height()) : QSize();
-    const int width =
-        note ? area.width() : std::min(area.width(), std::max(boxSize.width(), strip.width()));
-    const int height = content.statistics || note ? area.height() : strip.height();
-    QImage image(QSize(width, height) * pixelRatio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(pixelRatio);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    if (content.statistics)
-        p.drawImage(QPointF(width - boxSize.width() + margin, margin), box);
-    if (content.meters)
-        PaintMeters(
-            p, layout,
-            QRect(width - strip.width(), height - strip.height(), strip.width(), strip.height()),
-            content.programme, content.returned);
-    if (note)
-        PaintNote(p, content.note, unit, margin);
-    return image;
+    // The recording note at the top left.
+    if (!content.note.isEmpty())
+        pieces.push_back({PaintNote(content.note, unit, pixelRatio), QPoint(margin, margin)});
+    // The statistics at the top right.
+    if (content.statistics) {
+        if (content.generation != boxGeneration || unit != boxUnit ||
+            box.devicePixelRatio() != pixelRatio) {
+            PaintBox(*content.statistics, unit, pixelRatio);
+            boxGeneration = content.generation;
+            boxUnit = unit;
+        }
+        const int width = int(std::ceil(box.deviceIndependentSize().width()));
+        pieces.push_back({box, QPoint(std::max(0, area.width() - width - margin), margin)});
+    }
+    // The meters along the bottom, at the right.
+    if (content.meters) {
+        const QSize strip(std::min(area.width(), layout.Width(area.width())), layout.Height());
+        QImage image(strip * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(pixelRatio);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        PaintMeters(p, layout, QRect(QPoint(0, 0), strip), content.programme, content.returned);
+        p.end();
+        pieces.push_back({image, QPoint(area.width() - strip.width(),
+                                        std::max(0, area.height() - strip.height()))});
+    }
+    return pieces;
 }

@@ -3,19 +3,22 @@
 // peak with its hold, momentary loudness, the -18 dBFS alignment mark), and
 // the link's statistics in a dark translucent box at the top right on
 // demand; the top left is left to the recording indicator. Painted
-// on the GUI thread into an image that the video surface blends over the
-// picture, so that nothing is laid out anew and any picture stays readable.
+// on the GUI thread into images that the video surface blends over the
+// picture, so that nothing is laid out anew and any picture stays readable;
+// one image for each, so that the space between them costs nothing.
 #pragma once
 
 #include "instruments/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
+#include "platform/VideoSurface.h"
 
 #include <QImage>
 #include <QPoint>
-#include <QString>
 #include <QSize>
+#include <QString>
 
 #include <cstdint>
+#include <vector>
 
 class COverlay {
 public:
@@ -33,11 +36,10 @@ public:
     COverlay() = default;
     virtual ~COverlay() = default;
 
-    // An image for a picture area of size (device-independent pixels) at the
-    // screen's pixel ratio; a null image when there is nothing to show.
-    QImage Paint(const Content& content, QSize area, qreal pixelRatio);
-    // Where the image goes within the area: its bottom right corner at the area's.
-    static QPoint PlaceIn(QSize area, const QImage& image);
+    // The images for a picture area of size (device-independent pixels) at
+    // the screen's pixel ratio, each placed from the area's top left; none
+    // when there is nothing to show.
+    std::vector<platform::OverlayPiece> Paint(const Content& content, QSize area, qreal pixelRatio);
 
     // The scale of the meters.
     static constexpr float kTopDb = 0.0f;

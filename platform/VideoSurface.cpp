@@ -95,10 +95,15 @@ void ColourConversion(const YuvColour& colour, QMatrix3x3& matrix, QVector3D& of
     const double kg = 1 - kr - kb;
     const double luma = colour.fullRange ? 1.0 : 255.0 / 219.0;
     const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
-    const float values[9] = {
-        float(luma), 0.f, float(chroma * 2 * (1 - kr)),
-        float(luma), float(-chroma * 2 * kb * (1 - kb) / kg), float(-chroma * 2 * kr * (1 - kr) / kg),
-        float(luma), float(chroma * 2 * (1 - kb)), 0.f};
+    const float values[9] = {float(luma),
+                             0.f,
+                             float(chroma * 2 * (1 - kr)),
+                             float(luma),
+                             float(-chroma * 2 * kb * (1 - kb) / kg),
+                             float(-chroma * 2 * kr * (1 - kr) / kg),
+                             float(luma),
+                             float(chroma * 2 * (1 - kb)),
+                             0.f};
     matrix = QMatrix3x3(values);
     offset = QVector3D(colour.fullRange ? 0.f : 16.f / 255.f, 128.f / 255.f, 128.f / 255.f);
 }
@@ -124,9 +129,7 @@ QByteArray ConversionShader(const YuvColour& colour, bool rg) {
         }
         rgb += (row ? ", " : "") + channel + number(constant);
     }
-    return QByteArray(kFragmentShader)
-        .replace(".UV", rg ? ".rg" : ".ra")
-        .replace("RGB", rgb);
+    return QByteArray(kFragmentShader).replace(".UV", rg ? ".rg" : ".ra").replace("RGB", rgb);
 }
 
 // Which of the conversions a picture's colours take.
@@ -215,14 +218,16 @@ private:
     std::unique_ptr<QOpenGLShaderProgram> conversions[4];
     QOpenGLShaderProgram* program = nullptr; // the first, once all are made
     std::unique_ptr<QOpenGLShaderProgram> overlayProgram;
-    GLuint overlayTexture = 0;
-    uint64_t overlayUploaded = 0; // the number of the overlay in its texture
+    // A texture for each piece of the overlay, with the cache key of the
+    // image in it.
+    std::vector<GLuint> overlayTextures;
+    std::vector<qint64> overlayKeys;
     // Y, and U and V interleaved, with their formats.
     GLuint textures[2] = {0, 0};
     GLint internalFormats[2] = {0, 0};
     GLenum pixelFormats[2] = {0, 0};
     GLint filter = 0;
-    bool rowLength = false; // whether rows may be read with a stride of their own
+    bool rowLength = false;       // whether rows may be read with a stride of their own
     std::vector<uint8_t> scratch; // a held picture's planes as the textures take them
     int32_t textureWidth = 0;
     int32_t textureHeight = 0;
@@ -311,30 +316,29 @@ bool CPictureWindow::InitGL() {
     overlayProgram->release();
 
     gl->glGenTextures(2, textures);
-    gl->glGenTextures(1, &overlayTexture);
-    for (GLuint texture : {textures[0], textures[1], overlayTexture}) {
+    for (GLuint texture : textures) {
         gl->glBindTexture(GL_TEXTURE_2D, texture);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     }
-    // Drawn at its own size.
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     gl->glBindTexture(GL_TEXTURE_2D, 0);
     filter = 0;
     textureWidth = textureHeight = 0;
-    uploaded = overlayUploaded = 0;
+    uploaded = 0;
     return true;
 }
 
 void CPictureWindow::ReleaseGL() {
     if (gl && textures[0]) {
         gl->glDeleteTextures(2, textures);
-        gl->glDeleteTextures(1, &overlayTexture);
     }
-    textures[0] = textures[1] = overlayTexture = 0;
+    if (gl && !overlayTextures.empty())
+        gl->glDeleteTextures(GLsizei(overlayTextures.size()), overlayTextures.data());
+    overlayTextures.clear();
+    overlayKeys.clear();
+    textures[0] = textures[1] = 0;
     textureWidth = textureHeight = 0;
-    uploaded = overlayUploaded = 0;
+    uploaded = 0;
     ReleasePrograms();
 }
 
@@ -478,26 +482,45 @@ QOpenGLShaderProgram& CPictureWindow::BindConversion(const CVideoSurface::Pictur
 }
 
 void CPictureWindow::DrawOverlay(QSize pixels, qreal ratio) {
-    const QImage& image = owner->overlay;
+    const std::vector<OverlayPiece>& pieces = owner->overlay;
     owner->overlayDrawn = owner->overlayNumber;
-    if (image.isNull() || !overlayProgram)
+    if (pieces.empty() || !overlayProgram)
         return;
-    gl->glActiveTexture(GL_TEXTURE0);
-    gl->glBindTexture(GL_TEXTURE_2D, overlayTexture);
-    if (overlayUploaded != owner->overlayNumber) {
-        const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-        gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, rgba.width(), rgba.height(), 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, rgba.constBits());
-        overlayUploaded = owner->overlayNumber;
+    while (overlayTextures.size() < pieces.size()) {
+        GLuint texture = 0;
+        gl->glGenTextures(1, &texture);
+        gl->glBindTexture(GL_TEXTURE_2D, texture);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        // Drawn at its own size.
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        overlayTextures.push_back(texture);
+        overlayKeys.push_back(0);
     }
-    const QPoint at(qRound(owner->overlayAt.x() * ratio), qRound(owner->overlayAt.y() * ratio));
-    gl->glViewport(at.x(), pixels.height() - at.y() - image.height(), image.width(),
-                   image.height());
+    gl->glActiveTexture(GL_TEXTURE0);
     gl->glEnable(GL_BLEND);
     gl->glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    overlayProgram->bind();
-    DrawQuad(*overlayProgram);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const QImage& image = pieces[i].image;
+        if (image.isNull())
+            continue;
+        gl->glBindTexture(GL_TEXTURE_2D, overlayTextures[i]);
+        if (overlayKeys[i] != image.cacheKey()) {
+            const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+            gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+            if (rowLength)
+                gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+            gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, rgba.width(), rgba.height(), 0, GL_RGBA,
+                             GL_UNSIGNED_BYTE, rgba.constBits());
+            overlayKeys[i] = image.cacheKey();
+        }
+        const QPoint at(qRound(pieces[i].at.x() * ratio), qRound(pieces[i].at.y() * ratio));
+        gl->glViewport(at.x(), pixels.height() - at.y() - image.height(), image.width(),
+                       image.height());
+        overlayProgram->bind();
+        DrawQuad(*overlayProgram);
+    }
     gl->glDisable(GL_BLEND);
     gl->glBindTexture(GL_TEXTURE_2D, 0);
 }
@@ -550,21 +573,26 @@ void CVideoSurface::resizeEvent(QResizeEvent* event) {
 
 void CVideoSurface::paintEvent(QPaintEvent*) {
     // Only seen while the window is hidden: the black, and the overlay.
-    if (overlay.isNull())
+    if (overlay.empty())
         return;
     QPainter painter(this);
-    painter.drawImage(overlayAt, overlay);
+    for (const OverlayPiece& piece : overlay)
+        painter.drawImage(piece.at, piece.image);
 }
 
-void CVideoSurface::SetOverlay(const QImage& image, QPoint at) {
-    if (image == overlay && (at == overlayAt || image.isNull()))
+void CVideoSurface::SetOverlay(std::vector<OverlayPiece> pieces) {
+    std::erase_if(pieces, [](const OverlayPiece& piece) { return piece.image.isNull(); });
+    if (pieces == overlay)
         return;
-    overlay = image;
-    overlayAt = at;
+    overlay = std::move(pieces);
     ++overlayNumber;
     update();
     if (!overlayTimer->isActive())
         overlayTimer->start();
+}
+
+void CVideoSurface::SetOverlay(const QImage& image, QPoint at) {
+    SetOverlay(std::vector<OverlayPiece>{{image, at}});
 }
 
 void CVideoSurface::Present(const PicturePlanes& picture, const DrawRect& dst, bool keyFrame) {

@@ -29,6 +29,14 @@ namespace platform {
 
 class CPictureWindow;
 
+// A piece of what is laid over the picture: an image at its own size (its
+// device pixel ratio counts), its top left at 'at' in widget pixels.
+struct OverlayPiece {
+    QImage image;
+    QPoint at;
+    bool operator==(const OverlayPiece&) const = default;
+};
+
 class CVideoSurface : public QWidget, public CVideoWindow {
     Q_OBJECT
 
@@ -53,10 +61,12 @@ public:
     // off screen at the widget's size and read back.
     QImage grabFramebuffer();
 
-    // An image laid over the picture, its top left at 'at' in widget pixels
-    // and its size its own (its device pixel ratio counts), blended by its
-    // alpha; a null image takes it away. It lies over the black as well when
-    // there is no picture. GUI thread only.
+    // Images laid over the picture, blended by their alpha; none takes them
+    // away. They lie over the black as well when there is no picture. Only
+    // the pieces are blended, not the space between them, and a piece is
+    // sent to the display again only when its image has changed. GUI
+    // thread only.
+    void SetOverlay(std::vector<OverlayPiece> pieces);
     void SetOverlay(const QImage& image, QPoint at);
 
 protected:
@@ -106,8 +116,7 @@ private:
     std::atomic<bool> lastKeyFrame{false};
 
     // GUI thread only; the number counts the images set.
-    QImage overlay;
-    QPoint overlayAt;
+    std::vector<OverlayPiece> overlay;
     uint64_t overlayNumber = 0;
     uint64_t overlayDrawn = 0; // the number last drawn with a picture
     QTimer* overlayTimer;

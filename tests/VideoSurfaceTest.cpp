@@ -215,6 +215,18 @@ TEST_F(VideoSurfaceTest, OverlayLiesOverThePictureAndTheBlack) {
     QImage shown = surface->grabFramebuffer();
     EXPECT_TRUE(PixelIs(shown, 20, 20, {255, 128, 128}, kSurfaceTolerance));
     EXPECT_TRUE(PixelIs(shown, 60, 20, kRed, kSurfaceTolerance)) << "beside it";
+    // In pieces, each where it is put, the picture between them untouched;
+    // a piece changed shows at once.
+    QImage green(30, 30, QImage::Format_ARGB32_Premultiplied);
+    green.fill(qRgba(0, 255, 0, 255));
+    surface->SetOverlay({{image, {10, 10}}, {green, {300, 250}}});
+    shown = surface->grabFramebuffer();
+    EXPECT_TRUE(PixelIs(shown, 20, 20, {255, 128, 128}, kSurfaceTolerance));
+    EXPECT_TRUE(PixelIs(shown, 310, 260, {0, 255, 0}, kSurfaceTolerance));
+    EXPECT_TRUE(PixelIs(shown, 200, 150, kRed, kSurfaceTolerance)) << "between them";
+    green.fill(qRgba(0, 0, 255, 255));
+    surface->SetOverlay({{image, {10, 10}}, {green, {300, 250}}});
+    EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 310, 260, {0, 0, 255}, kSurfaceTolerance));
     // Taken away, it goes from the screen too, though no new picture comes.
     surface->SetOverlay({}, {});
     EXPECT_TRUE(Pump([&] {
