@@ -216,7 +216,7 @@ private:
     QOpenGLFunctions* gl = nullptr;
     // One for each matrix and range.
     std::unique_ptr<QOpenGLShaderProgram> conversions[4];
-    QOpenGLShaderProgram* program = nullptr; // the first, once all are made
+    bool ready = false; // once every program is made
     std::unique_ptr<QOpenGLShaderProgram> overlayProgram;
     // A texture for each piece of the overlay, with the cache key of the
     // image in it.
@@ -257,7 +257,7 @@ CPictureWindow::~CPictureWindow() {
 
 bool CPictureWindow::EnsureContext() {
     if (context)
-        return program != nullptr;
+        return ready;
     context = std::make_unique<QOpenGLContext>();
     context->setFormat(requestedFormat());
     if (!context->create())
@@ -309,7 +309,7 @@ bool CPictureWindow::InitGL() {
         ReleasePrograms();
         return false;
     }
-    program = conversions[0].get();
+    ready = true;
 
     overlayProgram->bind();
     overlayProgram->setUniformValue("image", 0);
@@ -343,7 +343,7 @@ void CPictureWindow::ReleaseGL() {
 }
 
 void CPictureWindow::ReleasePrograms() {
-    program = nullptr;
+    ready = false;
     for (auto& conversion : conversions)
         conversion.reset();
     overlayProgram.reset();
@@ -424,7 +424,7 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
     const bool fresh = owner->TakeNewest();
     const CVideoSurface::Picture& shown = owner->shown;
     const DrawRect& r = shown.dst;
-    const bool picture = owner->hasShown && program && r.width > 0 && r.height > 0;
+    const bool picture = owner->hasShown && ready && r.width > 0 && r.height > 0;
     const QRect target(qRound(r.left * ratio), qRound(r.top * ratio), qRound(r.width * ratio),
                        qRound(r.height * ratio));
     gl->glViewport(0, 0, pixels.width(), pixels.height());
@@ -434,11 +434,11 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
         gl->glClearColor(0.f, 0.f, 0.f, 1.f);
         gl->glClear(GL_COLOR_BUFFER_BIT);
     }
-    if (owner->hasShown && program && uploaded != owner->shownNumber) {
+    if (owner->hasShown && ready && uploaded != owner->shownNumber) {
         Upload(shown);
         uploaded = owner->shownNumber;
     }
-    if (fresh && program)
+    if (fresh && ready)
         ++owner->painted;
     if (picture) {
         // The rectangle is in widget pixels from the top left; GL counts from
@@ -503,8 +503,6 @@ void CPictureWindow::DrawOverlay(QSize pixels, qreal ratio) {
     gl->glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     for (size_t i = 0; i < pieces.size(); ++i) {
         const QImage& image = pieces[i].image;
-        if (image.isNull())
-            continue;
         gl->glBindTexture(GL_TEXTURE_2D, overlayTextures[i]);
         if (overlayKeys[i] != image.cacheKey()) {
             const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
