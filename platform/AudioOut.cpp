@@ -271,7 +271,12 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
     resampler.Process(input.data(), inLength, out, outLength);
     Consume(inLength * frame);
 
-    FadeEdges(out, outLength, frames, queued - std::min<uint32_t>(queued, inLength));
+    const uint32_t left = queued - std::min<uint32_t>(queued, inLength);
+    if (outLength == frames) {
+        control.Left(left);
+        targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
+    }
+    FadeEdges(out, outLength, frames, left);
 }
 
 void CAudioOut::FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t left) {
@@ -287,10 +292,11 @@ void CAudioOut::FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t
         fadeInLeft -= n;
     }
 
-    // Running dry within this period, or so close to it that the next one
-    // would start on nothing: fade out what there is rather than stop on a
-    // full sample. Not while starting, when the queue is low by design.
-    if (made < frames || left < fadeFrames + 16) {
+    // Running dry within this period: fade out what there is rather than
+    // stop on a full sample. A period that merely leaves little plays on:
+    // the next packet is usually in before the next period, and if it is
+    // not, that period fades out what is left.
+    if (made < frames) {
         uint32_t n = std::min(made, fadeFrames);
         for (uint32_t i = 0; i < n; ++i) {
             double g = Ramp(n - 1 - i, n);

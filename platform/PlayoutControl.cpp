@@ -42,7 +42,10 @@ uint32_t CPlayoutControl::SkipFrames(uint32_t queued) const {
     const uint32_t goal = Target();
     if (queued <= goal + std::max(settings.skipAboveFrames, 2 * arrival))
         return 0;
-    return queued - goal;
+    // The floor's worth is kept above the target: the packet after a burst
+    // may come a clump's time later, and the periods played meanwhile should
+    // not start the stream on a near miss. The loop unwinds it.
+    return queued - goal - settings.floorFrames;
 }
 
 double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
@@ -74,6 +77,18 @@ void CPlayoutControl::Underrun() {
     calm = 0.0;
     // Whatever drove the queue dry, the smoothed level is stale now.
     smoothed = -1.0;
+}
+
+void CPlayoutControl::Left(uint32_t left) {
+    if (smoothed < 0 || left >= settings.floorFrames)
+        return;
+    calm = 0.0;
+    // The dip is measured from the queue's mean, which a grown target does
+    // not move at once: the periods of one dip all ask for the same target.
+    const double dip = std::max(0.0, smoothed - left);
+    const auto wanted = static_cast<uint32_t>(dip + settings.floorFrames);
+    const uint32_t most = std::min(settings.maxTargetFrames, target + settings.targetStepFrames);
+    target = std::max(target, std::min(wanted, most));
 }
 
 void CPlayoutControl::Skipped() {

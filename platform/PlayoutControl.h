@@ -19,6 +19,7 @@ public:
         uint32_t targetStepFrames = 1764; // added to the target after each underrun (40 ms)
         uint32_t maxTargetFrames = 13230; // the target grows no further (300 ms)
         uint32_t skipAboveFrames = 11025; // above target + this, skip down to target (250 ms)
+        uint32_t floorFrames = 1102;      // a period leaving less was a near miss (25 ms)
         double maxCorrection = 0.01;   // the ratio stays within 1 +- this
         // A target grown by underruns comes back a step at a time after so
         // long without one, so that one bad minute does not cost latency for
@@ -36,7 +37,7 @@ public:
     bool ReadyToStart(uint32_t queuedFrames) const { return queuedFrames >= Target(); }
 
     // Frames to skip now (with a cross-fade) because a burst left far too much
-    // queued; 0 in all ordinary cases.
+    // queued, down to a little above the target; 0 in all ordinary cases.
     uint32_t SkipFrames(uint32_t queuedFrames) const;
 
     // The input frames to consume per output frame for the next period of
@@ -46,6 +47,13 @@ public:
 
     // The queue ran dry while playing: keep more in hand from now on.
     void Underrun();
+
+    // A period has been played and left this many frames queued. When that
+    // is below the floor, the dips of this stream (a sender that sends its
+    // sound in clumps, a late wake-up) come too near to running dry: the
+    // target grows to hold the deepest one above the floor, before a deeper
+    // one is heard.
+    void Left(uint32_t leftFrames);
 
     // After a skip the queue is at the target: the loop need not unwind.
     void Skipped();

@@ -26,7 +26,8 @@ struct Link {
     CPlayoutControl control;
     platform::CRateResampler resampler;
     std::vector<int16_t> in = std::vector<int16_t>(2 * kPeriod, 1000);
-    std::vector<int16_t> out = std::vector<int16_t>(kPeriod);
+    std::vector<int16_t> out = std::vector<int16_t>(2 * kPeriod);
+    uint32_t period = kPeriod; // what the device takes each period
     double drift = 0.0;   // the far clock runs this much fast (0.005 = 0.5 %)
     double sent = 0.0;    // frames the far end has made, in its frames
     double queued = 0.0;  // frames waiting to be played
@@ -38,9 +39,9 @@ struct Link {
     // Runs the link for seconds; the far end stalls while stalled() is true
     // and then sends what it held back all at once.
     template <typename Stalled> void Run(double seconds, Stalled stalled) {
-        const int periods = static_cast<int>(seconds * kRate / kPeriod);
+        const int periods = static_cast<int>(seconds * kRate / period);
         for (int p = 0; p < periods; ++p) {
-            sent += kPeriod * (1.0 + drift);
+            sent += period * (1.0 + drift);
             while (!stalled(p) && sent >= kPacket) {
                 sent -= kPacket;
                 queued += kPacket;
@@ -56,13 +57,15 @@ struct Link {
                 ++skips;
                 q = static_cast<uint32_t>(queued);
             }
-            lastRatio = control.Ratio(q, kPeriod);
+            lastRatio = control.Ratio(q, period);
             resampler.SetRatio(lastRatio);
-            uint32_t take = std::min(q, static_cast<uint32_t>(std::ceil(kPeriod * lastRatio)) + 16);
-            uint32_t made = kPeriod;
+            uint32_t take = std::min(q, static_cast<uint32_t>(std::ceil(period * lastRatio)) + 16);
+            uint32_t made = period;
             resampler.Process(in.data(), take, out.data(), made);
             queued -= take;
-            if (made < kPeriod) {
+            if (made == period)
+                control.Left(static_cast<uint32_t>(queued));
+            if (made < period) {
                 queued = 0;
                 resampler.Reset();
                 starving = true;
@@ -133,6 +136,35 @@ TEST(PlayoutControlTest, AStallRunsDryOnceAndItsBurstIsSkippedToTheTarget) {
     link.Run(180.0);
     EXPECT_EQ(link.control.TargetFrames(), before);
     EXPECT_EQ(link.underruns, 1);
+}
+
+TEST(PlayoutControlTest, SoundSentInClumpsAtPictureTimesNeverRunsDry) {
+    // A sender that sends what its encoder has made at each picture, 30 a
+    // second, so one or two packets at a time; its clock 0.5 % slow, one
+    // picture in sixty 15 ms late; a device that takes 15 ms at a time.
+    Link link;
+    link.drift = -0.005;
+    link.period = 665;
+    const double tick = kRate / 30.0, late = 0.015 * kRate;
+    auto waiting = [&](int p) {
+        const double from = p * link.period * (1.0 + link.drift);
+        const double to = from + link.period * (1.0 + link.drift);
+        for (auto k = static_cast<int64_t>(from / tick) - 1; k * tick <= to; ++k) {
+            const double at = k * tick + (k % 60 == 59 ? late : 0.0);
+            if (at > from && at <= to)
+                return false;
+        }
+        return true;
+    };
+    link.queued = link.control.TargetFrames();
+    const uint32_t before = link.control.TargetFrames();
+    link.Run(120.0, waiting);
+    EXPECT_EQ(link.underruns, 0);
+    EXPECT_EQ(link.skips, 0);
+    // The target grew to hold the dips clear of the floor, and no further
+    // than one step of an underrun.
+    EXPECT_GT(link.control.TargetFrames(), before);
+    EXPECT_LT(link.Ms(link.control.TargetFrames() - before), 40.0);
 }
 
 TEST(PlayoutControlTest, LargePacketsRaiseTheTargetAndAreNeverSkipped) {
