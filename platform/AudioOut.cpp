@@ -81,6 +81,7 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
     settings.targetStepFrames = rate * 40 / 1000;
     settings.maxTargetFrames = rate * 300 / 1000;
     settings.skipAboveFrames = rate * 250 / 1000;
+    settings.floorFrames = rate * 25 / 1000;
     control.Reset(settings);
     targetFrames = control.TargetFrames();
 

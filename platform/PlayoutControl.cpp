@@ -45,7 +45,8 @@ uint32_t CPlayoutControl::SkipFrames(uint32_t queued) const {
     // The floor's worth is kept above the target: the packet after a burst
     // may come a clump's time later, and the periods played meanwhile should
     // not start the stream on a near miss. The loop unwinds it.
-    return queued - goal - settings.floorFrames;
+    const uint32_t keep = goal + settings.floorFrames;
+    return queued > keep ? queued - keep : 0;
 }
 
 double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {

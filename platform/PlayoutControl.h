@@ -18,7 +18,7 @@ public:
         uint32_t targetFrames = 2646;     // the queue held after a start (60 ms)
         uint32_t targetStepFrames = 1764; // added to the target after each underrun (40 ms)
         uint32_t maxTargetFrames = 13230; // the target grows no further (300 ms)
-        uint32_t skipAboveFrames = 11025; // above target + this, skip down to target (250 ms)
+        uint32_t skipAboveFrames = 11025; // above target + this, skip down near target (250 ms)
         uint32_t floorFrames = 1102;      // a period leaving less was a near miss (25 ms)
         double maxCorrection = 0.01;   // the ratio stays within 1 +- this
         // A target grown by underruns comes back a step at a time after so
@@ -55,7 +55,8 @@ public:
     // one is heard.
     void Left(uint32_t leftFrames);
 
-    // After a skip the queue is at the target: the loop need not unwind.
+    // After a skip the loop starts again from the target; the little kept
+    // above it unwinds gently.
     void Skipped();
 
     // The largest piece of audio that arrives at once: the queue must hold
