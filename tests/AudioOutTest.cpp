@@ -261,8 +261,9 @@ TEST_F(AudioOutTest, ALiveStartWaitsForItsTargetYetPlaysAShortLastPiece) {
     // have started.
     const bool prompt = std::chrono::steady_clock::now() - written < 220ms;
     const uint32_t queued = out.QueuedBytes();
-    if (prompt)
+    if (prompt) {
         EXPECT_EQ(queued, 1024u * 4) << "started below its target within 150 ms";
+    }
     // Nothing more comes: what there is plays all the same.
     EXPECT_TRUE(WaitUntil([&] { return (p.headers[0]->dwFlags & WHDR_DONE) != 0; }, 10s));
 }
