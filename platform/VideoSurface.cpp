@@ -1,7 +1,6 @@
 #include "VideoSurface.h"
 
 #include <QExposeEvent>
-#include <QGenericMatrix>
 #include <QMetaObject>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -87,42 +86,30 @@ const GLfloat kTexCoords[] = {0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f};
 #define GL_LUMINANCE_ALPHA 0x190A
 #endif
 
-// Y'PbPr to R'G'B' for the matrix's luma weights, with the range's scale and
-// offset: limited range codes Y in 16..235 and U, V in 16..240 of 255.
-void ColourConversion(const YuvColour& colour, QMatrix3x3& matrix, QVector3D& offset) {
+// The conversion for one matrix and range: Y'PbPr to R'G'B' for the
+// matrix's luma weights, with the range's scale and offset (limited range
+// codes Y in 16..235 and U, V in 16..240 of 255). Its numbers are written
+// into the shader, not passed as uniforms: a software renderer then spends
+// about a fifth less on each pixel. What falls outside 0..1 is clamped as it
+// is written to the 8-bit target.
+QByteArray ConversionShader(const YuvColour& colour, bool rg) {
     const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
     const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
     const double kg = 1 - kr - kb;
     const double luma = colour.fullRange ? 1.0 : 255.0 / 219.0;
     const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
-    const float values[9] = {float(luma),
-                             0.f,
-                             float(chroma * 2 * (1 - kr)),
-                             float(luma),
-                             float(-chroma * 2 * kb * (1 - kb) / kg),
-                             float(-chroma * 2 * kr * (1 - kr) / kg),
-                             float(luma),
-                             float(chroma * 2 * (1 - kb)),
-                             0.f};
-    matrix = QMatrix3x3(values);
-    offset = QVector3D(colour.fullRange ? 0.f : 16.f / 255.f, 128.f / 255.f, 128.f / 255.f);
-}
-
-// The conversion for one matrix and range. Its numbers are written into the
-// shader, not passed as uniforms: a software renderer then spends about a
-// fifth less on each pixel. What falls outside 0..1 is clamped as it is
-// written to the 8-bit target.
-QByteArray ConversionShader(const YuvColour& colour, bool rg) {
-    QMatrix3x3 matrix;
-    QVector3D offset;
-    ColourConversion(colour, matrix, offset);
+    const double matrix[3][3] = {
+        {luma, 0, chroma * 2 * (1 - kr)},
+        {luma, -chroma * 2 * kb * (1 - kb) / kg, -chroma * 2 * kr * (1 - kr) / kg},
+        {luma, chroma * 2 * (1 - kb), 0}};
+    const double offset[3] = {colour.fullRange ? 0 : 16 / 255.0, 128 / 255.0, 128 / 255.0};
     auto number = [](double value) { return QByteArray::number(value, 'f', 9); };
     QByteArray rgb;
     for (int row = 0; row < 3; ++row) {
         double constant = 0;
         QByteArray channel;
         for (int column = 0; column < 3; ++column) {
-            const double k = matrix(row, column);
+            const double k = matrix[row][column];
             constant -= k * offset[column];
             if (k != 0)
                 channel += "yuv"[column] + QByteArray(" * ") + number(k) + " + ";
