@@ -62,6 +62,7 @@
 #include "tools/tonecheck/CToneCheck.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -75,9 +76,13 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using media::CChildProcess;
+using media::RunCommand;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -249,6 +254,11 @@ public:
         std::lock_guard guard(lock);
         return heard;
     }
+    // Where in the recording the check begins, in frames.
+    uint64_t BeginFrame() {
+        std::lock_guard guard(lock);
+        return begin;
+    }
     bool Done() {
         std::lock_guard guard(lock);
         return heard && checkFrames != UINT64_MAX && seen >= begin + checkFrames;
@@ -337,6 +347,108 @@ void PrintChecked(const char* what, Listening& listening, CMonitorTap& tap, doub
                 static_cast<unsigned long long>(tap.Frames()), tap.Seconds(), tap.SinkClockPpm(),
                 loadBefore, Load());
 }
+
+// A plain player beside a long run: the same tone played by pacat, with a
+// small buffer in the sound server (30 ms), into a null sink of its own, and
+// checked the same way. A gap heard in both at the same moment is the
+// machine's (the sound server, or the whole machine, held up), not the
+// studio's: no player at such a latency rides it.
+class CBesideControl {
+public:
+    CBesideControl() : listening(kProgrammeHz, 1, 0) {}
+    ~CBesideControl() { Stop(); }
+
+    bool Start(const CTempDir& dir) {
+        std::string index;
+        if (RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=lumenfeed_control",
+                        "sink_properties=device.description=Control_Out"},
+                       &index) != 0)
+            return false;
+        module = std::atoi(index.c_str());
+        const std::string fifo = dir.File("control.fifo");
+        if (mkfifo(fifo.c_str(), 0600) != 0)
+            return false;
+        if (!tap.Start("lumenfeed_control.monitor", kRecordRate, 2,
+                       [this](const int16_t* p, size_t n) { listening.Feed(p, n); }))
+            return false;
+        if (!player.Start({"pacat", "-p", "--device=lumenfeed_control", "--latency-msec=30",
+                           "--raw", "--format=s16le", "--rate=44100", "--channels=2", fifo},
+                          {}, dir.File("control.log")))
+            return false;
+        signal(SIGPIPE, SIG_IGN);
+        writer = std::thread([this, fifo] { Write(fifo); });
+        return true;
+    }
+
+    // The recording ends before the tone, so that the player's end is not
+    // heard as a gap.
+    void Stop() {
+        stop = true;
+        tap.Stop();
+        player.Stop(1s);
+        if (writer.joinable())
+            writer.join();
+        if (module >= 0)
+            RunCommand({"pactl", "unload-module", std::to_string(module)});
+        module = -1;
+    }
+
+    // The steady clock's seconds at which a check's events were heard.
+    static std::vector<double> EventTimes(Listening& l, CMonitorTap& tap, bool gapsOnly) {
+        const uint64_t begin = l.BeginFrame();
+        std::vector<double> at;
+        l.Read([&](const CToneCheck& c) {
+            for (const CToneCheck::Event& e : c.FirstEvents())
+                if (e.gap || !gapsOnly)
+                    at.push_back(double(tap.OriginNs()) / 1e9 +
+                                 tap.TimeOf(begin + uint64_t(e.at * kRecordRate)));
+            return 0;
+        });
+        return at;
+    }
+
+    Listening listening;
+    CMonitorTap tap;
+
+private:
+    void Write(const std::string& fifo) {
+        // Opened without blocking, so that a player that never came cannot
+        // hold the run.
+        int fd = -1;
+        for (int i = 0; i < 100 && fd < 0 && !stop; ++i) {
+            fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+                std::this_thread::sleep_for(50ms);
+        }
+        if (fd < 0)
+            return;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        // One second holds a whole number of the tone's periods.
+        std::vector<int16_t> second(size_t(kRecordRate) * 2);
+        for (int n = 0; n < kRecordRate; ++n)
+            second[2 * n] = second[2 * n + 1] = int16_t(
+                std::lround(0.25 * 32767 * std::sin(2 * M_PI * kProgrammeHz * n / kRecordRate)));
+        const auto* bytes = reinterpret_cast<const char*>(second.data());
+        const size_t size = second.size() * 2;
+        while (!stop) {
+            size_t done = 0;
+            while (done < size && !stop) {
+                const ssize_t n = write(fd, bytes + done, size - done);
+                if (n <= 0) {
+                    stop = true;
+                    break;
+                }
+                done += size_t(n);
+            }
+        }
+        close(fd);
+    }
+
+    int module = -1;
+    CChildProcess player;
+    std::thread writer;
+    std::atomic<bool> stop{false};
+};
 
 // When each mark left the field unit, on the steady clock, from its log
 // ("mark K sent at S s"), in the order sent.
@@ -517,6 +629,17 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         std::printf("  parecord records nothing from studio_out.monitor\n");
         return;
     }
+    // Long runs have a plain player beside them, to tell the machine's
+    // stalls from the studio's faults.
+    const bool longRun = soak || seconds >= 300;
+    std::unique_ptr<CBesideControl> beside;
+    if (longRun) {
+        beside = std::make_unique<CBesideControl>();
+        if (!beside->Start(dir)) {
+            std::printf("  the plain player beside the run did not start\n");
+            beside.reset();
+        }
+    }
     auto args = FieldUnitArgs(s, port, rate, s.skip + seconds + 15);
     if (ppm != 0)
         args.insert(args.end(), {"--clock-ppm", std::to_string(ppm)});
@@ -548,14 +671,22 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
             if (d.measured && byClock.marks >= 2)
                 std::printf(" (by the field unit's clock %+.1f ms)", byClock.latest * 1000);
         }
+        if (beside)
+            beside->listening.Read([&](const CToneCheck& c) {
+                std::printf("; beside it: gaps %d, discontinuities %d", c.Gaps(),
+                            c.Discontinuities());
+                return 0;
+            });
         std::printf(", load %.1f\n", Load());
         std::fflush(stdout);
     };
     WaitFor([&] { return listening.Done(); }, field, s.skip + seconds + 60,
-            soak || seconds >= 300 ? std::function<void(int)>(minutely) : nullptr);
+            longRun ? std::function<void(int)>(minutely) : nullptr);
     field.Stop(2s);
     tap.Stop();
     studio.Stop();
+    if (beside)
+        beside->Stop();
 
     if (!listening.Heard()) {
         std::printf("  no tone was heard on Studio_Out\n  fieldunit:%s\n  lumenfeed:%s\n",
@@ -563,6 +694,19 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         return;
     }
     PrintChecked("Studio_Out", listening, tap, load);
+    if (beside && beside->listening.Heard()) {
+        PrintChecked("the plain player beside it (pacat, 30 ms), on a null sink of its own",
+                     beside->listening, beside->tap, load);
+        const auto ours = CBesideControl::EventTimes(listening, tap, false);
+        const auto theirs = CBesideControl::EventTimes(beside->listening, beside->tap, false);
+        int together = 0;
+        for (double t : ours)
+            together += std::any_of(theirs.begin(), theirs.end(),
+                                    [t](double u) { return std::fabs(t - u) < 2.0; });
+        std::printf("    of Studio_Out's %zu gaps and discontinuities, %d came within 2 s of one "
+                    "that the plain player had too (the machine's)\n",
+                    ours.size(), together);
+    }
     PrintPacing(field);
     if (ppm != 0)
         listening.Read([&](const CToneCheck& c) {
