@@ -22,7 +22,13 @@
 //                  latency, the return audio checked by fieldunit (60)
 //   all            all of the above in turn
 //   soak           an hour (or --seconds) with the field unit's clock 100 ppm
-//                  fast: figures and latency drift every minute
+//                  fast: figures, latency drift and lumenfeed's resident
+//                  memory every minute
+//
+// Runs of five minutes or more have a plain player beside them: the same tone
+// played by pacat with 30 ms of buffer into a null sink of their own, checked
+// the same way. Where both hear a gap at the same moment, the machine stalled
+// (the sound server, or everything at once), not the studio.
 //
 // The field unit streams its default test pattern (1280x720, 30 fps) unless
 // --size WxH says otherwise. --keep DIR writes the stretch of Studio_Out that each scenario checked
@@ -122,6 +128,16 @@ double Load() {
         std::fclose(f);
     }
     return load;
+}
+
+// A process's resident memory in kB, 0 when it cannot be read.
+long ResidentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
 }
 
 // A sine at amplitude (full scale 1) on both channels of 16-bit PCM, as a
@@ -654,6 +670,7 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
         return;
     }
     int lastGaps = 0, lastClicks = 0;
+    long firstKb = 0, lastKb = 0, mostKb = 0;
     auto minutely = [&](int minute) {
         listening.Read([&](const CToneCheck& c) {
             std::printf("  minute %3d: %5.0f s checked, gaps %d (+%d), discontinuities %d (+%d)",
@@ -677,7 +694,10 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
                             c.Discontinuities());
                 return 0;
             });
-        std::printf(", load %.1f\n", Load());
+        lastKb = ResidentKb(studio.Pid());
+        firstKb = firstKb ? firstKb : lastKb;
+        mostKb = std::max(mostKb, lastKb);
+        std::printf(", lumenfeed resident %.1f MB, load %.1f\n", lastKb / 1024.0, Load());
         std::fflush(stdout);
     };
     WaitFor([&] { return listening.Done(); }, field, s.skip + seconds + 60,
@@ -707,6 +727,10 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
                     "that the plain player had too (the machine's)\n",
                     ours.size(), together);
     }
+    if (firstKb)
+        std::printf("    lumenfeed's resident memory: %.1f MB after the first minute, %.1f MB after "
+                    "the last, %.1f MB at most\n",
+                    firstKb / 1024.0, lastKb / 1024.0, mostKb / 1024.0);
     PrintPacing(field);
     if (ppm != 0)
         listening.Read([&](const CToneCheck& c) {

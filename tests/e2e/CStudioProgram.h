@@ -57,6 +57,7 @@ public:
     // code, 128 + 9 when it had to be killed.
     int Stop();
     std::string Output() const { return process.Output(); }
+    pid_t Pid() const { return process.Pid(); }
     // The window's place on the screen.
     QRect Frame() const { return frame; }
 
