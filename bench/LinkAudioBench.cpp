@@ -409,15 +409,14 @@ public:
         module = -1;
     }
 
-    // The steady clock's seconds at which a check's events were heard.
-    static std::vector<double> EventTimes(Listening& l, CMonitorTap& tap, bool gapsOnly) {
+    // The steady clock's seconds at which a check's first events were heard.
+    static std::vector<double> EventTimes(Listening& l, CMonitorTap& tap) {
         const uint64_t begin = l.BeginFrame();
         std::vector<double> at;
         l.Read([&](const CToneCheck& c) {
             for (const CToneCheck::Event& e : c.FirstEvents())
-                if (e.gap || !gapsOnly)
-                    at.push_back(double(tap.OriginNs()) / 1e9 +
-                                 tap.TimeOf(begin + uint64_t(e.at * kRecordRate)));
+                at.push_back(double(tap.OriginNs()) / 1e9 +
+                             tap.TimeOf(begin + uint64_t(e.at * kRecordRate)));
             return 0;
         });
         return at;
@@ -717,15 +716,15 @@ void Programme(const Settings& s, const char* name, int rate, int ppm, double se
     if (beside && beside->listening.Heard()) {
         PrintChecked("the plain player beside it (pacat, 30 ms), on a null sink of its own",
                      beside->listening, beside->tap, load);
-        const auto ours = CBesideControl::EventTimes(listening, tap, false);
-        const auto theirs = CBesideControl::EventTimes(beside->listening, beside->tap, false);
+        const auto ours = CBesideControl::EventTimes(listening, tap);
+        const auto theirs = CBesideControl::EventTimes(beside->listening, beside->tap);
         int together = 0;
         for (double t : ours)
             together += std::any_of(theirs.begin(), theirs.end(),
                                     [t](double u) { return std::fabs(t - u) < 2.0; });
-        std::printf("    of Studio_Out's %zu gaps and discontinuities, %d came within 2 s of one "
-                    "that the plain player had too (the machine's)\n",
-                    ours.size(), together);
+        std::printf("    of Studio_Out's first %zu gaps and discontinuities, %d came within 2 s "
+                    "of one of the plain player's first %zu (the machine's)\n",
+                    ours.size(), together, theirs.size());
     }
     if (firstKb)
         std::printf("    lumenfeed's resident memory: %.1f MB after the first minute, %.1f MB after "
