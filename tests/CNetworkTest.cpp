@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -67,18 +68,28 @@ struct ReturnPacket {
 };
 
 // Amplitude of the component at hz (Goertzel) in the left channel of stereo
-// samples, from a frame on.
+// samples, from a frame on: the median over windows of 100 ms, each a whole
+// number of periods of the tones checked, so that a moment's stall of the
+// feed on a busy machine, which breaks the tone's phase, does not count.
 double Amplitude(const std::vector<int16_t>& stereo, size_t from, double hz, int rate) {
-    double w = 2 * std::numbers::pi * hz / rate, c = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    size_t n = stereo.size() / 2 - from;
-    for (size_t i = 2 * from; i + 1 < stereo.size(); i += 2) {
-        double s0 = stereo[i] / 32768.0 + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
+    const double w = 2 * std::numbers::pi * hz / rate, c = 2 * std::cos(w);
+    const size_t window = size_t(rate) / 10;
+    std::vector<double> amplitudes;
+    for (size_t start = from; start + window <= stereo.size() / 2; start += window) {
+        double s1 = 0, s2 = 0;
+        for (size_t i = start; i < start + window; ++i) {
+            double s0 = stereo[2 * i] / 32768.0 + c * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+        amplitudes.push_back(2 * std::sqrt(std::max(power, 0.0)) / double(window));
     }
-    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
-    return 2 * std::sqrt(std::max(power, 0.0)) / double(n);
+    if (amplitudes.empty())
+        return 0;
+    auto middle = amplitudes.begin() + ptrdiff_t(amplitudes.size() / 2);
+    std::nth_element(amplitudes.begin(), middle, amplitudes.end());
+    return *middle;
 }
 
 QApplication& App() {
