@@ -140,8 +140,19 @@ long ResidentKb(pid_t pid) {
     return 0;
 }
 
-// A sine at amplitude (full scale 1) on both channels of 16-bit PCM, as a
-// WAV file or as raw samples.
+// One second of a sine at amplitude (full scale 1) on both channels of 16-bit
+// PCM. Seconds played one after another keep the phase exact, for a whole
+// number of hertz.
+std::vector<int16_t> ToneSecond(int rate, double frequency, double amplitude) {
+    std::vector<int16_t> samples(size_t(rate) * 2);
+    for (int n = 0; n < rate; ++n) {
+        const double v = amplitude * std::sin(2 * M_PI * frequency * double(n) / rate);
+        samples[2 * size_t(n)] = samples[2 * size_t(n) + 1] = int16_t(std::lround(v * 32767));
+    }
+    return samples;
+}
+
+// The same as a WAV file or as raw samples, seconds long.
 bool WriteTone(const std::string& path, bool wav, int rate, double frequency, double amplitude,
                double seconds) {
     std::ofstream out(path, std::ios::binary);
@@ -163,19 +174,10 @@ bool WriteTone(const std::string& path, bool wav, int rate, double frequency, do
         out.write("data", 4);
         u32(bytes);
     }
-    std::vector<int16_t> block;
-    for (uint32_t n = 0; n < frames; ++n) {
-        // The phase from the frame count modulo one second stays exact.
-        const double v =
-            amplitude * std::sin(2 * M_PI * frequency * double(n % uint32_t(rate)) / rate);
-        const auto s = int16_t(std::lround(v * 32767));
-        block.push_back(s);
-        block.push_back(s);
-        if (block.size() >= 65536 || n + 1 == frames) {
-            out.write(reinterpret_cast<const char*>(block.data()),
-                      std::streamsize(block.size() * 2));
-            block.clear();
-        }
+    const std::vector<int16_t> second = ToneSecond(rate, frequency, amplitude);
+    for (uint32_t n = 0; n < frames; n += uint32_t(rate)) {
+        const uint32_t count = std::min(frames - n, uint32_t(rate));
+        out.write(reinterpret_cast<const char*>(second.data()), std::streamsize(count) * 4);
     }
     return bool(out);
 }
@@ -438,11 +440,7 @@ private:
         if (fd < 0)
             return;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        // One second holds a whole number of the tone's periods.
-        std::vector<int16_t> second(size_t(kRecordRate) * 2);
-        for (int n = 0; n < kRecordRate; ++n)
-            second[2 * n] = second[2 * n + 1] = int16_t(
-                std::lround(0.25 * 32767 * std::sin(2 * M_PI * kProgrammeHz * n / kRecordRate)));
+        const std::vector<int16_t> second = ToneSecond(kRecordRate, kProgrammeHz, 0.25);
         const auto* bytes = reinterpret_cast<const char*>(second.data());
         const size_t size = second.size() * 2;
         while (!stop) {
