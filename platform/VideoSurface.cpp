@@ -1,4 +1,5 @@
 #include "VideoSurface.h"
+#include "YuvToBgra.h"
 
 #include <QExposeEvent>
 #include <QMetaObject>
@@ -85,6 +86,17 @@ const GLfloat kTexCoords[] = {0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f};
 #ifndef GL_LUMINANCE_ALPHA
 #define GL_LUMINANCE_ALPHA 0x190A
 #endif
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1
+#endif
+
+// Renderers that run on the CPU, by the names they give.
+bool IsSoftwareRenderer(const QByteArray& renderer) {
+    for (const char* name : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR"})
+        if (renderer.contains(name))
+            return true;
+    return false;
+}
 
 // The conversion for one matrix and range: Y'PbPr to R'G'B' for the
 // matrix's luma weights, with the range's scale and offset (limited range
@@ -187,6 +199,12 @@ private:
     // top-left is the surface's, ratio device pixels to the surface's one.
     void Draw(QSize pixels, qreal ratio);
     void Upload(const CVideoSurface::Picture& picture);
+    // Whether the picture, shown in target, is converted on the CPU.
+    bool ConvertsOnCpu(const CVideoSurface::Picture& picture, const QRect& target) const;
+    // The picture converted to BGRA, into its texture.
+    void UploadBgra(const CVideoSurface::Picture& picture);
+    // The BGRA texture's filter, set where it differs.
+    void SetBgraFilter(GLint filter);
     // The YUV textures' filters, set where they differ.
     void SetFilters(GLint filter);
     // The conversion for the picture's colours, bound, and the YUV textures
@@ -219,6 +237,16 @@ private:
     int32_t textureWidth = 0;
     int32_t textureHeight = 0;
     uint64_t uploaded = 0; // the number of the picture in the textures
+    // The renderer runs on the CPU, and takes BGRA textures.
+    bool software = false;
+    bool bgra = false;
+    // The picture converted on the CPU, and its texture.
+    std::vector<uint8_t> converted;
+    GLuint bgraTexture = 0;
+    GLint bgraFilter = 0;
+    int32_t bgraWidth = 0;
+    int32_t bgraHeight = 0;
+    uint64_t bgraUploaded = 0; // the number of the picture in it
 };
 
 CPictureWindow::CPictureWindow(CVideoSurface* o) : owner(o) {
@@ -269,6 +297,8 @@ bool CPictureWindow::InitGL() {
     internalFormats[1] = rg ? GL_RG8 : GL_LUMINANCE_ALPHA;
     pixelFormats[1] = rg ? GL_RG : GL_LUMINANCE_ALPHA;
     rowLength = !context->isOpenGLES() || context->format().majorVersion() >= 3;
+    software = IsSoftwareRenderer(reinterpret_cast<const char*>(gl->glGetString(GL_RENDERER)));
+    bgra = !context->isOpenGLES();
 
     overlayProgram = std::make_unique<QOpenGLShaderProgram>();
     bool made = overlayProgram->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
@@ -303,29 +333,32 @@ bool CPictureWindow::InitGL() {
     overlayProgram->release();
 
     gl->glGenTextures(2, textures);
-    for (GLuint texture : textures) {
+    gl->glGenTextures(1, &bgraTexture);
+    for (GLuint texture : {textures[0], textures[1], bgraTexture}) {
         gl->glBindTexture(GL_TEXTURE_2D, texture);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     }
     gl->glBindTexture(GL_TEXTURE_2D, 0);
-    filter = 0;
-    textureWidth = textureHeight = 0;
-    uploaded = 0;
+    filter = bgraFilter = 0;
+    textureWidth = textureHeight = bgraWidth = bgraHeight = 0;
+    uploaded = bgraUploaded = 0;
     return true;
 }
 
 void CPictureWindow::ReleaseGL() {
     if (gl && textures[0]) {
         gl->glDeleteTextures(2, textures);
+        gl->glDeleteTextures(1, &bgraTexture);
     }
     if (gl && !overlayTextures.empty())
         gl->glDeleteTextures(GLsizei(overlayTextures.size()), overlayTextures.data());
     overlayTextures.clear();
     overlayKeys.clear();
-    textures[0] = textures[1] = 0;
-    textureWidth = textureHeight = 0;
-    uploaded = 0;
+    textures[0] = textures[1] = bgraTexture = 0;
+    textureWidth = textureHeight = bgraWidth = bgraHeight = 0;
+    uploaded = bgraUploaded = 0;
+    converted = {};
     ReleasePrograms();
 }
 
@@ -407,6 +440,63 @@ void CPictureWindow::Upload(const CVideoSurface::Picture& picture) {
     textureHeight = h;
 }
 
+bool CPictureWindow::ConvertsOnCpu(const CVideoSurface::Picture& picture,
+                                   const QRect& target) const {
+    switch (owner->conversionPlace) {
+    case CVideoSurface::ConversionPlace::Shader:
+        return false;
+    case CVideoSurface::ConversionPlace::Cpu:
+        return bgra;
+    case CVideoSurface::ConversionPlace::Automatic:
+        break;
+    }
+    // Converting costs about as much for each pixel of the picture as the
+    // shader does for a tenth of a pixel shown; a picture shown much smaller
+    // than itself is cheaper to shade.
+    return software && bgra &&
+           4 * int64_t(target.width()) * target.height() >= int64_t(picture.width) * picture.height;
+}
+
+void CPictureWindow::UploadBgra(const CVideoSurface::Picture& picture) {
+    const int32_t w = picture.width, h = picture.height;
+    YuvSource source;
+    source.width = w;
+    source.height = h;
+    source.colour = picture.colour;
+    if (const PicturePlanes& held = picture.held; held.hold) {
+        source.y = held.data[0];
+        source.u = held.data[1];
+        source.v = held.data[2];
+        source.yStride = held.stride[0];
+        source.uStride = held.stride[1];
+        source.vStride = held.stride[2];
+    } else {
+        source.y = picture.planes.data();
+        source.u = source.y + size_t(w) * h;
+        source.v = source.u + 1;
+        source.yStride = w;
+        source.uStride = source.vStride = 2 * (w / 2);
+        source.chromaStep = 2;
+    }
+    converted.resize(size_t(w) * h * 4);
+    ConvertToBgra(source, converted.data(), 4 * w);
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (rowLength)
+        gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl->glBindTexture(GL_TEXTURE_2D, bgraTexture);
+    // Stored as it is given (the format left to the driver): Mesa's software
+    // renderer then copies or stretches it by its fast path.
+    if (w != bgraWidth || h != bgraHeight)
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                         converted.data());
+    else
+        gl->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE,
+                            converted.data());
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    bgraWidth = w;
+    bgraHeight = h;
+}
+
 void CPictureWindow::Draw(QSize pixels, qreal ratio) {
     const bool fresh = owner->TakeNewest();
     const CVideoSurface::Picture& shown = owner->shown;
@@ -421,9 +511,15 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
         gl->glClearColor(0.f, 0.f, 0.f, 1.f);
         gl->glClear(GL_COLOR_BUFFER_BIT);
     }
-    if (owner->hasShown && ready && uploaded != owner->shownNumber) {
-        Upload(shown);
-        uploaded = owner->shownNumber;
+    const bool cpu = picture && ConvertsOnCpu(shown, target);
+    if (owner->hasShown && ready) {
+        if (cpu && bgraUploaded != owner->shownNumber) {
+            UploadBgra(shown);
+            bgraUploaded = owner->shownNumber;
+        } else if (!cpu && uploaded != owner->shownNumber) {
+            Upload(shown);
+            uploaded = owner->shownNumber;
+        }
     }
     if (fresh && ready)
         ++owner->painted;
@@ -436,10 +532,20 @@ void CPictureWindow::Draw(QSize pixels, qreal ratio) {
         // below, the nearest sample is taken: the same at its own size, about
         // the same below it (without mipmaps linear filtering blends only two
         // of many samples), and a software renderer spends far less on it.
-        SetFilters(target.width() > shown.width || target.height() > shown.height ? GL_LINEAR
-                                                                                  : GL_NEAREST);
-        DrawQuad(BindConversion(shown));
-        gl->glBindTexture(GL_TEXTURE_2D, 0);
+        const GLint wanted =
+            target.width() > shown.width || target.height() > shown.height ? GL_LINEAR
+                                                                           : GL_NEAREST;
+        if (cpu) {
+            SetBgraFilter(wanted);
+            gl->glActiveTexture(GL_TEXTURE0);
+            gl->glBindTexture(GL_TEXTURE_2D, bgraTexture);
+            overlayProgram->bind();
+            DrawQuad(*overlayProgram);
+        } else {
+            SetFilters(wanted);
+            DrawQuad(BindConversion(shown));
+            gl->glBindTexture(GL_TEXTURE_2D, 0);
+        }
         gl->glActiveTexture(GL_TEXTURE0);
         gl->glBindTexture(GL_TEXTURE_2D, 0);
     }
@@ -456,6 +562,16 @@ void CPictureWindow::SetFilters(GLint wanted) {
     }
     gl->glBindTexture(GL_TEXTURE_2D, 0);
     filter = wanted;
+}
+
+void CPictureWindow::SetBgraFilter(GLint wanted) {
+    if (wanted == bgraFilter)
+        return;
+    gl->glBindTexture(GL_TEXTURE_2D, bgraTexture);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, wanted);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, wanted);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    bgraFilter = wanted;
 }
 
 QOpenGLShaderProgram& CPictureWindow::BindConversion(const CVideoSurface::Picture& picture) {
@@ -574,6 +690,13 @@ void CVideoSurface::SetOverlay(std::vector<OverlayPiece> pieces) {
     update();
     if (!overlayTimer->isActive())
         overlayTimer->start();
+}
+
+void CVideoSurface::SetConversionPlace(ConversionPlace place) {
+    if (place == conversionPlace)
+        return;
+    conversionPlace = place;
+    ScheduleUpdate();
 }
 
 void CVideoSurface::SetOverlay(const QImage& image, QPoint at) {

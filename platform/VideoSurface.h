@@ -5,6 +5,11 @@
 // thread may present; only the newest picture is kept, so a slow display
 // drops pictures instead of queueing them.
 //
+// Where OpenGL renders in software, a picture shown at a quarter of its own
+// pixel count or more is converted on the CPU instead, once, and the
+// renderer only copies or stretches the result: a shader there costs about
+// ten times as much for each pixel shown.
+//
 // The picture is drawn into a native child window of its own, and only when
 // a new one has come: the rest of the top-level window is not composed again
 // for every picture, as it would be for a widget that renders off screen.
@@ -61,6 +66,12 @@ public:
     // off screen at the widget's size and read back.
     QImage grabFramebuffer();
 
+    // Where pictures are converted to RGB: chosen by the renderer and the
+    // sizes, or always by the shader, or always on the CPU (where the
+    // driver takes BGRA textures). GUI thread only.
+    enum class ConversionPlace { Automatic, Shader, Cpu };
+    void SetConversionPlace(ConversionPlace place);
+
     // Images laid over the picture, blended by their alpha; none takes them
     // away. They lie over the black as well when there is no picture. Only
     // the pieces are blended, not the space between them, and a piece is
@@ -114,6 +125,8 @@ private:
     std::atomic<uint32_t> presented{0};
     std::atomic<uint32_t> painted{0};
     std::atomic<bool> lastKeyFrame{false};
+
+    ConversionPlace conversionPlace = ConversionPlace::Automatic; // GUI thread only
 
     // GUI thread only; the number counts the images set.
     std::vector<OverlayPiece> overlay;

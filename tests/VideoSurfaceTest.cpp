@@ -1,6 +1,7 @@
 // The OpenGL video surface in a real window (Xvfb, Mesa), read back pixel by
 // pixel.
 #include "platform/VideoSurface.h"
+#include "platform/YuvToBgra.h"
 #include "codec/CVideoDecoder.h"
 #include "support/VideoCheck.h"
 #include "tools/media/CH264Encoder.h"
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -272,22 +274,73 @@ TEST_F(VideoSurfaceTest, PictureSurvivesAMoveToAnotherWindow) {
 }
 
 TEST_F(VideoSurfaceTest, ColourFollowsThePicturesMatrixAndRange) {
-    // Black and white levels of both ranges, and two colours far apart.
+    // Black and white levels of both ranges, and two colours far apart,
+    // converted by the shader and on the CPU.
     const Yuv samples[] = {{16, 128, 128}, {235, 128, 128}, {0, 128, 128}, {255, 128, 128},
                            {81, 90, 240},  {145, 54, 34},   {41, 240, 110}};
-    for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709})
-        for (bool fullRange : {false, true}) {
-            const YuvColour colour{matrix, fullRange};
-            for (Yuv c : samples) {
-                surface->Present(SolidPicture(16, 16, c).data(), 16, 16, {0, 0, 362, 290}, true,
-                                 colour);
-                EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 181, 145, Reference(c, colour),
-                                    kColourTolerance))
-                    << (matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601")
-                    << (fullRange ? " full" : " limited") << " range, Y " << int(c.y) << " U "
-                    << int(c.u) << " V " << int(c.v);
+    using Place = CVideoSurface::ConversionPlace;
+    for (Place place : {Place::Shader, Place::Cpu}) {
+        surface->SetConversionPlace(place);
+        for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709})
+            for (bool fullRange : {false, true}) {
+                const YuvColour colour{matrix, fullRange};
+                for (Yuv c : samples) {
+                    surface->Present(SolidPicture(16, 16, c).data(), 16, 16, {0, 0, 362, 290},
+                                     true, colour);
+                    EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 181, 145,
+                                        Reference(c, colour), kColourTolerance))
+                        << (place == Place::Cpu ? "CPU, " : "shader, ")
+                        << (matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601")
+                        << (fullRange ? " full" : " limited") << " range, Y " << int(c.y)
+                        << " U " << int(c.u) << " V " << int(c.v);
+                }
             }
-        }
+    }
+}
+
+TEST(YuvToBgraTest, EveryPixelIsWithinALevelOfTheExactConversion) {
+    // Random levels over all 0..255, an odd size (blocks of sixteen and the
+    // pixels after them, a last column and row without chroma of their own),
+    // chroma in planes and interleaved.
+    const int w = 37, h = 7, cw = w / 2, ch = h / 2;
+    std::mt19937 random(7);
+    std::vector<uint8_t> y(w * h), u(cw * ch), v(cw * ch), uv(2 * cw * ch);
+    for (auto* plane : {&y, &u, &v})
+        for (uint8_t& level : *plane)
+            level = uint8_t(random());
+    for (int i = 0; i < cw * ch; ++i) {
+        uv[2 * i] = u[i];
+        uv[2 * i + 1] = v[i];
+    }
+    for (bool interleaved : {false, true})
+        for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709})
+            for (bool fullRange : {false, true}) {
+                platform::YuvSource source;
+                source.y = y.data();
+                source.yStride = w;
+                source.u = interleaved ? uv.data() : u.data();
+                source.v = interleaved ? uv.data() + 1 : v.data();
+                source.uStride = source.vStride = interleaved ? 2 * cw : cw;
+                source.chromaStep = interleaved ? 2 : 1;
+                source.width = w;
+                source.height = h;
+                source.colour = {matrix, fullRange};
+                std::vector<uint8_t> out(4 * w * h);
+                platform::ConvertToBgra(source, out.data(), 4 * w);
+                int worst = 0;
+                for (int row = 0; row < h; ++row)
+                    for (int x = 0; x < w; ++x) {
+                        const int c = std::min(row / 2, ch - 1) * cw + std::min(x / 2, cw - 1);
+                        const Rgb want = Reference({y[row * w + x], u[c], v[c]}, source.colour);
+                        const uint8_t* got = &out[4 * (row * w + x)];
+                        worst = std::max({worst, std::abs(got[0] - want.b),
+                                          std::abs(got[1] - want.g), std::abs(got[2] - want.r)});
+                        EXPECT_EQ(got[3], 255);
+                    }
+                EXPECT_LE(worst, 1) << (interleaved ? "interleaved " : "planar ")
+                                    << (matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601")
+                                    << (fullRange ? " full" : " limited");
+            }
 }
 
 TEST_F(VideoSurfaceTest, DecodedPicturesTakeTheColourTheirStreamSignalsOrTheirSizeImplies) {
