@@ -27,11 +27,12 @@ double ThreadCpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-std::map<int, std::pair<std::string, double>> ThreadTimes() {
+std::map<int, std::pair<std::string, double>> ThreadTimes(int pid) {
     std::map<int, std::pair<std::string, double>> times;
     const double tick = double(sysconf(_SC_CLK_TCK));
+    const std::string tasks = "/proc/" + (pid ? std::to_string(pid) : "self") + "/task";
     std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
         std::ifstream stat(task.path() / "stat");
         std::string line;
         std::getline(stat, line);

@@ -13,8 +13,9 @@ namespace bench {
 
 double ProcessCpuSeconds();
 double ThreadCpuSeconds();
-// Every thread of the process by id: its name and CPU seconds so far.
-std::map<int, std::pair<std::string, double>> ThreadTimes();
+// Every thread of this process, or of process pid, by id: its name and CPU
+// seconds so far.
+std::map<int, std::pair<std::string, double>> ThreadTimes(int pid = 0);
 // Runs the GUI thread's event loop until cond holds or timeout has passed;
 // whether it held.
 bool Pump(const std::function<bool()>& cond,

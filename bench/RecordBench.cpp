@@ -6,7 +6,10 @@
 //   2. the tap alone, fed the same packets at the same pace: CPU per picture
 //      of recording into an MPEG-TS file plus one SRT publication to ffmpeg;
 //   3. both together for a minute: what each writer's queue dropped, and the
-//      CPU per picture against run 1.
+//      CPU per picture against run 1;
+//   4. for comparison, ffmpeg publishing the same pictures over SRT (-c copy):
+//      the CPU per picture of libsrt's own threads there, which no caller of
+//      the library can save.
 // Prints figures; passes or fails nothing.
 //   scripts/headless.sh build/bench/record_bench [--seconds 60] [--path-seconds 20]
 #include "BenchClock.h"
@@ -199,6 +202,56 @@ struct Tap {
     }
 };
 
+// ffmpeg sending the clip's pictures over SRT at their pace to another
+// ffmpeg: the CPU per picture of its libsrt threads and of the whole sender.
+void PrintLibraryCost(const Clip& clip, double seconds, double pathCpuPerPicture) {
+    CTempDir folder;
+    {
+        std::ofstream file(folder.File("clip.h264"), std::ios::binary);
+        for (const auto& p : clip.pictures)
+            file.write(reinterpret_cast<const char*>(p.data.data()), std::streamsize(p.data.size()));
+    }
+    const std::string url = "srt://127.0.0.1:" + std::to_string(testing_support::FreePort());
+    media::CChildProcess receiver, sender;
+    if (!receiver.Start({"ffmpeg", "-nostdin", "-v", "error", "-i", url + "?mode=listener", "-c",
+                         "copy", "-f", "mpegts", "-y", "/dev/null"},
+                        {}, folder.File("receiver.log")) ||
+        !sender.Start({"ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop", "-1", "-f",
+                       "h264", "-framerate", std::to_string(kRate), "-i", folder.File("clip.h264"),
+                       "-c", "copy", "-f", "mpegts", url + "?mode=caller"},
+                      {}, folder.File("sender.log"))) {
+        std::printf("  ffmpeg could not start\n");
+        return;
+    }
+    // Past the start-up, then over the run.
+    std::this_thread::sleep_for(3s);
+    auto spent = [&] {
+        double library = 0, all = 0;
+        for (const auto& [tid, t] : ThreadTimes(sender.Pid())) {
+            all += t.second;
+            if (t.first.rfind("SRT", 0) == 0)
+                library += t.second;
+        }
+        return std::pair{library, all};
+    };
+    const auto before = spent();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const auto after = spent();
+    const bool running = sender.Running();
+    sender.Stop();
+    receiver.Stop();
+    if (!running || after.second <= before.second) {
+        std::printf("  ffmpeg did not send (see its log)\n");
+        return;
+    }
+    const double perPicture = 1000 / (seconds * kRate);
+    const double library = (after.first - before.first) * perPicture;
+    std::printf("  libsrt's own threads %.3f ms CPU per picture (%.1f %% of the path's), the "
+                "whole sender %.3f ms\n",
+                library, pathCpuPerPicture > 0 ? library * 100 / pathCpuPerPicture : 0.0,
+                (after.second - before.second) * perPicture);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -296,5 +349,9 @@ int main(int argc, char** argv) {
                     both.cpuPerPicture, (unsigned long long)both.pictures,
                     both.cpuPerPicture - path.cpuPerPicture);
     }
+
+    std::printf("4. for comparison, ffmpeg publishing the same pictures over SRT (-c copy, no "
+                "sound), %.0f s:\n", pathSeconds);
+    PrintLibraryCost(clip, pathSeconds, path.cpuPerPicture);
     return 0;
 }
