@@ -207,16 +207,24 @@ struct Tap {
 void PrintLibraryCost(const Clip& clip, double seconds, double pathCpuPerPicture) {
     CTempDir folder;
     {
+        // Long enough for the run: raw H.264 cannot be looped by seeking.
         std::ofstream file(folder.File("clip.h264"), std::ios::binary);
-        for (const auto& p : clip.pictures)
+        const int pictures = int((seconds + 10) * kRate);
+        for (int i = 0; i < pictures; ++i) {
+            const auto& p = clip.pictures[size_t(i) % clip.pictures.size()];
             file.write(reinterpret_cast<const char*>(p.data.data()), std::streamsize(p.data.size()));
+        }
     }
     const std::string url = "srt://127.0.0.1:" + std::to_string(testing_support::FreePort());
     media::CChildProcess receiver, sender;
-    if (!receiver.Start({"ffmpeg", "-nostdin", "-v", "error", "-i", url + "?mode=listener", "-c",
-                         "copy", "-f", "mpegts", "-y", "/dev/null"},
-                        {}, folder.File("receiver.log")) ||
-        !sender.Start({"ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop", "-1", "-f",
+    const bool listening = receiver.Start({"ffmpeg", "-nostdin", "-v", "error", "-i",
+                                           url + "?mode=listener", "-c", "copy", "-f", "mpegts",
+                                           "-y", "/dev/null"},
+                                          {}, folder.File("receiver.log"));
+    // A caller that finds no listener gives up at once.
+    std::this_thread::sleep_for(1s);
+    if (!listening ||
+        !sender.Start({"ffmpeg", "-nostdin", "-v", "error", "-re", "-f",
                        "h264", "-framerate", std::to_string(kRate), "-i", folder.File("clip.h264"),
                        "-c", "copy", "-f", "mpegts", url + "?mode=caller"},
                       {}, folder.File("sender.log"))) {
@@ -241,7 +249,10 @@ void PrintLibraryCost(const Clip& clip, double seconds, double pathCpuPerPicture
     sender.Stop();
     receiver.Stop();
     if (!running || after.second <= before.second) {
-        std::printf("  ffmpeg did not send (see its log)\n");
+        std::ifstream log(folder.File("sender.log"));
+        std::stringstream text;
+        text << log.rdbuf();
+        std::printf("  ffmpeg did not send: %s\n", text.str().c_str());
         return;
     }
     const double perPicture = 1000 / (seconds * kRate);
