@@ -98,23 +98,14 @@ bool IsSoftwareRenderer(const QByteArray& renderer) {
     return false;
 }
 
-// The conversion for one matrix and range: Y'PbPr to R'G'B' for the
-// matrix's luma weights, with the range's scale and offset (limited range
-// codes Y in 16..235 and U, V in 16..240 of 255). Its numbers are written
-// into the shader, not passed as uniforms: a software renderer then spends
-// about a fifth less on each pixel. What falls outside 0..1 is clamped as it
-// is written to the 8-bit target.
+// The conversion for one matrix and range. Its numbers are written into the
+// shader, not passed as uniforms: a software renderer then spends about a
+// fifth less on each pixel. What falls outside 0..1 is clamped as it is
+// written to the 8-bit target.
 QByteArray ConversionShader(const YuvColour& colour, bool rg) {
-    const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
-    const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
-    const double kg = 1 - kr - kb;
-    const double luma = colour.fullRange ? 1.0 : 255.0 / 219.0;
-    const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
-    const double matrix[3][3] = {
-        {luma, 0, chroma * 2 * (1 - kr)},
-        {luma, -chroma * 2 * kb * (1 - kb) / kg, -chroma * 2 * kr * (1 - kr) / kg},
-        {luma, chroma * 2 * (1 - kb), 0}};
-    const double offset[3] = {colour.fullRange ? 0 : 16 / 255.0, 128 / 255.0, 128 / 255.0};
+    const YuvFactors f = FactorsOf(colour);
+    const double matrix[3][3] = {{f.luma, 0, f.rv}, {f.luma, f.gu, f.gv}, {f.luma, f.bu, 0}};
+    const double offset[3] = {f.black / 255, 128 / 255.0, 128 / 255.0};
     auto number = [](double value) { return QByteArray::number(value, 'f', 9); };
     QByteArray rgb;
     for (int row = 0; row < 3; ++row) {

@@ -12,25 +12,7 @@ namespace platform {
 
 namespace {
 
-// The conversion's factors: R = luma (Y - black) + rv (V - 128), G = luma (Y
-// - black) + gu (U - 128) + gv (V - 128), B = luma (Y - black) + bu (U -
-// 128), each in levels of 0..255.
-struct Factors {
-    double luma, black, rv, gu, gv, bu;
-};
-
-Factors FactorsOf(const YuvColour& colour) {
-    const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
-    const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
-    const double kg = 1 - kr - kb;
-    const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
-    return {colour.fullRange ? 1.0 : 255.0 / 219.0,
-            colour.fullRange ? 0.0 : 16.0,
-            chroma * 2 * (1 - kr),
-            -chroma * 2 * kb * (1 - kb) / kg,
-            -chroma * 2 * kr * (1 - kr) / kg,
-            chroma * 2 * (1 - kb)};
-}
+using Factors = YuvFactors;
 
 // The factors in 13 fractional bits, for whole-number arithmetic; the
 // offsets hold the black level and the rounding.
@@ -142,6 +124,19 @@ int32_t RowSse2(const Lanes& k, const uint8_t* y, const uint8_t* u, const uint8_
 #endif
 
 } // namespace
+
+YuvFactors FactorsOf(const YuvColour& colour) {
+    const double kr = colour.matrix == YuvMatrix::Bt709 ? 0.2126 : 0.299;
+    const double kb = colour.matrix == YuvMatrix::Bt709 ? 0.0722 : 0.114;
+    const double kg = 1 - kr - kb;
+    const double chroma = colour.fullRange ? 1.0 : 255.0 / 224.0;
+    return {colour.fullRange ? 1.0 : 255.0 / 219.0,
+            colour.fullRange ? 0.0 : 16.0,
+            chroma * 2 * (1 - kr),
+            -chroma * 2 * kb * (1 - kb) / kg,
+            -chroma * 2 * kr * (1 - kr) / kg,
+            chroma * 2 * (1 - kb)};
+}
 
 void ConvertToBgra(const YuvSource& s, uint8_t* out, int32_t outStride) {
     if (s.width < 2 || s.height < 2)

@@ -1,7 +1,8 @@
-// 4:2:0 Y'CbCr pictures to 8-bit BGRA on the CPU, with the picture's own
-// matrix and range: for a display whose OpenGL renders in software, where
-// converting in a shader costs ten times more for each pixel shown than
-// converting once here and letting the renderer copy or stretch the result.
+// Y'CbCr to RGB: the factors of each matrix and range, which the display's
+// shader takes too, and 4:2:0 pictures converted to 8-bit BGRA on the CPU,
+// for a display whose OpenGL renders in software, where converting in a
+// shader costs ten times more for each pixel shown than converting once here
+// and letting the renderer copy or stretch the result.
 #pragma once
 
 #include "platform/VideoWindow.h"
@@ -9,6 +10,17 @@
 #include <cstdint>
 
 namespace platform {
+
+// A conversion's factors, for the picture's matrix (its luma weights) and
+// range (limited range codes Y in 16..235 and U, V in 16..240 of 255):
+//   R = luma (Y - black) + rv (V - 128)
+//   G = luma (Y - black) + gu (U - 128) + gv (V - 128)
+//   B = luma (Y - black) + bu (U - 128)
+// in levels of 0..255, or the same in fractions of 255.
+struct YuvFactors {
+    double luma, black, rv, gu, gv, bu;
+};
+YuvFactors FactorsOf(const YuvColour& colour);
 
 // The planes of a picture as the converter reads them: Y, and U and V either
 // in planes of their own (chromaStep 1) or interleaved as U, V pairs (u and
