@@ -7,8 +7,8 @@
 //
 // Where OpenGL renders in software, a picture shown at a quarter of its own
 // pixel count or more is converted on the CPU instead, once, and the
-// renderer only copies or stretches the result: a shader there costs about
-// ten times as much for each pixel shown.
+// renderer only copies or stretches the result: there, shown at its own
+// size, the shader costs about three times as much.
 //
 // The picture is drawn into a native child window of its own, and only when
 // a new one has come: the rest of the top-level window is not composed again

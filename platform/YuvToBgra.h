@@ -1,8 +1,8 @@
 // Y'CbCr to RGB: the factors of each matrix and range, which the display's
 // shader takes too, and 4:2:0 pictures converted to 8-bit BGRA on the CPU,
 // for a display whose OpenGL renders in software, where converting in a
-// shader costs ten times more for each pixel shown than converting once here
-// and letting the renderer copy or stretch the result.
+// shader costs about three times as much as converting once here and letting
+// the renderer copy or stretch the result.
 #pragma once
 
 #include "platform/VideoWindow.h"
