@@ -28,10 +28,46 @@ void CPlayoutControl::Reset(const Settings& s) {
     integral = 0.0;
     correction = 0.0;
     calm = 0.0;
+    windFrom = 0;
+    stalled = false;
+    stallInHand = 0;
+    dry = 0;
+}
+
+void CPlayoutControl::SetFixedFrames(uint32_t frames) {
+    if (frames == settings.fixedFrames)
+        return;
+    settings.fixedFrames = frames;
+    target = std::min(settings.targetFrames, settings.maxTargetFrames);
+    stalled = false;
+    Calm();
+}
+
+void CPlayoutControl::Calm() {
+    calm = 0.0;
+    windFrom = 0;
 }
 
 uint32_t CPlayoutControl::Target() const {
-    return std::max(target, arrival + arrival / 2);
+    const uint32_t base = settings.fixedFrames ? settings.fixedFrames : target;
+    return std::max(base, arrival + arrival / 2);
+}
+
+bool CPlayoutControl::ReadyToStart(uint32_t queued) {
+    if (stalled && queued > 0) {
+        stalled = false;
+        // The next stall of this length finds the target in hand and leaves
+        // the floor of it.
+        const uint64_t stall = uint64_t(stallInHand) + dry + settings.floorFrames;
+        const uint64_t grown = std::max<uint64_t>(target + settings.targetStepFrames, stall);
+        target = uint32_t(std::min<uint64_t>(settings.maxTargetFrames, grown));
+    }
+    return queued >= Target();
+}
+
+void CPlayoutControl::Dry(uint32_t frames) {
+    if (stalled)
+        dry += frames;
 }
 
 void CPlayoutControl::SetArrivalFrames(uint32_t frames) {
@@ -54,9 +90,14 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
         return 1.0;
     const double dt = double(periodFrames) / settings.rate;
     calm += dt;
-    if (calm >= settings.calmSeconds && target > settings.targetFrames) {
-        calm = 0.0;
-        target = std::max(settings.targetFrames, target - settings.targetStepFrames / 4);
+    if (!settings.fixedFrames && calm >= settings.calmSeconds && target > settings.targetFrames) {
+        if (!windFrom)
+            windFrom = target;
+        const double wound = settings.windDownSeconds > 0
+                                 ? std::min(1.0, (calm - settings.calmSeconds) / settings.windDownSeconds)
+                                 : 1.0;
+        target = std::max(settings.targetFrames,
+                          windFrom - uint32_t(double(windFrom - settings.targetFrames) * wound));
     }
     if (smoothed < 0)
         smoothed = queued;
@@ -74,16 +115,22 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
 }
 
 void CPlayoutControl::Underrun() {
-    target = std::min(settings.maxTargetFrames, target + settings.targetStepFrames);
-    calm = 0.0;
+    Calm();
+    if (!settings.fixedFrames) {
+        // The target grows once the stall's length is known: when audio
+        // comes again.
+        stalled = true;
+        stallInHand = Target();
+        dry = 0;
+    }
     // Whatever drove the queue dry, the smoothed level is stale now.
     smoothed = -1.0;
 }
 
 void CPlayoutControl::Left(uint32_t left) {
-    if (smoothed < 0 || left >= settings.floorFrames)
+    if (smoothed < 0 || left >= settings.floorFrames || settings.fixedFrames)
         return;
-    calm = 0.0;
+    Calm();
     // The dip is measured from the queue's mean, which a grown target does
     // not move at once: the periods of one dip all ask for the same target.
     const double dip = std::max(0.0, smoothed - left);

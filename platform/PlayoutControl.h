@@ -4,6 +4,11 @@
 // running dry or dropping audio. Also decides when a start from dry has
 // waited enough and when a burst is too much to absorb by resampling alone.
 //
+// The target is either the operator's, held whatever the network does, or
+// adaptive: after a gap it grows to ride out a stall as long as the one just
+// seen, and once the network has been calm for a while it winds back to its
+// base.
+//
 // Plain arithmetic, called once per device period: tests drive it by hand.
 #pragma once
 
@@ -17,14 +22,18 @@ public:
         uint32_t rate = 44100;            // frames per second of the queue
         uint32_t targetFrames = 2646;     // the queue held after a start (60 ms)
         uint32_t targetStepFrames = 1764; // added to the target after each underrun (40 ms)
-        uint32_t maxTargetFrames = 13230; // the target grows no further (300 ms)
+        uint32_t maxTargetFrames = 88200; // the target grows no further (2 s)
         uint32_t skipAboveFrames = 11025; // above target + this, skip down near target (250 ms)
         uint32_t floorFrames = 1102;      // a period leaving less was a near miss (25 ms)
         double maxCorrection = 0.01;   // the ratio stays within 1 +- this
-        // A target grown by underruns comes back a step at a time after so
-        // long without one, so that one bad minute does not cost latency for
-        // the rest of the day.
+        // A target grown by underruns winds back to its base after so long
+        // without one, evenly over windDownSeconds, so that one bad minute
+        // does not cost latency for the rest of the day.
         double calmSeconds = 30.0;
+        double windDownSeconds = 60.0;
+        // Non-zero: the target the operator chose, which neither grows nor
+        // winds back.
+        uint32_t fixedFrames = 0;
     };
 
     CPlayoutControl() { Reset(Settings{}); }
@@ -34,7 +43,11 @@ public:
     void Reset(const Settings& s);
 
     // While starting from dry: whether queued frames are enough to begin.
-    bool ReadyToStart(uint32_t queuedFrames) const { return queuedFrames >= Target(); }
+    // The first audio after a gap ends the stall that made it: an adaptive
+    // target grows to hold what was in hand and the gap, with the floor on top.
+    bool ReadyToStart(uint32_t queuedFrames);
+    // Silence was played for want of audio since an underrun.
+    void Dry(uint32_t frames);
 
     // Frames to skip now (with a cross-fade) because a burst left far too much
     // queued, down to a little above the target; 0 in all ordinary cases.
@@ -64,6 +77,10 @@ public:
     // to twice that before anything is skipped.
     void SetArrivalFrames(uint32_t frames);
 
+    // 0 goes back to the adaptive target, from its base.
+    void SetFixedFrames(uint32_t frames);
+    bool Fixed() const { return settings.fixedFrames != 0; }
+
     uint32_t TargetFrames() const { return Target(); }
     // The queue as the loop sees it, smoothed; in frames.
     double SmoothedFrames() const { return smoothed; }
@@ -71,12 +88,19 @@ public:
 private:
     Settings settings;
     uint32_t Target() const;
+    void Calm();
     uint32_t target = 0; // the base target, grown by underruns
     uint32_t arrival = 0;
+    uint32_t windFrom = 0; // the target when winding back began; 0 while not
+    // Since the last underrun, until audio comes again: what was in hand when
+    // the stall began and the silence played since.
+    bool stalled = false;
+    uint32_t stallInHand = 0;
+    uint64_t dry = 0;
     double smoothed = -1.0; // < 0 until the first period
     double integral = 0.0;  // seconds x seconds
     double correction = 0.0;
-    double calm = 0.0; // seconds since the last underrun
+    double calm = 0.0; // seconds since the last underrun or near miss
 };
 
 } // namespace platform
