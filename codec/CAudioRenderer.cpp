@@ -8,7 +8,8 @@
 #include <new>
 #include <string>
 
-CAudioRenderer::CAudioRenderer() = default;
+CAudioRenderer::CAudioRenderer(int32_t ringHeaders)
+    : ringSize(std::clamp<int32_t>(ringHeaders, 2, kHeaderCount)) {}
 
 CAudioRenderer::~CAudioRenderer() {
     // The server closes first; this only keeps a forgotten Close from leaking.
@@ -27,28 +28,18 @@ void CAudioRenderer::Open(SessionContext* s) {
     if (!decoderOpen)
         Report(u"The AAC decoder could not be opened: no programme sound is played.");
 
-    for (auto& h : headers) {
-        h.lpData = new (std::nothrow) uint8_t[kBufferBytes];
-        h.dwBufferLength = kBufferBytes;
-        h.dwFlags = 0;
-        if (!h.lpData) {
-            // Without its ring the connection's audio is dropped.
-            FreeBuffers();
-            return;
-        }
-    }
+    FreeBuffers();
     {
         std::lock_guard guard(volumeLock);
         waveOut.SetVolume(volume);
     }
     waveOut.SetLive(queueLimitMs.load(std::memory_order_relaxed) != 0);
+    waveOut.SetLatencyMs(receiveLatencyMs.load(std::memory_order_relaxed));
     if (!waveOut.Open(s->outputDevice, *s->playbackFormat)) {
         Report(u"The audio output device could not be opened: no programme sound is played.");
         return;
     }
     deviceOpen = true;
-    for (auto& h : headers)
-        waveOut.Prepare(&h);
     blockAlign = s->playbackFormat->nBlockAlign;
     if (blockAlign)
         meter.Open(int32_t(s->playbackFormat->nSamplesPerSec), s->playbackFormat->nChannels);
@@ -90,14 +81,20 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         return;
     }
 
-    uint32_t limit = queueLimitMs.load(std::memory_order_relaxed);
-    if (limit && waveOut.LatencyMs() >= limit) {
-        ++dropped;
-        return;
+    if (uint32_t limit = queueLimitMs.load(std::memory_order_relaxed)) {
+        const uint32_t chosen = receiveLatencyMs.load(std::memory_order_relaxed);
+        limit += chosen ? chosen : platform::CAudioOut::kLongestAdaptiveMs;
+        if (waveOut.LatencyMs() >= limit) {
+            ++dropped;
+            return;
+        }
     }
     int32_t index = nextHeader.load(std::memory_order_relaxed);
+    if (index >= ringSize)
+        index = 0;
     platform::WAVEHDR& h = headers[index];
-    if (h.dwFlags.load(std::memory_order_acquire) & platform::WHDR_INQUEUE) {
+    if ((h.dwFlags.load(std::memory_order_acquire) & platform::WHDR_INQUEUE) ||
+        !Provide(h, capacities[index], uint32_t(total))) {
         ++dropped;
         return;
     }
@@ -111,7 +108,27 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
     // Here rather than on the device's thread, which must never wait.
     if (blockAlign)
         meter.Feed(pcmBuffer, uint32_t(total) / blockAlign);
-    nextHeader.store((index + 1) % kHeaderCount, std::memory_order_relaxed);
+    nextHeader.store((index + 1) % ringSize, std::memory_order_relaxed);
+}
+
+bool CAudioRenderer::Provide(platform::WAVEHDR& h, uint32_t& capacity, uint32_t bytes) {
+    if (h.lpData && capacity >= bytes)
+        return true;
+    // Room for a packet of 2048 frames in stereo at least, so that a stream
+    // of ordinary packets never comes back here.
+    const uint32_t size = std::max<uint32_t>(bytes, 8192);
+    waveOut.Unprepare(&h);
+    delete[] h.lpData;
+    h.lpData = new (std::nothrow) uint8_t[size];
+    capacity = h.lpData ? size : 0;
+    h.dwBufferLength = capacity;
+    h.dwFlags = 0;
+    return h.lpData && waveOut.Prepare(&h);
+}
+
+void CAudioRenderer::SetReceiveLatencyMs(uint32_t ms) {
+    receiveLatencyMs.store(ms, std::memory_order_relaxed);
+    waveOut.SetLatencyMs(ms);
 }
 
 void CAudioRenderer::Report(const char16_t* text) {
@@ -141,6 +158,8 @@ void CAudioRenderer::Release() {
 }
 
 void CAudioRenderer::FreeBuffers() {
+    for (uint32_t& c : capacities)
+        c = 0;
     for (auto& h : headers) {
         delete[] h.lpData;
         h.lpData = nullptr;
@@ -164,5 +183,6 @@ CAudioRenderer::Counters CAudioRenderer::GetCounters() const {
     c.underruns = waveOut.Underruns();
     c.skips = waveOut.Skips();
     c.latencyMicros = static_cast<uint32_t>(waveOut.LatencyMs() * 1000.0);
+    c.targetMicros = static_cast<uint32_t>(waveOut.TargetLatencyMs() * 1000.0);
     return c;
 }

@@ -1,5 +1,6 @@
 // Audio playback: decodes AAC packets to 16-bit PCM and queues it on the
-// chosen output device through a ring of 32 headers.
+// chosen output device through a ring of headers, enough for the longest
+// latency and a stall's backlog.
 #pragma once
 
 #include "codec/CAudioDecoder.h"
@@ -13,7 +14,8 @@
 
 class CAudioRenderer {
 public:
-    CAudioRenderer();
+    // ringHeaders: the ring's size, 2 to kHeaderCount.
+    explicit CAudioRenderer(int32_t ringHeaders = kHeaderCount);
     virtual ~CAudioRenderer();
     CAudioRenderer(const CAudioRenderer&) = delete;
     CAudioRenderer& operator=(const CAudioRenderer&) = delete;
@@ -38,6 +40,7 @@ public:
         uint32_t underruns = 0;     // times the device ran dry while playing (a gap, faded)
         uint32_t skips = 0;         // bursts skipped down to the target (cross-faded)
         uint32_t latencyMicros = 0; // audio queued on the device right now
+        uint32_t targetMicros = 0;  // the latency the playback is held at
     };
     Counters GetCounters() const;
     // What is played, metered as it is queued (before the volume); open
@@ -46,16 +49,22 @@ public:
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 
-    // The device holds its queue at a small target, following the far clock
-    // and skipping bursts with a cross-fade; audio queued beyond this limit,
-    // which only a device that has stopped taking any can let happen, is
-    // dropped.
-    static constexpr uint32_t kDefaultQueueLimitMs = 1000;
+    // The device holds its queue at the receive latency, following the far
+    // clock and skipping bursts with a cross-fade; audio queued beyond the
+    // latency and this limit above it (a stall's backlog), which only a
+    // device that has stopped taking any can let happen, is dropped.
+    static constexpr uint32_t kDefaultQueueLimitMs = 5000;
     // 0 lets the whole ring fill and play as it is, from the next Open.
     void SetQueueLimitMs(uint32_t ms) { queueLimitMs = ms; }
+    // The latency the sound is held at, the device's buffer included; 0 for
+    // the adaptive one. Any thread; a playing stream follows at once.
+    void SetReceiveLatencyMs(uint32_t ms);
+    uint32_t ReceiveLatencyMs() const { return receiveLatencyMs.load(std::memory_order_relaxed); }
 
-    static constexpr int32_t kHeaderCount = 32;
-    // The most PCM one packet may give, and the size of every ring buffer.
+    static constexpr int32_t kHeaderCount = int32_t(platform::CAudioOut::kRingSize);
+    // The most PCM one packet may give. A ring buffer is allocated when its
+    // header is first used, at the size of the packet (and grows for a
+    // larger one), so an unused ring costs nothing.
     static constexpr uint32_t kBufferBytes = 192000;
 
 private:
@@ -66,10 +75,16 @@ private:
 
     SessionContext* session = nullptr;
     platform::CAudioOut waveOut;
+    // Gives header a buffer of at least bytes; false when there is no memory.
+    bool Provide(platform::WAVEHDR& header, uint32_t& capacity, uint32_t bytes);
+
+    const int32_t ringSize;
     platform::WAVEHDR headers[kHeaderCount];
+    uint32_t capacities[kHeaderCount] = {};
     CAudioDecoder decoder;
     uint8_t pcmBuffer[kBufferBytes];
     std::atomic<uint32_t> queueLimitMs{kDefaultQueueLimitMs};
+    std::atomic<uint32_t> receiveLatencyMs{0};
     std::atomic<int32_t> nextHeader{0};
     bool decoderOpen = false;
     bool deviceOpen = false;

@@ -15,8 +15,9 @@ constexpr uint32_t kMaxRate = 384000;
 // own look at the queue.
 constexpr uint32_t kPieceFrames = 1024;
 // A start from dry that has some audio but not its target waits at most this
-// many pieces, so that the last short piece of a stream still plays.
-constexpr uint32_t kMaxDeferrals = 16;
+// many frames, or the target's worth if longer, so that the last short piece
+// of a stream still plays and a stream arriving in real time has its target.
+constexpr uint32_t kMaxDeferredFrames = 16 * 512;
 
 double Ramp(uint32_t i, uint32_t n) {
     // Raised cosine from 0 to 1 over n steps.
@@ -79,11 +80,8 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
     settings.rate = rate;
     settings.targetFrames = rate * 60 / 1000;
     settings.targetStepFrames = rate * 40 / 1000;
-    settings.maxTargetFrames = rate * 300 / 1000;
     settings.skipAboveFrames = rate * 250 / 1000;
     settings.floorFrames = rate * 25 / 1000;
-    control.Reset(settings);
-    targetFrames = control.TargetFrames();
 
     if (!resampler.Open(channels, rate, settings.maxCorrection))
         return 0;
@@ -98,6 +96,13 @@ uint32_t CAudioOut::Open(int32_t device, const WAVEFORMATEX& wanted) {
 
     bytesPerSec = wanted.nSamplesPerSec * wanted.nBlockAlign;
     deviceFrames = stream->BufferFrames();
+    // The targets leave out what the device holds; the callback runs only
+    // from Start.
+    settings.maxTargetFrames = std::max(settings.targetFrames, QueueFramesFor(kLongestAdaptiveMs));
+    appliedLatencyMs = latencyMs.load(std::memory_order_relaxed);
+    settings.fixedFrames = appliedLatencyMs ? QueueFramesFor(appliedLatencyMs) : 0;
+    control.Reset(settings);
+    targetFrames = control.TargetFrames();
     {
         std::lock_guard guard(writerLock);
         deviceId = 1;
@@ -193,6 +198,22 @@ double CAudioOut::LatencyMs() const {
     return bytes * 1000.0 / bytesRate;
 }
 
+uint32_t CAudioOut::QueueFramesFor(uint32_t ms) const {
+    const uint64_t frames = uint64_t(rate) * ms / 1000;
+    const uint64_t device = deviceFrames.load(std::memory_order_relaxed);
+    // A latency below the device's own buffer keeps a floor's worth queued.
+    const uint32_t least = rate * 25 / 1000;
+    return uint32_t(std::max<uint64_t>(least, frames > device ? frames - device : 0));
+}
+
+double CAudioOut::TargetLatencyMs() const {
+    uint32_t bytesRate = bytesPerSec.load(std::memory_order_relaxed);
+    if (!bytesRate)
+        return 0.0;
+    return TargetMs() + double(deviceFrames.load(std::memory_order_relaxed)) *
+                            blockAlign.load(std::memory_order_relaxed) * 1000.0 / bytesRate;
+}
+
 double CAudioOut::TargetMs() const {
     uint32_t bytesRate = bytesPerSec.load(std::memory_order_relaxed);
     if (!bytesRate)
@@ -223,15 +244,24 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
     const uint32_t frame = channels * 2u;
     uint32_t queued = queuedBytes.load(std::memory_order_acquire) / frame;
     control.SetArrivalFrames(largestWrite.load(std::memory_order_relaxed));
+    if (const uint32_t chosen = latencyMs.load(std::memory_order_relaxed); chosen != appliedLatencyMs) {
+        appliedLatencyMs = chosen;
+        control.SetFixedFrames(chosen ? QueueFramesFor(chosen) : 0);
+        targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
+    }
 
     if (starving.load(std::memory_order_relaxed)) {
         // From dry, play only once the target is queued: a stream that then
         // arrives in real time has that much slack against its jitter.
-        bool start = live ? control.ReadyToStart(queued) || (queued > 0 && deferrals >= kMaxDeferrals)
+        const uint32_t patience = std::max(kMaxDeferredFrames, control.TargetFrames());
+        bool start = live ? control.ReadyToStart(queued) || (queued > 0 && deferrals >= patience)
                           : queued > 0;
+        targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
         if (!start) {
             if (queued > 0)
-                ++deferrals;
+                deferrals += frames;
+            else
+                control.Dry(frames);
             std::memset(out, 0, size_t(frames) * frame);
             return;
         }
@@ -273,10 +303,10 @@ void CAudioOut::Fill(int16_t* out, uint32_t frames) {
     Consume(inLength * frame);
 
     const uint32_t left = queued - std::min<uint32_t>(queued, inLength);
-    if (outLength == frames) {
+    if (outLength == frames)
         control.Left(left);
-        targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
-    }
+    // Grown by a near miss, or winding back.
+    targetFrames.store(control.TargetFrames(), std::memory_order_relaxed);
     FadeEdges(out, outLength, frames, left);
 }
 

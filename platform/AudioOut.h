@@ -74,6 +74,12 @@ public:
     // skipped. Otherwise everything written plays as it is, at its own rate.
     // Set before Open.
     void SetLive(bool live) { this->live = live; }
+    // The latency a live stream is held at, the device's own buffer
+    // included, in milliseconds; 0 for the adaptive one. Any time: a running
+    // stream follows within a period.
+    void SetLatencyMs(uint32_t ms) { latencyMs.store(ms, std::memory_order_relaxed); }
+    // The adaptive latency grows no further than this.
+    static constexpr uint32_t kLongestAdaptiveMs = 2000;
 
     // Figures of the stream: bytes written and not yet handed to the device,
     // the device's own buffer, and how often it ran dry while playing.
@@ -88,9 +94,12 @@ public:
     double Ratio() const { return ratio.load(std::memory_order_relaxed); }
     // The queue the playback holds while it runs, in milliseconds.
     double TargetMs() const;
+    // The same with the device's buffer: the latency the stream is held at.
+    double TargetLatencyMs() const;
 
-    // Headers the ring holds at most.
-    static constexpr uint32_t kRingSize = 64;
+    // Headers the ring holds at most: the longest latency and a stall's
+    // backlog, in packets of 1024 frames at 48 kHz.
+    static constexpr uint32_t kRingSize = 512;
     // How much the device is asked for at a time, and how much it holds
     // ahead of the speaker: enough to ride out a busy machine's scheduling
     // (the sound server grants a little less than asked, about 80 ms here).
@@ -111,6 +120,8 @@ private:
     void FadeEdges(int16_t* out, uint32_t made, uint32_t frames, uint32_t left);
     void SkipWithCrossFade(uint32_t frames);
     void ApplyGain(int16_t* samples, uint32_t count) const;
+    // The queue that, with the device's buffer, makes ms of latency.
+    uint32_t QueueFramesFor(uint32_t ms) const;
     void ReturnQueued();
 
     std::unique_ptr<CAudioStream> stream;
@@ -140,10 +151,12 @@ private:
     std::vector<int16_t> fadeBuffer;
     uint32_t fadeFrames = 0;
     uint32_t fadeInLeft = 0;
-    uint32_t deferrals = 0;
+    uint32_t deferrals = 0; // frames of silence played with some audio queued
     bool live = false;
+    uint32_t appliedLatencyMs = 0;
 
     std::atomic<uint32_t> volume{0xFFFFFFFF};
+    std::atomic<uint32_t> latencyMs{0};
     std::atomic<uint32_t> queuedBytes{0};
     std::atomic<uint32_t> underruns{0};
     std::atomic<uint32_t> skips{0};

@@ -262,7 +262,7 @@ protected:
 TEST_F(RingTest, The33rdPacketReusesHeaderZeroOnceItHasPlayed) {
     auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 1.0);
     ASSERT_GE(packets.size(), 33u);
-    CAudioRenderer renderer;
+    CAudioRenderer renderer(32);
     renderer.SetQueueLimitMs(0); // the ring itself is under test
     renderer.Open(&session);
     for (int i = 0; i < 32; ++i) {
@@ -281,7 +281,7 @@ TEST_F(RingTest, APacketWhoseHeaderIsStillQueuedIsDroppedWithoutWaiting) {
     // 40 frames a packet: 32 of them queue over 27 seconds.
     auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 30.0, 40);
     ASSERT_GE(packets.size(), 34u);
-    CAudioRenderer renderer;
+    CAudioRenderer renderer(32);
     renderer.SetQueueLimitMs(0); // the ring itself is under test
     renderer.Open(&session);
     for (int i = 0; i < 32; ++i)
@@ -298,26 +298,30 @@ TEST_F(RingTest, APacketWhoseHeaderIsStillQueuedIsDroppedWithoutWaiting) {
     EXPECT_EQ(renderer.GetCounters().latencyMicros, 0u);
 }
 
-TEST_F(RingTest, ABurstNeverQueuesMoreThanTheLimit) {
-    // Two seconds of audio at once, as after a stall upstream.
-    auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 2.0);
-    ASSERT_GE(packets.size(), 90u);
+TEST_F(RingTest, ABurstNeverQueuesMoreThanTheLatencyAndItsLimit) {
+    // Eight seconds of audio at once, as after a stall upstream; a chosen
+    // latency of a second, which the playback reports and is held at.
+    auto packets = MakeAacTone(48000, 1, 1000.0, {0.5}, 8.0);
+    ASSERT_GE(packets.size(), 370u);
     CAudioRenderer renderer;
+    renderer.SetQueueLimitMs(3000);
+    renderer.SetReceiveLatencyMs(1000);
     renderer.Open(&session);
     uint32_t most = 0;
     for (auto& p : packets) {
         renderer.Play(p.data(), static_cast<uint32_t>(p.size()));
         most = std::max(most, renderer.GetCounters().latencyMicros);
     }
-    // Whatever the device has not taken by now is dropped at the limit, or
-    // skipped down to the target once it does.
-    ASSERT_TRUE(WaitUntil([&] {
-        auto c = renderer.GetCounters();
-        return c.dropped + c.skips > 0;
-    }, 10s));
-    EXPECT_GT(renderer.GetCounters().queued, 5u);
+    EXPECT_GT(renderer.GetCounters().dropped, 0u);
     // One packet (about 21 ms) may go in just under the limit.
-    EXPECT_LE(most, (CAudioRenderer::kDefaultQueueLimitMs + 25) * 1000u);
+    EXPECT_LE(most, (1000 + 3000 + 25) * 1000u);
+    EXPECT_GT(most, 3000 * 1000u) << "the ring holds the latency and the backlog";
+    // The rest above the latency is skipped once the device takes it.
+    ASSERT_TRUE(WaitUntil([&] { return renderer.GetCounters().skips > 0; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] {
+        return renderer.GetCounters().latencyMicros < 1300 * 1000u;
+    }, 10s));
+    EXPECT_NEAR(renderer.GetCounters().targetMicros / 1000.0, 1000.0, 30.0);
     renderer.Close();
 }
 
