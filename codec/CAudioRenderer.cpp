@@ -41,12 +41,14 @@ void CAudioRenderer::Open(SessionContext* s) {
     }
     deviceOpen = true;
     blockAlign = s->playbackFormat->nBlockAlign;
+    bytesPerSecond = s->playbackFormat->nSamplesPerSec * blockAlign;
     if (blockAlign)
         meter.Open(int32_t(s->playbackFormat->nSamplesPerSec), s->playbackFormat->nChannels);
 }
 
 void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
     ++packets;
+    lastPacketMicros = 0;
     if (!decoderOpen || !deviceOpen || !data) {
         ++dropped;
         return;
@@ -105,6 +107,8 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         return;
     }
     ++queued;
+    if (bytesPerSecond)
+        lastPacketMicros = uint32_t(uint64_t(total) * 1000000 / bytesPerSecond);
     // Here rather than on the device's thread, which must never wait.
     if (blockAlign)
         meter.Feed(pcmBuffer, uint32_t(total) / blockAlign);

@@ -46,6 +46,9 @@ public:
     // What is played, metered as it is queued (before the volume); open
     // while the device is.
     const CLevelMeter& Meter() const { return meter; }
+    // The sound that the last Play queued, in microseconds; 0 when it queued
+    // none. The thread that plays.
+    uint32_t LastPacketMicros() const { return lastPacketMicros; }
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 
@@ -95,6 +98,8 @@ private:
     std::mutex volumeLock;
     CLevelMeter meter;
     uint32_t blockAlign = 0;
+    uint32_t bytesPerSecond = 0;
+    uint32_t lastPacketMicros = 0;
     std::atomic<uint32_t> volume{0xFFFFFFFF};
     std::atomic<uint32_t> opens{0}, packets{0}, queued{0}, dropped{0}, closes{0};
 };

@@ -224,7 +224,7 @@ void CGateway::Serve() {
         picturesAtStart = video.GetCounters().pictures;
     }
     audioOpen = 0;
-    soundDelayMicros = 0;
+    pictureClock.Reset();
     videoThread = videoWorker.Start();
     if (tap)
         tap->ConnectionStarted(peerAddress);
@@ -258,6 +258,10 @@ void CGateway::Dispatch() {
     case kPacketAudio:
         ++audioPackets;
         audioBytes += payloadLength;
+        if (const uint32_t chosen = uint32_t(std::clamp(session->receiveLatencyMs.load(), 0,
+                                                        kLongestReceiveLatencyMs));
+            chosen != audio.ReceiveLatencyMs())
+            audio.SetReceiveLatencyMs(chosen);
         if (!audioOpen) {
             WAVEFORMATEX* format = session->playbackFormat;
             if (format) {
@@ -269,8 +273,7 @@ void CGateway::Dispatch() {
             audio.Open(session);
             audioOpen = 1;
         }
-        NoteSoundDelay();
-        audio.Play(payload, payloadLength);
+        PlaySound(payload, payloadLength);
         break;
     case kPacketVideo: {
         ++videoPackets;
@@ -325,21 +328,26 @@ CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_p
         holdBackMicros = 0;
         return arrival;
     }
-    double hold = soundDelayMicros + session->lipSyncOffsetMs * 1000.0 - pictureMicros;
-    holdBackMicros = int64_t(std::clamp(hold, 0.0, double(kLongestHoldBackMicros)));
+    const double heard =
+        std::chrono::duration<double, std::micro>(pictureClock.Heard(arrival) - arrival).count();
+    const double hold = heard + session->lipSyncOffsetMs * 1000.0 - pictureMicros;
+    holdBackMicros = int64_t(std::clamp(hold, 0.0, double(LongestHoldBackMicros())));
     return arrival + std::chrono::microseconds(holdBackMicros.load());
 }
 
-void CGateway::NoteSoundDelay() {
-    // A sound packet holds the sound of the time until the next one; a
-    // picture that comes meanwhile belongs to the part of it that is as far
-    // in as the picture came after it. Both are heard, and so shown, after
-    // the audio queued ahead of the packet: measured just before it is
-    // queued, where the queue's sawtooth from packet to packet is at its
-    // lowest, and smoothed lightly against the device taking it in periods.
-    double sound = audio.GetCounters().latencyMicros;
-    soundDelayMicros =
-        soundDelayMicros == 0 ? sound : soundDelayMicros + (sound - soundDelayMicros) * 0.1;
+int64_t CGateway::LongestHoldBackMicros() const {
+    const uint32_t chosen = audio.ReceiveLatencyMs();
+    return int64_t(chosen ? chosen : platform::CAudioOut::kLongestAdaptiveMs) * 1000 +
+           kHoldBackBeyondLatencyMicros;
+}
+
+void CGateway::PlaySound(const uint8_t* payload, uint32_t length) {
+    // Measured just before the packet is queued, where the queue's sawtooth
+    // from packet to packet is at its lowest.
+    const auto now = CVideoWorker::Clock::now();
+    const int64_t ahead = audio.GetCounters().latencyMicros;
+    audio.Play(payload, length);
+    pictureClock.Sound(now, ahead, audio.LastPacketMicros());
 }
 
 void CGateway::NoteVideo() {

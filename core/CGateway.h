@@ -6,6 +6,7 @@
 #include "CMonitor.h"
 #include "CPacketReader.h"
 #include "CPacketTap.h"
+#include "CPictureClock.h"
 #include "CThread.h"
 #include "CVideoWorker.h"
 #include "PacketHeader.h"
@@ -16,6 +17,7 @@
 #include "instruments/CLevelMeter.h"
 #include "platform/SocketCompat.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -59,8 +61,12 @@ public:
     static constexpr int kKeepAliveIdleS = 2;
     static constexpr int kKeepAliveIntervalS = 1;
     static constexpr int kKeepAliveCount = 3;
-    // Pictures are never held back longer than this for the sound.
-    static constexpr int64_t kLongestHoldBackMicros = 500000;
+    // Pictures are never held back longer than the receive latency in force
+    // (the adaptive one's longest) and this.
+    static constexpr int64_t kHoldBackBeyondLatencyMicros = 500000;
+    // The receive latency an operator may choose, in milliseconds.
+    static constexpr int32_t kShortestReceiveLatencyMs = 50;
+    static constexpr int32_t kLongestReceiveLatencyMs = 5000;
     // Backlog of waiting field units.
     static constexpr int kBacklog = 0x7FFFFFFF;
 
@@ -72,6 +78,11 @@ public:
     CVideoWorker::Counters VideoQueueCounters() const { return videoWorker.GetCounters(); }
     // How long pictures are held back now, in microseconds.
     int64_t HoldBackMicros() const { return holdBackMicros; }
+    // The receive latency chosen for the session, in milliseconds; 0 for the
+    // adaptive one. Any thread.
+    int32_t ReceiveLatencyMs() const {
+        return std::clamp(session->receiveLatencyMs.load(), 0, kLongestReceiveLatencyMs);
+    }
     // The current connection's return audio; zeros between connections.
     CNetwork::Counters ReturnCounters();
 
@@ -129,8 +140,9 @@ private:
     void DrawVideo(const CVideoWorker::Packet& packet);
     // When a video packet that arrived now may be drawn.
     CVideoWorker::Clock::time_point PictureDue(CVideoWorker::Clock::time_point arrival);
-    // Before every sound packet is played: how long until it is heard.
-    void NoteSoundDelay();
+    // Plays a sound packet, noting when it is heard.
+    void PlaySound(const uint8_t* payload, uint32_t length);
+    int64_t LongestHoldBackMicros() const;
     // After every Draw, with lock held: the picture and refusals it left.
     void NoteVideo();
     // When a video packet that is due then arrived, and the timing of a
@@ -156,9 +168,9 @@ private:
     int32_t audioOpen = 0;
     CVideoWorker videoWorker;
     bool videoThread = false; // the worker runs for this connection
-    // Smoothed: the delay from a sound packet's arrival until it is heard,
-    // and the pictures' from arrival to the window (decode and hand-over).
-    double soundDelayMicros = 0;
+    // When the sound that came before a picture is heard; and, smoothed,
+    // the pictures' delay from arrival to the window (decode and hand-over).
+    CPictureClock pictureClock;
     std::atomic<double> pictureMicros{0};
     std::atomic<int64_t> holdBackMicros{0};
 

@@ -63,8 +63,7 @@ bool CVideoWorker::Overflows(uint32_t length, Clock::time_point now) const {
 void CVideoWorker::DropQueued() {
     counters.dropped += uint32_t(queue.size());
     while (!queue.empty()) {
-        if (queue.front().payload.capacity() <= kLargestSpare && spare.size() < kMaxPackets)
-            spare.push_back(std::move(queue.front().payload));
+        KeepSpare(std::move(queue.front().payload));
         queue.pop_front();
     }
     queuedBytes = 0;
@@ -75,9 +74,18 @@ std::vector<uint8_t> CVideoWorker::TakeBuffer(uint32_t length) {
     if (!spare.empty()) {
         buffer = std::move(spare.back());
         spare.pop_back();
+        spareBytes -= buffer.capacity();
     }
     buffer.resize(length);
     return buffer;
+}
+
+void CVideoWorker::KeepSpare(std::vector<uint8_t>&& buffer) {
+    const size_t size = buffer.capacity();
+    if (size <= kLargestSpare && spareBytes + size <= kMaxSpareBytes) {
+        spare.push_back(std::move(buffer));
+        spareBytes += size;
+    }
 }
 
 bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
@@ -148,8 +156,7 @@ void CVideoWorker::Run() {
         handler(packet);
         lock.lock();
         ++counters.handled;
-        if (packet.payload.capacity() <= kLargestSpare && spare.size() < kMaxPackets)
-            spare.push_back(std::move(packet.payload));
+        KeepSpare(std::move(packet.payload));
     }
 }
 
@@ -157,6 +164,7 @@ void CVideoWorker::ReleaseBuffers() {
     std::lock_guard guard(mutex);
     spare.clear();
     spare.shrink_to_fit();
+    spareBytes = 0;
 }
 
 CVideoWorker::Counters CVideoWorker::GetCounters() const {

@@ -56,16 +56,20 @@ public:
 
     // The queue overflows beyond any of these: packets, bytes (a single packet
     // of any allowed size is always taken), or how long the oldest one has
-    // been overdue.
-    static constexpr size_t kMaxPackets = 32;
-    static constexpr size_t kMaxBytes = 32u << 20;
+    // been overdue. Pictures held back by the longest receive latency, and a
+    // stall's backlog on top, fit in: 17 s at 60 a second.
+    static constexpr size_t kMaxPackets = 1024;
+    static constexpr size_t kMaxBytes = 64u << 20;
     static constexpr std::chrono::milliseconds kMaxOverdue{250};
+    // Buffers kept for re-use, in bytes at most.
+    static constexpr size_t kMaxSpareBytes = 16u << 20;
 
 private:
     void Run();
     bool Overflows(uint32_t length, Clock::time_point now) const;
     void DropQueued();
     std::vector<uint8_t> TakeBuffer(uint32_t length);
+    void KeepSpare(std::vector<uint8_t>&& buffer);
 
     Handler handler;
     std::thread thread;
@@ -73,6 +77,7 @@ private:
     std::condition_variable wake;  // a packet came, or the thread must end
     std::deque<Packet> queue;
     std::vector<std::vector<uint8_t>> spare;
+    size_t spareBytes = 0;
     size_t queuedBytes = 0;
     bool skipping = false; // dropping until the next key frame
     bool finishing = false;

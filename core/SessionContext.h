@@ -52,6 +52,9 @@ struct SessionContext {
     // the delay measured cannot see.
     std::atomic<int32_t> lipSync{0};
     std::atomic<int32_t> lipSyncOffsetMs{0};
+    // The latency the sound (and with lip sync the picture) is held at, in
+    // milliseconds; 0 for the adaptive one. Read for every sound packet.
+    std::atomic<int32_t> receiveLatencyMs{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);
