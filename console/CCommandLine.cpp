@@ -1,10 +1,12 @@
 #include "CCommandLine.h"
 
+#include "core/CGateway.h"
 #include "record/CPublisher.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #ifndef LUMEN_VERSION
 #define LUMEN_VERSION "0"
@@ -59,6 +61,26 @@ const std::vector<Option>& Table() {
                  why = "an address is needed";
              o.metricsAddress = v;
              return !v.empty();
+         }},
+        {"--receive-latency", "MS|auto",
+         "hold the sound (and with lip sync the picture) MS milliseconds behind the "
+         "field unit, or adapt to the network (auto); for this launch",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             if (v == "auto" || v == "Auto" || v == "AUTO") {
+                 o.receiveLatencyMs = 0;
+                 return true;
+             }
+             char* end = nullptr;
+             long ms = std::strtol(v.c_str(), &end, 10);
+             if (v.empty() || *end || ms < CGateway::kShortestReceiveLatencyMs ||
+                 ms > CGateway::kLongestReceiveLatencyMs) {
+                 why = "auto, or milliseconds from " +
+                       std::to_string(CGateway::kShortestReceiveLatencyMs) + " to " +
+                       std::to_string(CGateway::kLongestReceiveLatencyMs);
+                 return false;
+             }
+             o.receiveLatencyMs = int(ms);
+             return true;
          }},
     };
     return table;

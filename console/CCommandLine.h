@@ -3,6 +3,7 @@
 // --version work without a display.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct LaunchOptions {
     int metricsPort = 0;
     // Where the metrics are served; empty for the stored or default address.
     std::string metricsAddress;
+    // The receive latency in milliseconds, 0 for Auto, in place of the
+    // stored one for this launch; never stored.
+    std::optional<int> receiveLatencyMs;
 };
 
 class CCommandLine {

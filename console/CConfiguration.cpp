@@ -20,6 +20,7 @@ StoredChoices CConfiguration::Load() {
     StoredChoices choices;
     choices.idleTimeout = ReadWholeNumber(settings, "IdleTimeout");
     choices.lipSync = ReadWholeNumber(settings, "LipSync");
+    choices.receiveLatency = ReadWholeNumber(settings, "ReceiveLatency");
     if (QVariant folder = settings.value("RecordFolder"); folder.isValid())
         choices.recordFolder = folder.toString().toStdString();
     if (QVariant targets = settings.value("PublishTargets"); targets.isValid()) {
@@ -44,6 +45,12 @@ void CConfiguration::Save(bool full, int audioSource, int idleTimeout, int lipSy
     settings.setValue("AudioSource", audioSource);
     settings.setValue("IdleTimeout", idleTimeout);
     settings.setValue("LipSync", lipSync);
+    settings.sync();
+}
+
+void CConfiguration::SaveReceiveLatency(int milliseconds) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue("ReceiveLatency", milliseconds);
     settings.sync();
 }
 

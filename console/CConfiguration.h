@@ -1,6 +1,7 @@
 // The operator's stored choices: full screen, the studio audio source by its
-// position in the list, the idle time-out of a connection, lip sync, where
-// the feed is recorded and published, and where metrics are served.
+// position in the list, the idle time-out of a connection, lip sync, the
+// receive latency, where the feed is recorded and published, and where
+// metrics are served.
 #pragma once
 
 #include <optional>
@@ -17,6 +18,8 @@ struct StoredChoices {
     // Read on its own too: the picture's offset against the sound, or the
     // value that means pictures are not held back at all.
     std::optional<int> lipSync;
+    // Read on its own as well: milliseconds, 0 for Auto.
+    std::optional<int> receiveLatency;
     // Each read on its own as well.
     std::optional<std::string> recordFolder;
     std::optional<std::vector<std::string>> publishTargets;
@@ -32,5 +35,6 @@ public:
 
     StoredChoices Load();
     void Save(bool full, int audioSource, int idleTimeout, int lipSync);
+    void SaveReceiveLatency(int milliseconds);
     void SaveFeed(const std::string& recordFolder, const std::vector<std::string>& publishTargets);
 };

@@ -48,3 +48,18 @@ TEST(CCommandLine, RecordFolderAndPublishTargetsReachTheLaunch) {
     EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
     EXPECT_NE(CCommandLine::Help().find("--publish URL"), std::string::npos);
 }
+
+TEST(CCommandLine, ReceiveLatencyIsMillisecondsInItsRangeOrAuto) {
+    CCommandLine line;
+    ASSERT_TRUE(Parse(line, {"--receive-latency", "700"})) << line.Error();
+    EXPECT_EQ(CCommandLine::Launch().receiveLatencyMs, 700);
+    ASSERT_TRUE(Parse(line, {"--receive-latency=auto"})) << line.Error();
+    EXPECT_EQ(CCommandLine::Launch().receiveLatencyMs, 0);
+    ASSERT_TRUE(Parse(line, {}));
+    EXPECT_FALSE(CCommandLine::Launch().receiveLatencyMs) << "none given, the stored one holds";
+    for (const char* bad : {"49", "5001", "fast", "", "300ms"}) {
+        EXPECT_FALSE(Parse(line, {"--receive-latency", bad})) << bad;
+        EXPECT_NE(line.Error().find("--receive-latency"), std::string::npos) << line.Error();
+    }
+    EXPECT_NE(CCommandLine::Help().find("--receive-latency MS|auto"), std::string::npos);
+}
