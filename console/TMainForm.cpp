@@ -23,6 +23,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMenu>
@@ -35,7 +37,9 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -91,6 +95,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     }
     if (!launch.publishTargets.empty())
         publishTargets = launch.publishTargets;
+    if (launch.receiveLatencyMs)
+        receiveLatencyMs = *launch.receiveLatencyMs;
     StartInstruments();
 }
 
@@ -320,6 +326,10 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
+    if (choices.receiveLatency && (*choices.receiveLatency == 0 ||
+                                   (*choices.receiveLatency >= CGateway::kShortestReceiveLatencyMs &&
+                                    *choices.receiveLatency <= CGateway::kLongestReceiveLatencyMs)))
+        receiveLatencyMs = storedLatencyMs = *choices.receiveLatency;
     if (choices.metricsPort)
         metricsPort = *choices.metricsPort;
     if (choices.metricsAddress)
@@ -338,6 +348,7 @@ void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
     configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
                        LipSync->value());
+    configuration.SaveReceiveLatency(storedLatencyMs);
     configuration.SaveFeed(recordFolder, publishTargets);
 }
 
@@ -387,6 +398,7 @@ void TMainForm::FillSessionContext() {
     session.audioSource = AudioSources->currentIndex();
     session.outputDevice = AudioOut->currentIndex();
     session.idleTimeout = IdleTimeout->value();
+    session.receiveLatencyMs = receiveLatencyMs;
     LipSyncChange();
     errorLine = std::make_unique<CQtErrorLine>(error);
     session.errorHandler = new CErrorHandler(errorLine.get());
@@ -632,6 +644,9 @@ void TMainForm::FeedMenu(const QPoint& at) {
                                      .arg(publishTargets.size())
                                      .arg(publishTargets.size() == 1 ? "" : "es"));
     menu.addSeparator();
+    QAction* latency = menu.addAction(
+        receiveLatencyMs ? QString("Receive &latency: %1 ms...").arg(receiveLatencyMs)
+                         : QString("Receive &latency: Auto..."));
     menu.addAction(instruments->StatisticsAction());
     QAction* chosen = menu.exec(at);
     if (chosen == record) {
@@ -642,7 +657,46 @@ void TMainForm::FeedMenu(const QPoint& at) {
         ChooseRecordFolder();
     } else if (chosen == publish) {
         EditPublishTargets();
+    } else if (chosen == latency) {
+        ChooseReceiveLatency();
     }
+}
+
+void TMainForm::ChooseReceiveLatency() {
+    QDialog dialog(this);
+    dialog.setObjectName("ReceiveLatencyDialog");
+    dialog.setWindowTitle("Receive latency");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* text = new QLabel("How long the sound, and with lip sync the picture, is held behind\n"
+                            "the field unit. A network stall shorter than this costs nothing.\n"
+                            "Auto starts low, grows after a gap to ride out a stall as long,\n"
+                            "and comes back down once the network has been calm.",
+                            &dialog);
+    layout->addWidget(text);
+    // Its lowest step stands for Auto, as the lip sync box's does for Off.
+    auto* box = new QSpinBox(&dialog);
+    box->setObjectName("ReceiveLatency");
+    box->setRange(CGateway::kShortestReceiveLatencyMs - 10, CGateway::kLongestReceiveLatencyMs);
+    box->setSingleStep(10);
+    box->setSuffix(" ms");
+    box->setSpecialValueText("Auto");
+    box->setValue(receiveLatencyMs ? receiveLatencyMs : box->minimum());
+    layout->addWidget(box);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() == QDialog::Accepted)
+        SetReceiveLatency(box->value() == box->minimum() ? 0 : box->value());
+}
+
+void TMainForm::SetReceiveLatency(int milliseconds) {
+    if (milliseconds != 0)
+        milliseconds = std::clamp(milliseconds, CGateway::kShortestReceiveLatencyMs,
+                                  CGateway::kLongestReceiveLatencyMs);
+    receiveLatencyMs = storedLatencyMs = milliseconds;
+    if (server)
+        session.receiveLatencyMs = milliseconds;
 }
 
 bool TMainForm::ChooseRecordFolder() {

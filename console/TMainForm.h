@@ -68,6 +68,15 @@ public:
     // The meters and statistics over the picture, and the metrics endpoint.
     CInstrumentsView* Instruments() const { return instruments; }
 
+    // The receive latency in force, in milliseconds, 0 for Auto: the
+    // operator's stored choice unless the command line gave one for this
+    // launch. Setting it is the operator's choice, stored at exit, and a
+    // running session follows at once.
+    int ReceiveLatencyMs() const { return receiveLatencyMs; }
+    void SetReceiveLatency(int milliseconds);
+    // The small dialog of the picture's context menu; returns when closed.
+    void ChooseReceiveLatency();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,6 +122,8 @@ private:
     CInstrumentsView* instruments = nullptr;
     int metricsPort = 0;
     std::string metricsAddress;
+    int receiveLatencyMs = 0;
+    int storedLatencyMs = 0; // the operator's own, which is saved
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};

@@ -1,5 +1,6 @@
 // The main window, the full-screen window and the notice, driven as an
 // operator would, with a real server, real sockets and real devices.
+#include "console/CCommandLine.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
 #include "console/TMainForm.h"
@@ -9,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,6 +25,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 using testing_support::TestClient;
 
@@ -367,6 +371,56 @@ private slots:
             MakeForm();
             QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 5);
             QVERIFY(Full()->isChecked());
+        }
+    }
+
+    void receiveLatencyIsStoredChosenInItsDialogAndGivenForALaunchOnly() {
+        QCOMPARE(form->ReceiveLatencyMs(), 0); // Auto
+        QSettings("Norvik", "Lumenfeed").setValue("ReceiveLatency", 700);
+        MakeForm();
+        QCOMPARE(form->ReceiveLatencyMs(), 700);
+        QVERIFY2(!Full()->isChecked(), "read on its own: the others are still missing");
+        UseFreePort();
+        Press(StartBtn());
+        QCOMPARE(form->Session().receiveLatencyMs.load(), 700);
+
+        // Chosen in the dialog, Auto at the box's lowest step: a running
+        // session follows at once.
+        QTimer::singleShot(0, [] {
+            auto* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog && dialog->objectName() == "ReceiveLatencyDialog");
+            auto* box = dialog->findChild<QSpinBox*>("ReceiveLatency");
+            QCOMPARE(box->value(), 700);
+            box->setValue(box->minimum());
+            QCOMPARE(box->text(), QString("Auto"));
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        form->ChooseReceiveLatency();
+        QCOMPARE(form->ReceiveLatencyMs(), 0);
+        QCOMPARE(form->Session().receiveLatencyMs.load(), 0);
+        Press(StartBtn());
+        form->SetReceiveLatency(1200);
+        form->SaveConfiguration();
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("ReceiveLatency").toInt(), 1200);
+
+        // The command line's holds for its launch and is never stored.
+        CCommandLine line;
+        std::vector<std::string> args = {"lumenfeed", "--receive-latency", "auto"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        QVERIFY(line.Parse(int(argv.size()), argv.data()));
+        MakeForm();
+        QCOMPARE(form->ReceiveLatencyMs(), 0);
+        form->SaveConfiguration();
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("ReceiveLatency").toInt(), 1200);
+        char* none[] = {argv[0]};
+        QVERIFY(line.Parse(1, none));
+
+        for (QVariant unusable : {QVariant("soon"), QVariant(10), QVariant(100000)}) {
+            QSettings("Norvik", "Lumenfeed").setValue("ReceiveLatency", unusable);
+            MakeForm();
+            QCOMPARE(form->ReceiveLatencyMs(), 0);
         }
     }
 
