@@ -85,6 +85,10 @@ QStringList Lines(const CLinkStatistics& statistics) {
           << QString("Sync     pictures held %1 ms, sound %2 ms")
                  .arg(Number(s.pictureHoldMs))
                  .arg(Number(s.audioQueuedMs))
+          << QString("Receive  latency %1, held at %2 ms")
+                 .arg(s.receiveLatencyMs ? QString("%1 ms").arg(s.receiveLatencyMs)
+                                         : QString("Auto"))
+                 .arg(Number(s.latencyTargetMs))
           << QString("Return   %1 sent  %2 dropped").arg(s.returnSent).arg(s.returnDropped)
           << Levels("PGM", s.programme) << Levels("RET", s.returned);
     return lines;

@@ -69,6 +69,8 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
             latest.connectedSeconds = std::chrono::duration<double>(now - peer.since).count();
         latest.audioQueuedMs = audio.latencyMicros / 1000.0;
         latest.pictureHoldMs = double(gateway->HoldBackMicros()) / 1000.0;
+        latest.receiveLatencyMs = gateway->ReceiveLatencyMs();
+        latest.latencyTargetMs = audio.targetMicros / 1000.0;
         const CNetwork::Counters connection = gateway->ReturnCounters();
         latest.returnSent = connection.packetsSent;
         latest.returnDropped = connection.packetsDropped;

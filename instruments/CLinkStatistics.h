@@ -53,6 +53,10 @@ public:
         std::optional<double> decodeMedianMs, latencyMedianMs, latencyP95Ms;
         double audioQueuedMs = 0;
         double pictureHoldMs = 0;
+        // The receive latency chosen (0: adaptive) and the one the sound is
+        // held at now.
+        int receiveLatencyMs = 0;
+        double latencyTargetMs = 0;
         // This connection's return audio.
         uint64_t returnSent = 0, returnDropped = 0;
         CLevelMeter::Reading programme, returned;

@@ -37,6 +37,8 @@ struct CMetricsEndpoint::Series {
     Follower connections, videoBytes, audioBytes, received, decoded, drawn;
     std::array<Follower, CLinkStatistics::kReasons> refused;
     Gauge* audioQueue;
+    Gauge* receiveLatency;
+    Gauge* receiveLatencyChosen;
     Follower underruns, audioDropped, returnSent, returnDropped;
     prometheus::Histogram* latency;
     // Momentary peak and loudness: direction (programme, return) by channel.
@@ -69,6 +71,13 @@ struct CMetricsEndpoint::Series {
         audioQueue =
             &gauge("lumenfeed_audio_queue_seconds", "Programme sound queued on the output device")
                  .Add({});
+        receiveLatency = &gauge("lumenfeed_receive_latency_seconds",
+                                "The latency the programme sound is held at now, the output "
+                                "device's buffer included")
+                              .Add({});
+        receiveLatencyChosen = &gauge("lumenfeed_receive_latency_chosen_seconds",
+                                      "The receive latency the operator chose; 0 for Auto")
+                                    .Add({});
         underruns.counter = &counter("lumenfeed_audio_underruns_total",
                                      "Times the output device ran dry while playing")
                                  .Add({});
@@ -166,6 +175,8 @@ void CMetricsEndpoint::Publish(const CLinkStatistics& statistics) {
     for (size_t r = 0; r < m.refused.size(); ++r)
         m.refused[r].Follow(t.refused[r]);
     m.audioQueue->Set(s.audioQueuedMs / 1000.0);
+    m.receiveLatency->Set(s.latencyTargetMs / 1000.0);
+    m.receiveLatencyChosen->Set(s.receiveLatencyMs / 1000.0);
     m.underruns.Follow(t.underruns);
     m.audioDropped.Follow(t.audioDropped);
     m.returnSent.Follow(t.returnSent);

@@ -112,6 +112,7 @@ TEST_F(LinkStatisticsTest, CountWhatAKnownStreamCarriesAndKeepCountingOverSessio
     const std::vector<Bytes> tone = MakeAacTone(48000, 2, 1000.0, {0.25}, 0.8);
     ASSERT_FALSE(tone.empty());
 
+    session.receiveLatencyMs = 400;
     ASSERT_NO_FATAL_FAILURE(StartServer());
     ASSERT_TRUE(WaitUntil([&] { return server->ConnectedPeer().address.size() > 0; }));
     const uint64_t videoBytes = Send(kPacketVideo, 320, 240, pictures, keys);
@@ -147,6 +148,9 @@ TEST_F(LinkStatisticsTest, CountWhatAKnownStreamCarriesAndKeepCountingOverSessio
     EXPECT_GT(*s.decodeMedianMs, 0.0);
     EXPECT_GE(*s.latencyP95Ms, *s.latencyMedianMs);
     EXPECT_EQ(statistics.FreshLatencies().size(), pictures.size());
+    // The latency chosen, and the sound held at it, its device's buffer in.
+    EXPECT_EQ(s.receiveLatencyMs, 400);
+    EXPECT_NEAR(s.latencyTargetMs, 400.0, 1.0);
 
     // A header that is not a field unit's ends the connection.
     ASSERT_TRUE(
