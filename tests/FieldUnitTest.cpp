@@ -159,6 +159,14 @@ TEST(FieldUnitOptions, ParsesAddressesAndValues) {
     EXPECT_TRUE(f.ignoreReturn);
     EXPECT_EQ(f.goSilentAfterSeconds, 2.5);
     EXPECT_EQ(f.toneMarkSeconds, 10);
+
+    COptions s;
+    const char* a4[] = {"fieldunit", "h", "--stall-every", "5", "--stall-ms=250", "--gop", "4"};
+    ASSERT_TRUE(s.Parse(7, const_cast<char**>(a4))) << s.Error();
+    EXPECT_EQ(s.stallEverySeconds, 5);
+    EXPECT_EQ(s.stallMs, 250);
+    EXPECT_EQ(s.stallCount, 0);
+    EXPECT_EQ(s.gopSeconds, 4);
 }
 
 TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
@@ -176,6 +184,10 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         {"h", "--clock-ppm", "30000"},
         {"h", "--ignore-return", "--return-tone", "600"}, // nothing read to check
         {"h", "--file", "x.mp4", "--tone-marks", "5"},    // marks are the pattern's
+        {"h", "--stall-ms", "250"},                       // stalls need their interval
+        {"h", "--stall-every", "1", "--stall-ms", "1000"}, // and are shorter than it
+        {"h", "--stall-every", "5", "--stall-ms", "250", "--unpaced"},
+        {"h", "--gop", "0"},
     };
     for (auto& args : bad) {
         std::vector<char*> argv{(char*)"fieldunit"};
@@ -602,6 +614,37 @@ TEST(FieldUnitFaults, PacesByAClockThatRunsFast) {
     EXPECT_LT(earliest(1.0, true), earliest(1.0, false) - 0.07) << "not ahead of real time";
 }
 
+TEST(FieldUnitFaults, StallsHoldEverythingThenSendTheBacklogAtOnce) {
+    // Two stalls of 500 ms, 1.5 s apart; 4 s of media all the same.
+    FieldListener studio;
+    media::CChildProcess unit;
+    ASSERT_TRUE(Start(unit, {Address(studio), "--size", "160x120", "--fps", "10", "--duration", "4",
+                             "--stall-every", "1.5", "--stall-ms", "500", "--stall-count", "2"}));
+    ASSERT_TRUE(studio.Accept(20s));
+    studio.StartReading();
+    ASSERT_TRUE(studio.WaitForEnd(60s));
+    EXPECT_EQ(unit.Wait(30s), 0) << unit.Output();
+    auto packets = studio.Packets();
+    ASSERT_GT(packets.size(), 100u);
+    auto seconds = [&](size_t i) {
+        return std::chrono::duration<double>(packets[i].arrival - packets[0].arrival).count();
+    };
+    std::vector<size_t> afterStalls;
+    for (size_t i = 1; i < packets.size(); ++i)
+        if (seconds(i) - seconds(i - 1) > 0.35)
+            afterStalls.push_back(i);
+    ASSERT_EQ(afterStalls.size(), 2u);
+    for (size_t i : afterStalls) {
+        // Half a second of sound and pictures, together.
+        size_t burst = 0;
+        while (i + burst < packets.size() && seconds(i + burst) - seconds(i) < 0.05)
+            ++burst;
+        EXPECT_GE(burst, 25u);
+    }
+    // The stream's clock ran on: the end came when the media's did.
+    EXPECT_LT(seconds(packets.size() - 1), 4.3);
+}
+
 TEST(FieldUnitFaults, GoesSilentButStaysConnectedAndChecksTheReturnTone) {
     FieldListener studio;
     media::CChildProcess unit;
@@ -778,6 +821,9 @@ TEST(FieldUnitErrors, HelpExplainsEveryOption) {
                                "--go-silent-after",
                                "--ignore-return",
                                "--tone-marks",
+                               "--stall-every",
+                               "--stall-ms",
+                               "--gop",
                                "--help",
                                "Exit codes"})
         EXPECT_NE(help.find(option), std::string::npos) << option;

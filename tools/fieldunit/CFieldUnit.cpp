@@ -28,15 +28,17 @@ constexpr int kShutSend = SHUT_WR;
 #endif
 
 // A sound packet at packetUs has just left and the mark at markUs is in it
-// or behind it: logs when the mark's own sample left, on the steady clock
-// that every process here shares ("mark 3 sent at 12345.678901 s"). Returns
-// the next mark's time.
+// or behind it: logs when the mark's own sample left, and when it was made
+// (its time on the stream clock, which runs on through a stall of ours), on
+// the steady clock that every process here shares ("mark 3 sent at
+// 12345.678901 s, made at 12345.678000 s"). Returns the next mark's time.
 int64_t LogMarkSent(int64_t packetUs, int64_t markUs, int64_t everyUs, const CPacer& pacer) {
     const auto at = std::chrono::steady_clock::now() - pacer.RealTime(packetUs - markUs);
     const double seconds = std::chrono::duration<double>(at.time_since_epoch()).count();
-    char line[96];
-    std::snprintf(line, sizeof line, "mark %lld sent at %.6f s", static_cast<long long>(markUs / everyUs),
-                  seconds);
+    const double made = std::chrono::duration<double>(pacer.Due(markUs).time_since_epoch()).count();
+    char line[128];
+    std::snprintf(line, sizeof line, "mark %lld sent at %.6f s, made at %.6f s",
+                  static_cast<long long>(markUs / everyUs), seconds, made);
     CLog::Info(line);
     return (packetUs / everyUs + 1) * everyUs;
 }
@@ -101,6 +103,14 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     if (!options.unpaced && options.clockPpm != 0)
         pace = ", paced by a clock " + std::to_string(std::abs(options.clockPpm)) + " ppm " +
                (options.clockPpm > 0 ? "fast" : "slow");
+    if (options.stallMs > 0) {
+        char stalls[96];
+        std::snprintf(stalls, sizeof stalls, ", stalling %d ms every %g s", options.stallMs,
+                      options.stallEverySeconds);
+        pace += stalls;
+        if (options.stallCount > 0)
+            pace += " (" + std::to_string(options.stallCount) + " times)";
+    }
     CLog::Info("connected to " + options.host + ":" + std::to_string(options.port) + "; sending " +
                what + pace + (options.ignoreReturn ? "; the return audio is not read" : ""));
 
@@ -129,6 +139,9 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
                                  ? int64_t(options.goSilentAfterSeconds * 1e6 + 0.5)
                                  : INT64_MAX;
     CPacer pacer(options.clockPpm);
+    if (options.stallMs > 0)
+        pacer.SetStalls(int64_t(options.stallEverySeconds * 1e6 + 0.5),
+                        int64_t(options.stallMs) * 1000, options.stallCount);
     // Where the tone's timing marks are, in stream time: each one's departure
     // is logged, so that a listener at the far end can tell the studio's own
     // latency from any lateness of ours.

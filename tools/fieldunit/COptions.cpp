@@ -117,6 +117,11 @@ bool COptions::Parse(int argc, char** argv) {
          [&](const std::string& v) { return ParseInt(v, 1, 2, audioChannels); }},
         {"--duration", [&](const std::string& v) { return ParseSeconds(v, durationSeconds); }},
         {"--slices", [&](const std::string& v) { return ParseInt(v, 1, 32, slices); }},
+        {"--gop", [&](const std::string& v) { return ParseNumber(v, 0.1, 60, gopSeconds); }},
+        {"--stall-every",
+         [&](const std::string& v) { return ParseNumber(v, 0.1, 3600, stallEverySeconds); }},
+        {"--stall-ms", [&](const std::string& v) { return ParseInt(v, 1, 60000, stallMs); }},
+        {"--stall-count", [&](const std::string& v) { return ParseInt(v, 1, 1000000, stallCount); }},
         {"--return-audio",
          [&](const std::string& v) {
              returnAudioPath = v;
@@ -198,6 +203,10 @@ bool COptions::Parse(int argc, char** argv) {
         return Fail("--flash-beep is for the test pattern, without --tone-marks");
     if (ignoreReturn && (!returnAudioPath.empty() || playReturn || returnToneHz > 0))
         return Fail("--ignore-return reads no return audio to write, play or check");
+    if ((stallEverySeconds > 0) != (stallMs > 0) || (stallCount > 0 && stallMs == 0))
+        return Fail("--stall-every and --stall-ms go together (--stall-count with them)");
+    if (stallMs > 0 && (unpaced || stallMs >= stallEverySeconds * 1000))
+        return Fail("a stall is shorter than its interval, and only a paced stream stalls");
     return true;
 }
 
@@ -245,6 +254,8 @@ Encoding (test pattern, and files whose video is transcoded):
                          2500 for 1280x720 at 30 fps)
   --slices N             H.264 slices per picture, 1-32 (default 4; small pictures
                          get fewer: libx264 wants about 4 macroblock rows a slice)
+  --gop SECONDS          the test pattern's key frame every SECONDS, 0.1-60
+                         (default 2)
 
 Timing:
   --duration SECONDS     stop after this much media time (default: until the file
@@ -280,6 +291,12 @@ Link faults:
                          the connection open and keep reading, like a field
                          unit that has vanished without closing; runs on until
                          --duration or a signal
+  --stall-every SECONDS --stall-ms MS
+                         every SECONDS of streaming, hold everything back for MS
+                         milliseconds and then send the backlog at once, as a
+                         retransmission on a cellular link does; the media
+                         clock runs on meanwhile
+  --stall-count N        stall N times only (default: for as long as it streams)
   --ignore-return        never read the return audio (a field unit whose
                          downlink stalls); streaming goes on. The receive
                          buffer is kept small, so the studio's sending stalls

@@ -26,6 +26,7 @@ public:
     bool loop = false;
     bool unpaced = false;
     int slices = 4;
+    double gopSeconds = 0; // 0: the encoder's live default (a key frame every 2 s)
     std::string returnAudioPath;
     bool playReturn = false;
     std::string playDevice; // empty: the system default output
@@ -35,6 +36,12 @@ public:
     int clockPpm = 0;                 // our clock against real time, parts per million
     double goSilentAfterSeconds = -1; // negative: never
     bool ignoreReturn = false;
+    // Hold everything back for stallMs every stallEverySeconds (the media
+    // clock runs on), then send the backlog at once; stallCount stalls, 0
+    // for as long as it streams.
+    double stallEverySeconds = 0;
+    int stallMs = 0;
+    int stallCount = 0;
     // Measuring.
     double returnToneHz = 0;    // 0: the return audio is not checked as a tone
     double toneMarkSeconds = 0; // 0: a plain tone

@@ -13,8 +13,15 @@ public:
     explicit CPacer(int clockPpm = 0);
     virtual ~CPacer() = default;
 
-    // Waits until timeUs is due. False when halted() became true meanwhile.
+    // Waits until timeUs is due, and while a stall holds it. False when
+    // halted() became true meanwhile.
     bool Wait(int64_t timeUs, const std::function<bool()>& halted);
+    // Stalls of lengthUs every everyUs of real time from the first packet,
+    // count of them (0: for ever): what is due meanwhile waits, then goes at
+    // once; the stream clock runs on.
+    void SetStalls(int64_t everyUs, int64_t lengthUs, int count);
+    // When timeUs of stream time was due on our clock.
+    std::chrono::steady_clock::time_point Due(int64_t timeUs) const { return origin + RealTime(timeUs); }
     // Makes the next packet due at once and counts from there.
     void Restart() { started = false; }
 
@@ -34,10 +41,16 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    bool HoldForStall(const std::function<bool()>& halted);
     double scale; // real seconds per second of stream time
     bool started = false;
     Clock::time_point origin;
     Clock::time_point latestDue;
+    // The stalls, counted from the first packet, and the end of the latest.
+    int64_t stallEveryUs = 0, stallUs = 0;
+    int stallCount = 0;
+    Clock::time_point first;
+    Clock::time_point stallEnd;
     int lateCount = 0;
     int64_t latestUs = 0;
 };

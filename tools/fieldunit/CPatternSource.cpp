@@ -2,6 +2,8 @@
 
 #include "COptions.h"
 
+#include <algorithm>
+
 CPatternSource::~CPatternSource() {
     Close();
 }
@@ -16,6 +18,10 @@ bool CPatternSource::Open(const COptions& o) {
     // studio left to guess would take a 720p picture for BT.709.
     s.colourSpace = AVCOL_SPC_SMPTE170M;
     s.colourRange = AVCOL_RANGE_MPEG;
+    if (o.gopSeconds > 0) {
+        s.keyInterval = std::max(1, int(o.gopSeconds * o.fps + 0.5));
+        s.minKeyInterval = std::min(s.minKeyInterval, s.keyInterval);
+    }
     if (!pattern.Open(o.width, o.height, o.fps) || !tone.Open(o.audioRate, o.audioChannels)) {
         error = "out of memory";
         return false;
