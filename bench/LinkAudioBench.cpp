@@ -24,6 +24,14 @@
 //   soak           an hour (or --seconds) with the field unit's clock 100 ppm
 //                  fast: figures, latency drift and lumenfeed's resident
 //                  memory every minute
+//   stalls         network stalls (the field unit holds everything back, then
+//                  sends the backlog at once) of 250 ms every 5 s and 500 ms
+//                  every 10 s, a minute of them, at the receive latency Auto
+//                  and at 700 ms: gaps, clicks and seconds lost on
+//                  Studio_Out, the longest stretch without a new picture on
+//                  the screen, and the latency before, at worst and a minute
+//                  after the last stall; each run on its own as
+//                  stalls250-auto, stalls500-auto, stalls250-700, stalls500-700
 //
 // Runs of five minutes or more have a plain player beside them: the same tone
 // played by pacat with 30 ms of buffer into a null sink of their own, checked
@@ -81,6 +89,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <QRect>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -888,6 +901,241 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
     PrintPacing(field);
 }
 
+// When each picture reached the screen: a row of the panel through the test
+// pattern's moving box, read back every few milliseconds; a row that changed
+// is a new picture. The box moves by several pixels a picture, and the meters
+// along the bottom edge are nowhere near the row.
+class CPictureWatch {
+public:
+    bool Start(const QRect& row) {
+        display = XOpenDisplay(nullptr);
+        if (!display)
+            return false;
+        where = row;
+        thread = std::thread([this] { Run(); });
+        return true;
+    }
+    void Stop() {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+        if (display)
+            XCloseDisplay(display);
+        display = nullptr;
+    }
+    ~CPictureWatch() { Stop(); }
+    // Steady clock seconds of every change seen.
+    std::vector<double> Changes() {
+        std::lock_guard guard(lock);
+        return changes;
+    }
+
+private:
+    void Run() {
+        const Window root = DefaultRootWindow(display);
+        std::vector<unsigned long> last, now;
+        while (!stop) {
+            XImage* image = XGetImage(display, root, where.x(), where.y(), where.width(),
+                                      where.height(), AllPlanes, ZPixmap);
+            const double at = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+            if (image) {
+                now.clear();
+                for (int y = 0; y < where.height(); ++y)
+                    for (int x = 0; x < where.width(); ++x)
+                        now.push_back(XGetPixel(image, x, y));
+                XDestroyImage(image);
+                if (!last.empty() && now != last) {
+                    std::lock_guard guard(lock);
+                    changes.push_back(at);
+                }
+                last.swap(now);
+            }
+            std::this_thread::sleep_for(3ms);
+        }
+    }
+
+    Display* display = nullptr;
+    QRect where;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<double> changes;
+};
+
+// When each mark was made at the field unit, on the steady clock, from its
+// log ("mark K sent at S s, made at M s"), by mark number.
+std::vector<std::pair<long long, double>> MarksMade(const CChildProcess& field) {
+    std::vector<std::pair<long long, double>> made;
+    std::istringstream lines(field.Output());
+    std::string line;
+    while (std::getline(lines, line)) {
+        long long k = 0;
+        double sent = 0, at = 0;
+        if (auto p = line.find("mark "); p != std::string::npos &&
+                                         std::sscanf(line.c_str() + p,
+                                                     "mark %lld sent at %lf s, made at %lf s", &k,
+                                                     &sent, &at) == 3)
+            made.push_back({k, at});
+    }
+    return made;
+}
+
+// Network stalls: the field unit holds everything back for a while and then
+// sends the backlog at once, as a retransmission on a cellular link does.
+// Measured from outside: the tone recorded from Studio_Out (gaps, clicks,
+// seconds of silence), the screen (the longest stretch without a new
+// picture), and timing marks every 2.5 s of media time (the latency from the
+// moment each was made to the moment it was heard).
+struct StallRun {
+    const char* name;
+    int stallMs;
+    double everySeconds;
+    int count;
+    int latencyMs; // 0: Auto
+};
+
+void Stalls(const Settings& s, const StallRun& r) {
+    constexpr double kLeadIn = 15, kMarks = 2.5, kAfter = 60;
+    const double lastStall = kLeadIn + r.everySeconds * (r.count - 1);
+    const double seconds = lastStall + kAfter + 5;
+    std::printf("\n%s: %d stalls of %d ms every %g s from %g s, latency %s, %.0f s in all\n", r.name,
+                r.count, r.stallMs, r.everySeconds, kLeadIn,
+                r.latencyMs ? (std::to_string(r.latencyMs) + " ms").c_str() : "Auto", seconds);
+    std::fflush(stdout);
+    const double load = Load();
+    CTempDir dir;
+    CStudioProgram studio;
+    CStudioProgram::Choices choices;
+    choices.more = "ReceiveLatency=" + std::to_string(r.latencyMs) + "\n";
+    uint16_t port = testing_support::FreePortUpTo(32000);
+    std::string problem;
+    if (!dir.Ok() || port == 0 || !studio.Start(s.lumenfeed, dir.Path(), choices, problem) ||
+        !studio.SelectLoopbackHost() || !studio.SetPort(port) || !studio.PressStart()) {
+        std::printf("  lumenfeed could not be started and driven: %s\n", problem.c_str());
+        return;
+    }
+    Listening listening(kProgrammeHz, s.skip, 0, KeepPath(s, r.name));
+    CMonitorTap tap;
+    if (!tap.Start("studio_out.monitor", kRecordRate, 2,
+                   [&](const int16_t* p, size_t n) { listening.Feed(p, n); })) {
+        std::printf("  parecord records nothing from studio_out.monitor\n");
+        return;
+    }
+    // The box's row: a third of the way down the picture.
+    const QRect video = CStudioProgram::kVideo.translated(studio.Frame().topLeft());
+    CPictureWatch pictures;
+    if (!pictures.Start(QRect(video.x(), video.y() + video.height() / 3, video.width(), 1)))
+        std::printf("  the screen cannot be read: no picture figures\n");
+    auto args = FieldUnitArgs(s, port, kRecordRate, seconds);
+    char every[32], after[32], marks[32];
+    std::snprintf(every, sizeof every, "%g", r.everySeconds);
+    std::snprintf(after, sizeof after, "%g", kLeadIn);
+    std::snprintf(marks, sizeof marks, "%g", kMarks);
+    args.insert(args.end(), {"--stall-every", every, "--stall-ms", std::to_string(r.stallMs),
+                             "--stall-count", std::to_string(r.count), "--stall-after", after,
+                             "--tone-marks", marks});
+    CChildProcess field;
+    if (!field.Start(args, {}, dir.File("fieldunit.log"))) {
+        std::printf("  fieldunit did not start\n");
+        return;
+    }
+    field.Wait(std::chrono::seconds(int(seconds) + 60));
+    pictures.Stop();
+    std::this_thread::sleep_for(1s);
+    tap.Stop();
+    studio.Stop();
+    if (!listening.Heard()) {
+        std::printf("  no tone was heard on Studio_Out\n  fieldunit:%s\n  lumenfeed:%s\n",
+                    Tail(field.Output(), 5).c_str(), Tail(studio.Output(), 5).c_str());
+        return;
+    }
+
+    // The end of the stream is no gap: the check ends with the last mark heard.
+    const std::vector<std::pair<long long, double>> made = MarksMade(field);
+    const double origin = double(tap.OriginNs()) / 1e9;
+    std::vector<double> heard;
+    for (uint64_t frame : listening.MarkFrames())
+        heard.push_back(origin + tap.TimeOf(frame));
+    double end = heard.empty() ? 1e300 : heard.back() + 0.5;
+    int gaps = 0, clicks = 0;
+    double lost = 0, longestGap = 0;
+    listening.Read([&](const CToneCheck& c) {
+        const double begin = origin + tap.TimeOf(listening.BeginFrame());
+        for (const CToneCheck::Event& e : c.FirstEvents()) {
+            if (begin + e.at > end)
+                break;
+            if (e.gap) {
+                ++gaps;
+                lost += e.silence;
+                longestGap = std::max(longestGap, e.silence);
+            } else {
+                ++clicks;
+            }
+        }
+        std::printf("  Studio_Out: %.1f s checked: %d gaps (longest %.0f ms), %d clicks, %.2f s "
+                    "of programme lost to gaps\n",
+                    c.SecondsAnalysed(), gaps, longestGap * 1000, clicks, lost);
+        if (!c.FirstEvents().empty())
+            std::printf("    first (seconds into the check): %s\n", Events(c).c_str());
+        return 0;
+    });
+
+    // Each mark heard against the one made last before it: the latency is
+    // well under the marks' interval.
+    std::vector<std::pair<double, double>> latency; // media time of the mark, seconds
+    for (double at : heard) {
+        const std::pair<long long, double>* mark = nullptr;
+        for (const auto& m : made)
+            if (m.second < at)
+                mark = &m;
+        if (mark)
+            latency.push_back({double(mark->first) * kMarks, at - mark->second});
+    }
+    auto near = [&](double t) {
+        double best = -1, distance = 1e9;
+        for (const auto& [media, l] : latency)
+            if (std::fabs(media - t) < distance) {
+                distance = std::fabs(media - t);
+                best = l;
+            }
+        return distance <= kMarks ? best * 1000 : -1;
+    };
+    double before = -1, worst = 0;
+    std::vector<double> lead;
+    for (const auto& [media, l] : latency) {
+        if (media >= 5 && media < kLeadIn)
+            lead.push_back(l);
+        worst = std::max(worst, l);
+    }
+    if (!lead.empty()) {
+        std::sort(lead.begin(), lead.end());
+        before = lead[lead.size() / 2] * 1000;
+    }
+    std::printf("  latency (made to heard, %zu marks): before the stalls %.0f ms, at worst %.0f ms, "
+                "%.0f s after the last stall %.0f ms\n",
+                latency.size(), before, worst * 1000, kAfter, near(lastStall + kAfter));
+
+    // Pictures: the longest stretch without a new one, while the stream ran.
+    const std::vector<double> changes = pictures.Changes();
+    double longest = 0, longestAt = 0;
+    size_t counted = 0;
+    const double firstMade = made.empty() ? 0 : made.front().second;
+    for (size_t i = 1; i < changes.size(); ++i) {
+        if (changes[i] > end || changes[i - 1] < firstMade + 5)
+            continue;
+        ++counted;
+        if (changes[i] - changes[i - 1] > longest) {
+            longest = changes[i] - changes[i - 1];
+            longestAt = changes[i - 1] - firstMade;
+        }
+    }
+    std::printf("  pictures: %zu new ones seen on the screen; the longest stretch without one "
+                "%.0f ms (from %.1f s)\n",
+                counted, longest * 1000, longestAt);
+    std::printf("    load average %.1f before, %.1f after\n", load, Load());
+    PrintPacing(field);
+}
+
 bool Parse(int argc, char** argv, Settings& s) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -923,7 +1171,8 @@ int main(int argc, char** argv) {
                      "                        [--keep DIR] [--lumenfeed PATH] [--busy N]\n"
                      "                        [--clip FILE] [--skip S]\n"
                      "scenarios: control programme programme48 drift+ drift- "
-                     "return-paplay return-pacat all soak\n");
+                     "return-paplay return-pacat all soak stalls (stalls250-auto "
+                     "stalls500-auto stalls250-700 stalls500-700)\n");
         return 2;
     }
     const std::vector<std::pair<std::string, std::function<void()>>> scenarios = {
@@ -948,6 +1197,19 @@ int main(int argc, char** argv) {
     if (s.scenario == "soak") {
         Programme(s, "soak", 44100, 100, Pick(s, 3600), kSoakMarkSeconds, true);
         ran = true;
+    }
+    // About two and a half minutes each; not part of "all".
+    const StallRun stallRuns[] = {
+        {"stalls250-auto", 250, 5, 12, 0},
+        {"stalls500-auto", 500, 10, 6, 0},
+        {"stalls250-700", 250, 5, 12, 700},
+        {"stalls500-700", 500, 10, 6, 700},
+    };
+    for (const StallRun& r : stallRuns) {
+        if (s.scenario == "stalls" || s.scenario == r.name) {
+            Stalls(s, r);
+            ran = true;
+        }
     }
     for (auto& [name, run] : scenarios) {
         if (s.scenario == name || s.scenario == "all") {

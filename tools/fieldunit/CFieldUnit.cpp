@@ -141,7 +141,8 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
     CPacer pacer(options.clockPpm);
     if (options.stallMs > 0)
         pacer.SetStalls(int64_t(options.stallEverySeconds * 1e6 + 0.5),
-                        int64_t(options.stallMs) * 1000, options.stallCount);
+                        int64_t(options.stallMs) * 1000, options.stallCount,
+                        int64_t(options.stallAfterSeconds * 1e6 + 0.5));
     // Where the tone's timing marks are, in stream time: each one's departure
     // is logged, so that a listener at the far end can tell the studio's own
     // latency from any lateness of ours.

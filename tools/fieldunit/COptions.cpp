@@ -122,6 +122,8 @@ bool COptions::Parse(int argc, char** argv) {
          [&](const std::string& v) { return ParseNumber(v, 0.1, 3600, stallEverySeconds); }},
         {"--stall-ms", [&](const std::string& v) { return ParseInt(v, 1, 60000, stallMs); }},
         {"--stall-count", [&](const std::string& v) { return ParseInt(v, 1, 1000000, stallCount); }},
+        {"--stall-after",
+         [&](const std::string& v) { return ParseNumber(v, 0.1, 1e6, stallAfterSeconds); }},
         {"--return-audio",
          [&](const std::string& v) {
              returnAudioPath = v;
@@ -203,8 +205,10 @@ bool COptions::Parse(int argc, char** argv) {
         return Fail("--flash-beep is for the test pattern, without --tone-marks");
     if (ignoreReturn && (!returnAudioPath.empty() || playReturn || returnToneHz > 0))
         return Fail("--ignore-return reads no return audio to write, play or check");
-    if ((stallEverySeconds > 0) != (stallMs > 0) || (stallCount > 0 && stallMs == 0))
-        return Fail("--stall-every and --stall-ms go together (--stall-count with them)");
+    if ((stallEverySeconds > 0) != (stallMs > 0) ||
+        ((stallCount > 0 || stallAfterSeconds > 0) && stallMs == 0))
+        return Fail("--stall-every and --stall-ms go together (--stall-count and --stall-after "
+                    "with them)");
     if (stallMs > 0 && (unpaced || stallMs >= stallEverySeconds * 1000))
         return Fail("a stall is shorter than its interval, and only a paced stream stalls");
     return true;
@@ -297,6 +301,8 @@ Link faults:
                          retransmission on a cellular link does; the media
                          clock runs on meanwhile
   --stall-count N        stall N times only (default: for as long as it streams)
+  --stall-after SECONDS  the first stall after SECONDS of streaming (default: one
+                         interval)
   --ignore-return        never read the return audio (a field unit whose
                          downlink stalls); streaming goes on. The receive
                          buffer is kept small, so the studio's sending stalls

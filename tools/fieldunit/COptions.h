@@ -42,6 +42,7 @@ public:
     double stallEverySeconds = 0;
     int stallMs = 0;
     int stallCount = 0;
+    double stallAfterSeconds = 0; // the first stall; 0: one interval in
     // Measuring.
     double returnToneHz = 0;    // 0: the return audio is not checked as a tone
     double toneMarkSeconds = 0; // 0: a plain tone

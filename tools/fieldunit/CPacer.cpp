@@ -5,8 +5,9 @@
 
 CPacer::CPacer(int clockPpm) : scale(1e6 / (1e6 + clockPpm)) {}
 
-void CPacer::SetStalls(int64_t everyUs, int64_t lengthUs, int count) {
+void CPacer::SetStalls(int64_t everyUs, int64_t lengthUs, int count, int64_t firstUs) {
     stallEveryUs = everyUs > 0 && lengthUs > 0 ? everyUs : 0;
+    stallFirstUs = firstUs > 0 ? firstUs : stallEveryUs;
     stallUs = stallEveryUs ? lengthUs : 0;
     stallCount = count;
 }
@@ -57,11 +58,14 @@ bool CPacer::HoldForStall(const std::function<bool()>& halted) {
     if (!stallEveryUs)
         return true;
     const auto every = std::chrono::microseconds(stallEveryUs);
-    const auto since = Clock::now() - first;
-    const auto k = since / every;
-    if (k < 1 || (stallCount > 0 && k > stallCount))
+    const auto since = Clock::now() - first - std::chrono::microseconds(stallFirstUs);
+    if (since < Clock::duration::zero())
         return true;
-    const auto end = first + k * every + std::chrono::microseconds(stallUs);
+    const auto k = since / every; // the stall of this interval, from 0
+    if (stallCount > 0 && k >= stallCount)
+        return true;
+    const auto end =
+        first + std::chrono::microseconds(stallFirstUs) + k * every + std::chrono::microseconds(stallUs);
     if (Clock::now() >= end)
         return true;
     stallEnd = end;

@@ -16,10 +16,10 @@ public:
     // Waits until timeUs is due, and while a stall holds it. False when
     // halted() became true meanwhile.
     bool Wait(int64_t timeUs, const std::function<bool()>& halted);
-    // Stalls of lengthUs every everyUs of real time from the first packet,
-    // count of them (0: for ever): what is due meanwhile waits, then goes at
-    // once; the stream clock runs on.
-    void SetStalls(int64_t everyUs, int64_t lengthUs, int count);
+    // Stalls of lengthUs every everyUs of real time, the first firstUs after
+    // the first packet (0: everyUs), count of them (0: for ever): what is
+    // due meanwhile waits, then goes at once; the stream clock runs on.
+    void SetStalls(int64_t everyUs, int64_t lengthUs, int count, int64_t firstUs = 0);
     // When timeUs of stream time was due on our clock.
     std::chrono::steady_clock::time_point Due(int64_t timeUs) const { return origin + RealTime(timeUs); }
     // Makes the next packet due at once and counts from there.
@@ -47,7 +47,7 @@ private:
     Clock::time_point origin;
     Clock::time_point latestDue;
     // The stalls, counted from the first packet, and the end of the latest.
-    int64_t stallEveryUs = 0, stallUs = 0;
+    int64_t stallEveryUs = 0, stallUs = 0, stallFirstUs = 0;
     int stallCount = 0;
     Clock::time_point first;
     Clock::time_point stallEnd;
