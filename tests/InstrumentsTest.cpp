@@ -125,7 +125,8 @@ TEST(MetricsEndpoint, ServesEverySeriesAndAnswersAnythingElseWithAnError) {
           "lumenfeed_return_packets_total{result=\"sent\"}",
           "lumenfeed_return_packets_total{result=\"dropped\"}",
           "lumenfeed_picture_latency_seconds_count",
-          "lumenfeed_audio_level_dbfs{channel=\"1\",direction=\"return\"}"})
+          "lumenfeed_audio_level_dbfs{channel=\"1\",direction=\"return\"}",
+          "lumenfeed_receive_latency_seconds", "lumenfeed_receive_latency_chosen_seconds"})
         EXPECT_TRUE(MetricValue(text, series)) << series << " is missing from\n" << text;
     EXPECT_EQ(
         MetricValue(text, "lumenfeed_audio_level_dbfs{channel=\"0\",direction=\"programme\"}"),
