@@ -1059,8 +1059,8 @@ void Stalls(const Settings& s, const StallRun& r) {
     double end = heard.empty() ? 1e300 : heard.back() + 0.5;
     int gaps = 0, clicks = 0;
     double lost = 0, longestGap = 0;
+    const double begin = origin + tap.TimeOf(listening.BeginFrame());
     listening.Read([&](const CToneCheck& c) {
-        const double begin = origin + tap.TimeOf(listening.BeginFrame());
         for (const CToneCheck::Event& e : c.FirstEvents()) {
             if (begin + e.at > end)
                 break;
