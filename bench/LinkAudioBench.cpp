@@ -71,6 +71,7 @@
 #include "CMonitorTap.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
+#include "support/HttpExchange.h"
 #include "support/TestClient.h"
 #include "tools/media/CChildProcess.h"
 #include "tools/tonecheck/CToneCheck.h"
@@ -1006,7 +1007,10 @@ void Stalls(const Settings& s, const StallRun& r) {
     CTempDir dir;
     CStudioProgram studio;
     CStudioProgram::Choices choices;
-    choices.more = "ReceiveLatency=" + std::to_string(r.latencyMs) + "\n";
+    // Its own counts too, beside what is measured from outside.
+    const uint16_t metrics = testing_support::FreePortUpTo(32000);
+    choices.more = "ReceiveLatency=" + std::to_string(r.latencyMs) + "\nMetricsPort=" +
+                   std::to_string(metrics) + "\n";
     uint16_t port = testing_support::FreePortUpTo(32000);
     std::string problem;
     if (!dir.Ok() || port == 0 || !studio.Start(s.lumenfeed, dir.Path(), choices, problem) ||
@@ -1042,6 +1046,7 @@ void Stalls(const Settings& s, const StallRun& r) {
     field.Wait(std::chrono::seconds(int(seconds) + 60));
     pictures.Stop();
     std::this_thread::sleep_for(1s);
+    const std::string counts = testing_support::HttpGet(metrics).body;
     tap.Stop();
     studio.Stop();
     if (!listening.Heard()) {
@@ -1115,23 +1120,48 @@ void Stalls(const Settings& s, const StallRun& r) {
                 "%.0f s after the last stall %.0f ms\n",
                 latency.size(), before, worst * 1000, kAfter, near(lastStall + kAfter));
 
-    // Pictures: the longest stretch without a new one, while the stream ran.
+    // Pictures: the longest stretch without a new one, while the stream ran;
+    // where, by the media time of the picture before it (the latency before
+    // the stalls taken off its time on the screen).
     const std::vector<double> changes = pictures.Changes();
-    double longest = 0, longestAt = 0;
-    size_t counted = 0;
     const double firstMade = made.empty() ? 0 : made.front().second;
+    const double mediaOfFirst = made.empty() ? 0 : double(made.front().first) * kMarks;
+    auto media = [&](double screen) {
+        return screen - firstMade + mediaOfFirst - std::max(before, 0.0) / 1000;
+    };
+    double longest = 0;
+    size_t counted = 0;
+    std::string stretches;
     for (size_t i = 1; i < changes.size(); ++i) {
-        if (changes[i] > end || changes[i - 1] < firstMade + 5)
+        if (changes[i] > end || media(changes[i - 1]) < 5)
             continue;
         ++counted;
-        if (changes[i] - changes[i - 1] > longest) {
-            longest = changes[i] - changes[i - 1];
-            longestAt = changes[i - 1] - firstMade;
+        const double stretch = changes[i] - changes[i - 1];
+        longest = std::max(longest, stretch);
+        if (stretch > 0.1 && stretches.size() < 400) {
+            char item[48];
+            std::snprintf(item, sizeof item, "%s%.0f ms at %.1f s", stretches.empty() ? "" : ", ",
+                          stretch * 1000, media(changes[i - 1]));
+            stretches += item;
         }
     }
     std::printf("  pictures: %zu new ones seen on the screen; the longest stretch without one "
-                "%.0f ms (from %.1f s)\n",
-                counted, longest * 1000, longestAt);
+                "%.0f ms\n",
+                counted, longest * 1000);
+    if (!stretches.empty())
+        std::printf("    stretches over 100 ms (media time of the picture before): %s\n",
+                    stretches.c_str());
+    auto count = [&](const char* series) {
+        return testing_support::MetricValue(counts, series).value_or(-1);
+    };
+    std::printf("    lumenfeed's own count: pictures received %.0f, decoded %.0f, painted %.0f, "
+                "dropped from its queue %.0f; sound underruns %.0f, packets dropped %.0f\n",
+                count("lumenfeed_video_frames_total{stage=\"received\"}"),
+                count("lumenfeed_video_frames_total{stage=\"decoded\"}"),
+                count("lumenfeed_video_frames_total{stage=\"drawn\"}"),
+                count("lumenfeed_packets_refused_total{reason=\"video_queue_full\"}"),
+                count("lumenfeed_audio_underruns_total"),
+                count("lumenfeed_audio_packets_dropped_total"));
     std::printf("    load average %.1f before, %.1f after\n", load, Load());
     PrintPacing(field);
 }
