@@ -182,6 +182,11 @@ void CAudioRenderer::SetVolume(uint32_t v) {
     waveOut.SetVolume(v);
 }
 
+uint32_t CAudioRenderer::AheadMicros() const {
+    const double queued = waveOut.LatencyMs();
+    return uint32_t(1000.0 * (waveOut.Starving() ? std::max(queued, waveOut.TargetLatencyMs()) : queued));
+}
+
 CAudioRenderer::Counters CAudioRenderer::GetCounters() const {
     Counters c{opens.load(), packets.load(), queued.load(), dropped.load(), closes.load()};
     c.underruns = waveOut.Underruns();

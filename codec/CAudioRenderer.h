@@ -49,6 +49,9 @@ public:
     // The sound that the last Play queued, in microseconds; 0 when it queued
     // none. The thread that plays.
     uint32_t LastPacketMicros() const { return lastPacketMicros; }
+    // How long until sound queued now is heard: the sound queued ahead of
+    // it, or while the device waits to start, the latency it starts at.
+    uint32_t AheadMicros() const;
     // The ring position the next packet fills.
     int32_t NextHeader() const { return nextHeader.load(std::memory_order_relaxed); }
 

@@ -345,7 +345,7 @@ void CGateway::PlaySound(const uint8_t* payload, uint32_t length) {
     // Measured just before the packet is queued, where the queue's sawtooth
     // from packet to packet is at its lowest.
     const auto now = CVideoWorker::Clock::now();
-    const int64_t ahead = audio.GetCounters().latencyMicros;
+    const int64_t ahead = audio.AheadMicros();
     audio.Play(payload, length);
     pictureClock.Sound(now, ahead, audio.LastPacketMicros());
 }

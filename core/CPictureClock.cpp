@@ -22,7 +22,14 @@ void CPictureClock::Sound(Clock::time_point now, int64_t ahead, int64_t length) 
 CPictureClock::Clock::time_point CPictureClock::Heard(Clock::time_point arrival) const {
     if (!known)
         return arrival;
-    return heard + (arrival - arrived);
+    // A picture that comes later than the next sound packet was due was held
+    // up with it (a stall): it was made within the last one all the same, and
+    // where in it is as unknown as for every picture of the burst that
+    // follows, which come right behind their sound: each is taken at the
+    // start of its packet. With no sound coming at all it is late, and shown
+    // as it comes.
+    const Clock::duration in = arrival - arrived;
+    return in <= microseconds(duration) ? heard + in : heard;
 }
 
 int64_t CPictureClock::DelayMicros() const {

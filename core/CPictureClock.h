@@ -1,7 +1,8 @@
 // When each picture is to be shown so that it is seen as the sound that came
 // with it is heard. The wire carries no timestamps: a picture belongs to the
-// sound packet before it, as far into it as it came after it, and that sound
-// is heard once the audio queued ahead of it has played. A burst after a
+// sound packet before it, as far into it as it came after it (no further than
+// its length), and that sound is heard once the audio queued ahead of it has
+// played. A burst after a
 // stall brings many sound packets at once, each heard a packet's length after
 // the one before: the pictures between them are spread out the same way
 // instead of coming all at once.

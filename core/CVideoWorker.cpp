@@ -120,6 +120,12 @@ bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint
         }
         if (length)
             std::copy(payload, payload + length, packet.payload.begin());
+        // Pictures are shown in the order they came: one due sooner than
+        // those before it (the sound skipped ahead, or was not yet playing
+        // when they came) brings them forward with it rather than wait
+        // behind them.
+        for (auto it = queue.rbegin(); it != queue.rend() && it->due > due; ++it)
+            it->due = due;
         queuedBytes += length;
         queue.push_back(std::move(packet));
         ++counters.queued;

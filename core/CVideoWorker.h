@@ -40,7 +40,8 @@ public:
     void Stop();
 
     // Copies the packet in; false when the overflow rule dropped it. Due:
-    // the earliest moment it may be handled.
+    // the earliest moment it may be handled; those queued before it are due
+    // no later.
     bool Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
               Clock::time_point due);
 

@@ -88,6 +88,8 @@ public:
     // Queued bytes plus the device buffer, as time; 0 when closed.
     double LatencyMs() const;
     uint32_t Underruns() const { return underruns.load(std::memory_order_relaxed); }
+    // Waiting, from dry, for the target to be queued before playing on.
+    bool Starving() const { return IsOpen() && starving.load(std::memory_order_relaxed); }
     // Times a burst was skipped down to the target.
     uint32_t Skips() const { return skips.load(std::memory_order_relaxed); }
     // The resampling ratio of the last period: input frames per output frame.

@@ -73,10 +73,12 @@ TEST(CPictureClock, PicturesAreSeenWithTheirSoundAndABacklogIsSpreadAtItsOwnTime
     CPictureClock clock;
     EXPECT_EQ(clock.Heard(At(1.0)), At(1.0)) << "before any sound, at once";
 
-    // A latency of 700 ms and a stall of 500 ms at 10 s: the pictures held
-    // back arrive together, but each is heard with the sound made beside it.
+    // A latency of 700 ms and a stall of 500 ms that begins with a picture
+    // (at 10.033 s, the sound before it at 10.027 s): what was held back
+    // arrives together, but each picture is heard with the sound made beside
+    // it.
     const std::vector<Item> items = Made(20.0);
-    const auto pictures = Play(clock, items, 0.7, 10.0, 0.5);
+    const auto pictures = Play(clock, items, 0.7, 10.03, 0.5);
     double worst = 0, closest = 1;
     for (size_t i = 0; i < pictures.size(); ++i) {
         const auto [made, heard] = pictures[i];
