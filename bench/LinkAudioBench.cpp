@@ -1025,6 +1025,9 @@ void Stalls(const Settings& s, const StallRun& r) {
         std::printf("  parecord records nothing from studio_out.monitor\n");
         return;
     }
+    // A plain player beside, to tell the machine's stalls from the studio's.
+    CBesideControl beside;
+    const bool besideRuns = beside.Start(dir);
     // The box's row: a third of the way down the picture.
     const QRect video = CStudioProgram::kVideo.translated(studio.Frame().topLeft());
     CPictureWatch pictures;
@@ -1049,6 +1052,7 @@ void Stalls(const Settings& s, const StallRun& r) {
     const std::string counts = testing_support::HttpGet(metrics).body;
     tap.Stop();
     studio.Stop();
+    beside.Stop();
     if (!listening.Heard()) {
         std::printf("  no tone was heard on Studio_Out\n  fieldunit:%s\n  lumenfeed:%s\n",
                     Tail(field.Output(), 5).c_str(), Tail(studio.Output(), 5).c_str());
@@ -1084,6 +1088,21 @@ void Stalls(const Settings& s, const StallRun& r) {
             std::printf("    first (seconds into the check): %s\n", Events(c).c_str());
         return 0;
     });
+    if (besideRuns && beside.listening.Heard()) {
+        const auto ours = CBesideControl::EventTimes(listening, tap);
+        const auto theirs = CBesideControl::EventTimes(beside.listening, beside.tap);
+        int together = 0, counted = 0;
+        for (double t : ours) {
+            if (t > end)
+                break;
+            ++counted;
+            together += std::any_of(theirs.begin(), theirs.end(),
+                                    [t](double u) { return std::fabs(t - u) < 2.0; });
+        }
+        std::printf("    of these %d, %d came within 2 s of one of the %zu of a plain player beside "
+                    "it (pacat, 30 ms; the machine's)\n",
+                    counted, together, theirs.size());
+    }
 
     // Each mark heard against the one made last before it: the latency is
     // well under the marks' interval.
