@@ -184,7 +184,8 @@ void CAudioRenderer::SetVolume(uint32_t v) {
 
 uint32_t CAudioRenderer::AheadMicros() const {
     const double queued = waveOut.LatencyMs();
-    return uint32_t(1000.0 * (waveOut.Starving() ? std::max(queued, waveOut.TargetLatencyMs()) : queued));
+    const double ahead = waveOut.Starving() ? std::max(queued, waveOut.TargetLatencyMs()) : queued;
+    return uint32_t(ahead * 1000.0);
 }
 
 CAudioRenderer::Counters CAudioRenderer::GetCounters() const {

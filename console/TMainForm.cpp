@@ -326,9 +326,10 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
-    if (choices.receiveLatency && (*choices.receiveLatency == 0 ||
-                                   (*choices.receiveLatency >= CGateway::kShortestReceiveLatencyMs &&
-                                    *choices.receiveLatency <= CGateway::kLongestReceiveLatencyMs)))
+    if (choices.receiveLatency &&
+        (*choices.receiveLatency == 0 ||
+         (*choices.receiveLatency >= CGateway::kShortestReceiveLatencyMs &&
+          *choices.receiveLatency <= CGateway::kLongestReceiveLatencyMs)))
         receiveLatencyMs = storedLatencyMs = *choices.receiveLatency;
     if (choices.metricsPort)
         metricsPort = *choices.metricsPort;

@@ -258,8 +258,7 @@ void CGateway::Dispatch() {
     case kPacketAudio:
         ++audioPackets;
         audioBytes += payloadLength;
-        if (const uint32_t chosen = uint32_t(std::clamp(session->receiveLatencyMs.load(), 0,
-                                                        kLongestReceiveLatencyMs));
+        if (const uint32_t chosen = uint32_t(ReceiveLatencyMs());
             chosen != audio.ReceiveLatencyMs())
             audio.SetReceiveLatencyMs(chosen);
         if (!audioOpen) {

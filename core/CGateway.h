@@ -81,7 +81,10 @@ public:
     // The receive latency chosen for the session, in milliseconds; 0 for the
     // adaptive one. Any thread.
     int32_t ReceiveLatencyMs() const {
-        return std::clamp(session->receiveLatencyMs.load(), 0, kLongestReceiveLatencyMs);
+        const int32_t chosen = session->receiveLatencyMs.load();
+        return chosen <= 0
+                   ? 0
+                   : std::clamp(chosen, kShortestReceiveLatencyMs, kLongestReceiveLatencyMs);
     }
     // The current connection's return audio; zeros between connections.
     CNetwork::Counters ReturnCounters();

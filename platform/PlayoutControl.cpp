@@ -93,9 +93,10 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
     if (!settings.fixedFrames && calm >= settings.calmSeconds && target > settings.targetFrames) {
         if (!windFrom)
             windFrom = target;
-        const double wound = settings.windDownSeconds > 0
-                                 ? std::min(1.0, (calm - settings.calmSeconds) / settings.windDownSeconds)
-                                 : 1.0;
+        const double wound =
+            settings.windDownSeconds > 0
+                ? std::min(1.0, (calm - settings.calmSeconds) / settings.windDownSeconds)
+                : 1.0;
         target = std::max(settings.targetFrames,
                           windFrom - uint32_t(double(windFrom - settings.targetFrames) * wound));
     }

@@ -182,9 +182,9 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         {"h", "--duration"}, // value missing
         {"h", "other"},      // two addresses
         {"h", "--clock-ppm", "30000"},
-        {"h", "--ignore-return", "--return-tone", "600"}, // nothing read to check
-        {"h", "--file", "x.mp4", "--tone-marks", "5"},    // marks are the pattern's
-        {"h", "--stall-ms", "250"},                       // stalls need their interval
+        {"h", "--ignore-return", "--return-tone", "600"},  // nothing read to check
+        {"h", "--file", "x.mp4", "--tone-marks", "5"},     // marks are the pattern's
+        {"h", "--stall-ms", "250"},                        // stalls need their interval
         {"h", "--stall-every", "1", "--stall-ms", "1000"}, // and are shorter than it
         {"h", "--stall-every", "5", "--stall-ms", "250", "--unpaced"},
         {"h", "--gop", "0"},

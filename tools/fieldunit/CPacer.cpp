@@ -64,8 +64,8 @@ bool CPacer::HoldForStall(const std::function<bool()>& halted) {
     const auto k = since / every; // the stall of this interval, from 0
     if (stallCount > 0 && k >= stallCount)
         return true;
-    const auto end =
-        first + std::chrono::microseconds(stallFirstUs) + k * every + std::chrono::microseconds(stallUs);
+    const auto end = first + std::chrono::microseconds(stallFirstUs) + k * every +
+                     std::chrono::microseconds(stallUs);
     if (Clock::now() >= end)
         return true;
     stallEnd = end;

@@ -21,7 +21,9 @@ public:
     // due meanwhile waits, then goes at once; the stream clock runs on.
     void SetStalls(int64_t everyUs, int64_t lengthUs, int count, int64_t firstUs = 0);
     // When timeUs of stream time was due on our clock.
-    std::chrono::steady_clock::time_point Due(int64_t timeUs) const { return origin + RealTime(timeUs); }
+    std::chrono::steady_clock::time_point Due(int64_t timeUs) const {
+        return origin + RealTime(timeUs);
+    }
     // Makes the next packet due at once and counts from there.
     void Restart() { started = false; }
 
