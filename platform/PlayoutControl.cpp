@@ -129,7 +129,13 @@ void CPlayoutControl::Underrun() {
 }
 
 void CPlayoutControl::Left(uint32_t left) {
-    if (smoothed < 0 || left >= settings.floorFrames || settings.fixedFrames)
+    if (smoothed < 0 || settings.fixedFrames)
+        return;
+    // A stall ridden out without a gap is no calm: the grown target is what
+    // rode it out.
+    if (target > settings.targetFrames && left < Target() / 2)
+        Calm();
+    if (left >= settings.floorFrames)
         return;
     Calm();
     // The dip is measured from the queue's mean, which a grown target does

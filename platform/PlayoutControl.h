@@ -61,8 +61,9 @@ public:
     // The queue ran dry while playing: keep more in hand from now on.
     void Underrun();
 
-    // A period has been played and left this many frames queued. When that
-    // is below the floor, the dips of this stream (a sender that sends its
+    // A period has been played and left this many frames queued. Less than
+    // half a grown target is a stall ridden out, which holds the target as
+    // an underrun would. When it is below the floor, the dips of this stream (a sender that sends its
     // sound in clumps, a late wake-up) come too near to running dry: the
     // target grows to hold the deepest one above the floor, before a deeper
     // one is heard.
