@@ -40,10 +40,10 @@ void CPlayoutControl::SetFixedFrames(uint32_t frames) {
     settings.fixedFrames = frames;
     target = std::min(settings.targetFrames, settings.maxTargetFrames);
     stalled = false;
-    Calm();
+    ResetCalm();
 }
 
-void CPlayoutControl::Calm() {
+void CPlayoutControl::ResetCalm() {
     calm = 0.0;
     windFrom = 0;
 }
@@ -116,7 +116,7 @@ double CPlayoutControl::Ratio(uint32_t queued, uint32_t periodFrames) {
 }
 
 void CPlayoutControl::Underrun() {
-    Calm();
+    ResetCalm();
     if (!settings.fixedFrames) {
         // The target grows once the stall's length is known: when audio
         // comes again.
@@ -134,10 +134,10 @@ void CPlayoutControl::Left(uint32_t left) {
     // A stall ridden out without a gap is no calm: the grown target is what
     // rode it out.
     if (target > settings.targetFrames && left < Target() / 2)
-        Calm();
+        ResetCalm();
     if (left >= settings.floorFrames)
         return;
-    Calm();
+    ResetCalm();
     // The dip is measured from the queue's mean, which a grown target does
     // not move at once: the periods of one dip all ask for the same target.
     const double dip = std::max(0.0, smoothed - left);

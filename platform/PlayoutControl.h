@@ -21,11 +21,11 @@ public:
     struct Settings {
         uint32_t rate = 44100;            // frames per second of the queue
         uint32_t targetFrames = 2646;     // the queue held after a start (60 ms)
-        uint32_t targetStepFrames = 1764; // added to the target after each underrun (40 ms)
+        uint32_t targetStepFrames = 1764; // the least an underrun adds to the target (40 ms)
         uint32_t maxTargetFrames = 88200; // the target grows no further (2 s)
         uint32_t skipAboveFrames = 11025; // above target + this, skip down near target (250 ms)
         uint32_t floorFrames = 1102;      // a period leaving less was a near miss (25 ms)
-        double maxCorrection = 0.01;   // the ratio stays within 1 +- this
+        double maxCorrection = 0.01;      // the ratio stays within 1 +- this
         // A target grown by underruns winds back to its base after so long
         // without one, evenly over windDownSeconds, so that one bad minute
         // does not cost latency for the rest of the day.
@@ -63,8 +63,8 @@ public:
 
     // A period has been played and left this many frames queued. Less than
     // half a grown target is a stall ridden out, which holds the target as
-    // an underrun would. When it is below the floor, the dips of this stream (a sender that sends its
-    // sound in clumps, a late wake-up) come too near to running dry: the
+    // an underrun would. Below the floor, the dips of this stream (a sender
+    // that sends its sound in clumps, a late wake-up) come too near to running dry: the
     // target grows to hold the deepest one above the floor, before a deeper
     // one is heard.
     void Left(uint32_t leftFrames);
@@ -89,7 +89,7 @@ public:
 private:
     Settings settings;
     uint32_t Target() const;
-    void Calm();
+    void ResetCalm();
     uint32_t target = 0; // the base target, grown by underruns
     uint32_t arrival = 0;
     uint32_t windFrom = 0; // the target when winding back began; 0 while not
