@@ -64,9 +64,9 @@ public:
     // A period has been played and left this many frames queued. Less than
     // half a grown target is a stall ridden out, which holds the target as
     // an underrun would. Below the floor, the dips of this stream (a sender
-    // that sends its sound in clumps, a late wake-up) come too near to running dry: the
-    // target grows to hold the deepest one above the floor, before a deeper
-    // one is heard.
+    // that sends its sound in clumps, a late wake-up) come too near to
+    // running dry: the target grows to hold the deepest one above the floor,
+    // before a deeper one is heard.
     void Left(uint32_t leftFrames);
 
     // After a skip the loop starts again from the target; the little kept
