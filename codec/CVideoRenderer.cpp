@@ -90,6 +90,13 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
     ++pictures;
 }
 
+void CVideoRenderer::Retarget(SessionContext* s) {
+    if (!open)
+        return;
+    session = s;
+    window = s->videoWindow;
+}
+
 void CVideoRenderer::Close() {
     if (!open)
         return;

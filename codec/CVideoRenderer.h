@@ -22,6 +22,10 @@ public:
     int32_t Open(SessionContext* session);
     void Draw(const uint8_t* data, uint32_t length, int32_t keyFrame);
     void Close();
+    // Pictures from now on go to the window the session names now; the
+    // decoder goes on, so the next picture decoded shows there without
+    // waiting for a key frame. Nothing when the channel is closed.
+    void Retarget(SessionContext* session);
 
     struct Counters {
         uint32_t opens = 0;    // Open calls

@@ -31,6 +31,8 @@ StoredChoices CConfiguration::Load() {
     choices.metricsPort = ReadWholeNumber(settings, "MetricsPort");
     if (QVariant address = settings.value("MetricsAddress"); address.isValid())
         choices.metricsAddress = address.toString().trimmed().toStdString();
+    if (auto instruments = ReadWholeNumber(settings, "FullScreenInstruments"))
+        choices.fullScreenInstruments = *instruments != 0;
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;
@@ -44,6 +46,12 @@ void CConfiguration::Save(bool full, int audioSource, int idleTimeout, int lipSy
     settings.setValue("AudioSource", audioSource);
     settings.setValue("IdleTimeout", idleTimeout);
     settings.setValue("LipSync", lipSync);
+    settings.sync();
+}
+
+void CConfiguration::SaveDisplay(bool fullScreenInstruments) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue("FullScreenInstruments", fullScreenInstruments ? 1 : 0);
     settings.sync();
 }
 

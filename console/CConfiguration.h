@@ -23,6 +23,9 @@ struct StoredChoices {
     // Where metrics are served; set by hand, never saved by the program.
     std::optional<int> metricsPort;
     std::optional<std::string> metricsAddress;
+    // Whether the meters and notes are drawn over the full-screen picture,
+    // which otherwise goes to air clean; read on its own.
+    std::optional<bool> fullScreenInstruments;
 };
 
 class CConfiguration {
@@ -32,5 +35,6 @@ public:
 
     StoredChoices Load();
     void Save(bool full, int audioSource, int idleTimeout, int lipSync);
+    void SaveDisplay(bool fullScreenInstruments);
     void SaveFeed(const std::string& recordFolder, const std::vector<std::string>& publishTargets);
 };

@@ -52,12 +52,14 @@ void CInstrumentsView::SetSurfaces(const std::vector<platform::CVideoSurface*>& 
     surfaces.assign(all.begin(), all.end());
 }
 
-void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect) {
+void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect,
+                                 bool cleanTarget) {
     // The overlay goes with the picture.
     if (surface != target && target)
         target->SetOverlay({});
     target = surface;
     drawRect = rect;
+    clean = cleanTarget;
     Refresh();
 }
 
@@ -88,13 +90,14 @@ void CInstrumentsView::Tick() {
         Sample();
     }
     COverlay::Content content;
-    // The meters whenever the link is up; the statistics when asked for.
-    content.meters = server && statistics.Latest().connected;
+    // The meters whenever the link is up, but not over a clean picture; the
+    // statistics when asked for.
+    content.meters = server && statistics.Latest().connected && !clean;
     if (content.meters) {
         content.programme = server->ProgrammeMeter().Read();
         content.returned = server->ReturnMeter().Read();
     }
-    content.note = note;
+    content.note = clean ? QString() : note;
     if (StatisticsShown()) {
         content.statistics = &statistics;
         content.generation = generation;

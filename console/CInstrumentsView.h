@@ -44,7 +44,9 @@ public:
     // The windows the display counts are read from.
     void SetSurfaces(const std::vector<platform::CVideoSurface*>& surfaces);
     // Where the link's picture is drawn now: the surface and the rectangle.
-    void SetTarget(platform::CVideoSurface* surface, const QRect& drawRect);
+    // A clean target shows no meters and no note, only the statistics when
+    // they are asked for: its picture may go to air.
+    void SetTarget(platform::CVideoSurface* surface, const QRect& drawRect, bool clean = false);
     // The recording indicator over the picture, for where no banner shows it.
     void SetNote(const QString& text) { note = text; }
 
@@ -67,6 +69,7 @@ private:
     std::vector<QPointer<platform::CVideoSurface>> surfaces;
     QPointer<platform::CVideoSurface> target;
     QRect drawRect;
+    bool clean = false;
     QString note;
     int ticks = 0;
     uint64_t generation = 0;

@@ -69,6 +69,14 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     BuildFeedControls();
     instruments = new CInstrumentsView(this);
     addAction(instruments->StatisticsAction());
+    FullScreenInstruments = new QAction("&Meters over the full-screen picture", this);
+    FullScreenInstruments->setObjectName("FullScreenInstruments");
+    FullScreenInstruments->setCheckable(true);
+    connect(FullScreenInstruments, &QAction::toggled, this, [this] {
+        if (server)
+            ApplyDisplayTarget();
+    });
+
     platform::StartSockets();
     platform::CoInitialize(nullptr);
     server.reset();
@@ -202,10 +210,12 @@ void TMainForm::BuildComponents() {
     IdleTimeout = new QSpinBox(GroupBox2);
     IdleTimeout->setObjectName("IdleTimeout");
     IdleTimeout->setGeometry(162, 82, 60, 21);
-    IdleTimeout->setRange(1, 600);
+    IdleTimeout->setRange(0, 600);
     IdleTimeout->setValue(CGateway::kDefaultIdleTimeout);
     IdleTimeout->setSuffix(" s");
-    IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed");
+    IdleTimeout->setSpecialValueText("Off");
+    IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed.\n"
+                            "Off: only a field unit that has vanished is let go.");
     IdleLabel->setBuddy(IdleTimeout);
     connect(IdleTimeout, &QSpinBox::valueChanged, this, &TMainForm::IdleTimeoutChange);
     // Left of the button, so that no other component moves.
@@ -320,6 +330,8 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
+    if (choices.fullScreenInstruments)
+        FullScreenInstruments->setChecked(*choices.fullScreenInstruments);
     if (choices.metricsPort)
         metricsPort = *choices.metricsPort;
     if (choices.metricsAddress)
@@ -338,6 +350,7 @@ void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
     configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
                        LipSync->value());
+    configuration.SaveDisplay(FullScreenInstruments->isChecked());
     configuration.SaveFeed(recordFolder, publishTargets);
 }
 
@@ -365,19 +378,25 @@ void TMainForm::StartSession() {
     ApplyFeedChoices();
     instruments->SetSurfaces({panelSurface, FullScreenForm->Surface()});
     FullScreenForm->AddPictureAction(instruments->StatisticsAction());
+    FullScreenForm->AddPictureAction(FullScreenInstruments);
+    // The full-screen window is made after this one at start-up.
+    connect(FullScreenForm, &TFullScreenForm::Closed, this, &TMainForm::FullScreenClosed,
+            Qt::UniqueConnection);
     instruments->SetServer(server.get());
     server->Start(0);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
     tickCount = 0;
-    lastServed = 0;
-    surfacesEmpty = false;
+    presentedAtClear.reset();
     Timer->start();
     StartBtn->setEnabled(true);
 }
 
 void TMainForm::FillSessionContext() {
     ClearSessionContext(session);
+    // Until the first picture tells its own size.
+    session.videoWidth = Mira->width();
+    session.videoHeight = Mira->height();
     ApplyDisplayChoice();
     SetSessionAddress(session, Host->currentText().toStdString());
     session.port = Port->value();
@@ -393,8 +412,6 @@ void TMainForm::FillSessionContext() {
 }
 
 void TMainForm::ApplyDisplayChoice() {
-    session.videoWidth = Mira->width();
-    session.videoHeight = Mira->height();
     session.fullScreen = Full->isChecked() ? 1 : 0;
     // Shown before its size is read, so that the rectangle is the screen's.
     if (session.fullScreen)
@@ -415,13 +432,16 @@ void TMainForm::ApplyDisplayTarget() {
         session.videoWindow = panelSurface;
         session.drawLeft = 1;
         session.drawTop = 1;
-        session.drawWidth = session.videoWidth.load();
-        session.drawHeight = session.videoHeight.load();
+        // The test card's place and size.
+        session.drawWidth = Mira->width();
+        session.drawHeight = Mira->height();
     }
-    // Wherever the picture goes, the instruments go with it.
+    // Wherever the picture goes, the instruments go with it; over the full
+    // screen only when the operator asked for them there.
     instruments->SetTarget(session.fullScreen ? FullScreenForm->Surface() : panelSurface,
                            QRect(session.drawLeft, session.drawTop, session.drawWidth,
-                                 session.drawHeight));
+                                 session.drawHeight),
+                           session.fullScreen && !FullScreenInstruments->isChecked());
 }
 
 std::u16string TMainForm::AudioSourceName() const {
@@ -467,23 +487,21 @@ void TMainForm::TimerTimer() {
                   unsigned(tickCount / 60 % 60), unsigned(tickCount % 60));
     Time->setText(text);
     Time->adjustSize();
-    if (Full->isChecked() && !FullScreenForm->isVisible()) {
-        Full->setChecked(false); // no click handler runs for this
-        FullClick();
-    }
+    FullScreenClosed();
     const bool picture = ConnectionShowsPicture();
     // A picture of an earlier connection must never show again: the surfaces
-    // are emptied once it is over, and the test card stays until the new
-    // connection's own first picture.
-    const uint32_t served = server ? server->ConnectionsServed() : 0;
-    if ((!session.connected || served != lastServed) && !picture && !surfacesEmpty) {
-        panelSurface->Clear();
-        FullScreenForm->Surface()->Clear();
-        surfacesEmpty = true;
+    // are emptied whenever no connection shows a picture of its own, and
+    // again if pictures still queued at its end were drawn after that; the
+    // test card stays until the new connection's own first picture.
+    if (!picture) {
+        const uint32_t presented = panelSurface->GetCounters().presented +
+                                   FullScreenForm->Surface()->GetCounters().presented;
+        if (presentedAtClear != presented) {
+            panelSurface->Clear();
+            FullScreenForm->Surface()->Clear();
+            presentedAtClear = presented;
+        }
     }
-    if (picture)
-        surfacesEmpty = false;
-    lastServed = served;
     if (session.connected) {
         Clients->setText("Connected.");
         Mira->setVisible(session.fullScreen != 0 || !picture);
@@ -512,11 +530,19 @@ void TMainForm::LipSyncChange() {
     session.lipSyncOffsetMs = value != kLipSyncOff ? value : 0;
 }
 
+void TMainForm::FullScreenClosed() {
+    if (Full->isChecked() && !FullScreenForm->isVisible()) {
+        Full->setChecked(false); // no click handler runs for this
+        FullClick();
+    }
+}
+
 void TMainForm::FullClick() {
     if (!server)
         return;
     ApplyDisplayChoice();
-    server->CloseVideo();
+    // The decoder goes on: the next picture shows in the new place.
+    server->MoveVideo();
     if (session.fullScreen)
         panelSurface->Clear();
     else
@@ -633,6 +659,7 @@ void TMainForm::FeedMenu(const QPoint& at) {
                                      .arg(publishTargets.size() == 1 ? "" : "es"));
     menu.addSeparator();
     menu.addAction(instruments->StatisticsAction());
+    menu.addAction(FullScreenInstruments);
     QAction* chosen = menu.exec(at);
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())

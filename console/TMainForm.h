@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class CGateway;
 namespace platform {
 class CVideoSurface;
 }
+class QAction;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -82,6 +84,8 @@ private:
     // the Full button.
     void ApplyDisplayChoice();
     void ApplyDisplayTarget();
+    // The full-screen window was closed with Esc, or is found hidden.
+    void FullScreenClosed();
     // True while the connection has put a picture of its own on the screen.
     bool ConnectionShowsPicture() const;
     void IdleTimeoutChange();
@@ -119,10 +123,12 @@ private:
     std::unique_ptr<CErrorLine> errorLine;
     int32_t tickCount = 0;
     bool closing = false;
-    // The connection the surfaces last showed, and whether they were emptied
-    // since.
-    uint32_t lastServed = 0;
-    bool surfacesEmpty = false;
+    // The pictures the surfaces had been handed when they were last emptied
+    // for want of a picture of the connection; none emptied yet when unset.
+    std::optional<uint32_t> presentedAtClear;
+    // Meters and notes over the full-screen picture as well; off, so that
+    // the picture going to air is clean.
+    QAction* FullScreenInstruments;
 
     QFrame* Banner;
     QLabel* CtxImage;

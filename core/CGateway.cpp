@@ -65,12 +65,11 @@ void CGateway::CloseListener() {
     platform::Wake(connection);
 }
 
-void CGateway::CloseVideo() {
+void CGateway::MoveVideo() {
+    // Taken so that a picture being drawn into the old window is done first.
     std::lock_guard guard(lock);
-    if (videoOpen) {
-        video.Close();
-        videoOpen = 0;
-    }
+    if (videoOpen)
+        video.Retarget(session);
 }
 
 CNetwork::Counters CGateway::ReturnCounters() {
@@ -345,8 +344,7 @@ void CGateway::NoteSoundDelay() {
 void CGateway::NoteVideo() {
     if (!connectionPicture && video.GetCounters().pictures != picturesAtStart)
         connectionPicture = true;
-    // Each cause once a connection: the channel is opened again at every
-    // full-screen switch.
+    // Each cause once a connection.
     const CVideoRenderer::Refusals& refusals = video.GetRefusals();
     uint32_t fresh = refusals.causes & ~videoReported;
     if (!fresh)
@@ -367,7 +365,6 @@ void CGateway::NoteVideo() {
 void CGateway::Teardown() {
     if (tap)
         tap->ConnectionEnded();
-    connectionPicture = false;
     {
         std::lock_guard guard(senderLock);
         CNetwork* sender = session->sender.exchange(nullptr);
@@ -396,6 +393,9 @@ void CGateway::Teardown() {
         videoWorker.Finish();
     videoWorker.ReleaseBuffers();
     videoThread = false;
+    // Only now: the pictures drawn just above belong to this connection, and
+    // must not make the next one look as if it had a picture of its own.
+    connectionPicture = false;
     {
         std::lock_guard guard(lock);
         if (videoOpen) {

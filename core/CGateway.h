@@ -37,9 +37,11 @@ public:
     // Ends a pending accept and the current connection's pending receive, so
     // that the worker notices a Terminate at once. Called by the GUI thread.
     void CloseListener();
-    // Closes the video channel so that the next video packet reopens it with
-    // the window and rectangle now in the session.
-    void CloseVideo();
+    // Sends the pictures to the window and rectangle now in the session. The
+    // decoder is not closed: a display change never waits for a key frame.
+    // Once it returns, nothing more is drawn into the window left. Called by
+    // the GUI thread.
+    void MoveVideo();
     // Hands every connection and packet to tap as well; null for none. Set
     // before Start; the tap must outlive the server.
     void SetTap(CPacketTap* tap) { this->tap = tap; }

@@ -1,5 +1,6 @@
 // The main window, the full-screen window and the notice, driven as an
 // operator would, with a real server, real sockets and real devices.
+#include "console/CInstrumentsView.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
 #include "console/TMainForm.h"
@@ -8,6 +9,7 @@
 #include "support/TestClient.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -266,11 +268,32 @@ private slots:
         form->TimerTimer();
         QVERIFY2(Mira()->isVisible(), "the test card stays in the panel in full-screen mode");
 
+        // The picture goes to air clean: no meters over it unless asked for.
+        // The blue picture fills the screen; the meters lie along the bottom.
+        auto* instruments = form->findChild<QAction*>("FullScreenInstruments");
+        QVERIFY(instruments && !instruments->isChecked());
+        auto bottomNotBlue = [] {
+            QImage shown = FullScreenForm->Surface()->grabFramebuffer();
+            int other = 0;
+            for (int x = shown.width() / 2; x < shown.width(); x += 4)
+                for (int y = shown.height() * 9 / 10; y < shown.height(); y += 4)
+                    other += shown.pixelColor(x, y).blue() < 150;
+            return other;
+        };
+        form->Instruments()->Refresh();
+        QCOMPARE(bottomNotBlue(), 0);
+        instruments->setChecked(true);
+        form->Instruments()->Refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(bottomNotBlue() > 0, 5000);
+        instruments->setChecked(false);
+        form->Instruments()->Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(bottomNotBlue(), 0, 5000);
+
         QTest::keyClick(FullScreenForm, Qt::Key_A);
         QVERIFY2(FullScreenForm->isVisible(), "other keys do nothing");
+        // Esc takes the picture back to the panel at once, before any tick.
         QTest::keyClick(FullScreenForm, Qt::Key_Escape);
         QVERIFY(!FullScreenForm->isVisible());
-        form->TimerTimer();
         QVERIFY(!Full()->isChecked());
         QCOMPARE(s.fullScreen.load(), 0u);
         QCOMPARE(s.videoWindow.load(), static_cast<platform::CVideoWindow*>(form->PanelSurface()));
@@ -362,7 +385,12 @@ private slots:
             QCOMPARE(stored.value("AudioSource").toInt(), 0);
         }
 
-        for (QVariant unusable : {QVariant("soon"), QVariant(0), QVariant(100000)}) {
+        // Nought switches it off.
+        QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", 0);
+        MakeForm();
+        QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 0);
+        QCOMPARE(Child<QSpinBox>("IdleTimeout")->text(), QString("Off"));
+        for (QVariant unusable : {QVariant("soon"), QVariant(-1), QVariant(100000)}) {
             QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", unusable);
             MakeForm();
             QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 5);
