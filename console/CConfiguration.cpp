@@ -31,6 +31,12 @@ StoredChoices CConfiguration::Load() {
     choices.metricsPort = ReadWholeNumber(settings, "MetricsPort");
     if (QVariant address = settings.value("MetricsAddress"); address.isValid())
         choices.metricsAddress = address.toString().trimmed().toStdString();
+    choices.pictureFrozenSeconds = ReadWholeNumber(settings, "PictureFrozenSeconds");
+    choices.pictureBlackSeconds = ReadWholeNumber(settings, "PictureBlackSeconds");
+    choices.programmeSilentSeconds = ReadWholeNumber(settings, "ProgrammeSilentSeconds");
+    choices.returnSilentSeconds = ReadWholeNumber(settings, "ReturnSilentSeconds");
+    choices.pictureBlackLevel = ReadWholeNumber(settings, "PictureBlackLevel");
+    choices.silenceLevel = ReadWholeNumber(settings, "SilenceLevel");
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;
