@@ -65,9 +65,8 @@ std::vector<CAlarmPolicy::Change> CAlarmPolicy::Evaluate(const Observation& o,
     // The picture counts from the connection's start at the earliest: one
     // that never comes is frozen as much as one that stopped.
     Hold(kPictureFrozen, std::max(o.since, o.pictureChanged.value_or(o.since)), now, changes);
-    Hold(kPictureBlack,
-         o.darkSince ? std::optional(std::max(o.since, *o.darkSince)) : std::nullopt, now,
-         changes);
+    Hold(kPictureBlack, o.darkSince ? std::optional(std::max(o.since, *o.darkSince)) : std::nullopt,
+         now, changes);
     // The meters read the peak of the last few hundred milliseconds, so
     // sound between two evaluations is not missed: silence holds from the
     // first evaluation that read it.
@@ -78,8 +77,7 @@ std::vector<CAlarmPolicy::Change> CAlarmPolicy::Evaluate(const Observation& o,
     };
     const float level = float(thresholds.silenceDb);
     Hold(kProgrammeSilent, quiet(kProgrammeSilent, o.programmeDb < level), now, changes);
-    Hold(kReturnSilent, quiet(kReturnSilent, o.returnChosen && o.returnDb < level), now,
-         changes);
+    Hold(kReturnSilent, quiet(kReturnSilent, o.returnChosen && o.returnDb < level), now, changes);
     return changes;
 }
 
@@ -106,9 +104,7 @@ void CAlarmPolicy::Hold(int kind, std::optional<Clock::time_point> from, Clock::
 std::string CAlarmPolicy::Describe(const std::vector<Change>& changes) const {
     std::string line, ended;
     int endedCount = 0;
-    auto add = [&](const std::string& sentence) {
-        line += (line.empty() ? "" : " ") + sentence;
-    };
+    auto add = [&](const std::string& sentence) { line += (line.empty() ? "" : " ") + sentence; };
     for (const Change& c : changes) {
         const std::string need = std::to_string(thresholds.seconds[size_t(c.kind)]);
         const std::string level = std::to_string(thresholds.silenceDb);

@@ -125,7 +125,7 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
 }
 
 std::vector<CAlarmPolicy::Change> CLinkStatistics::WatchAlarms(const CGateway* gateway,
-                                                              Clock::time_point now) {
+                                                               Clock::time_point now) {
     CAlarmPolicy::Observation o;
     if (gateway) {
         const CGateway::Peer peer = gateway->ConnectedPeer();

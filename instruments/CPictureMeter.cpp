@@ -18,8 +18,7 @@ CPictureMeter::Clock::time_point TimePoint(int64_t nanoseconds) {
 } // namespace
 
 void CPictureMeter::Feed(const uint8_t* luma, int32_t stride, int32_t width, int32_t height,
-                         bool fullRange, bool keyFrame, float blackLevel,
-                         Clock::time_point now) {
+                         bool fullRange, bool keyFrame, float blackLevel, Clock::time_point now) {
     if (!luma || width <= 0 || height <= 0 || stride < width)
         return;
     std::array<uint16_t, 256> histogram{}; // of the blocks' brightest pixels

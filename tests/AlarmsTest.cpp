@@ -200,10 +200,10 @@ std::vector<uint8_t> Texture(int width, int height) {
     std::vector<uint8_t> p = media::SolidPicture(width, height, {128, 128, 128});
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            p[size_t(y * width + x)] = uint8_t(std::clamp(
-                int(128 + 60 * std::sin(x * 0.05) * std::cos(y * 0.03) +
-                    30 * std::sin((x * x + y * y) * 0.0003)),
-                16, 235));
+            p[size_t(y * width + x)] =
+                uint8_t(std::clamp(int(128 + 60 * std::sin(x * 0.05) * std::cos(y * 0.03) +
+                                       30 * std::sin((x * x + y * y) * 0.0003)),
+                                   16, 235));
     return p;
 }
 

@@ -197,9 +197,9 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
 // decoded pictures, the tone decoded.
 TEST(FieldUnitPattern, SendsFrozenBlackAndSilentMediaAndResumes) {
     COptions o;
-    const char* args[] = {"fieldunit",      "h", "--size",       "320x240",        "--fps",
-                          "10",             "--freeze-after",   "1", "--black-after", "2",
-                          "--mute-after",   "1", "--resume-after", "3"};
+    const char* args[] = {"fieldunit",      "h", "--size",        "320x240", "--fps",        "10",
+                          "--freeze-after", "1", "--black-after", "2",       "--mute-after", "1",
+                          "--resume-after", "3"};
     ASSERT_TRUE(o.Parse(int(std::size(args)), const_cast<char**>(args))) << o.Error();
     CPatternSource source;
     ASSERT_TRUE(source.Open(o)) << source.LastError();
@@ -213,7 +213,8 @@ TEST(FieldUnitPattern, SendsFrozenBlackAndSilentMediaAndResumes) {
     CPictureMeter meter;
     std::vector<int16_t> pcm;
     int pictures = 0, samples = 0;
-    for (media::CMediaPacket p; source.Read(p) == CMediaSource::Result::Packet && p.timeUs < 4000000;) {
+    for (media::CMediaPacket p;
+         source.Read(p) == CMediaSource::Result::Packet && p.timeUs < 4000000;) {
         const double t = p.timeUs / 1e6;
         // Clear of the edges: the codecs' delays, the first picture of a fault.
         const bool inside = std::fmod(t, 1.0) > 0.15 && std::fmod(t, 1.0) < 0.85;
