@@ -52,18 +52,21 @@ QString Levels(const char* name, const CLevelMeter::Reading& r) {
     return QString("%1 %2 dBFS %3 LUFS").arg(name, peaks, loudness);
 }
 
-// The alarms on now, or how many came on so far.
+// The alarms on now, short enough for all four to fit; or how many came on
+// so far.
 QString Alarms(const CAlarmPolicy& alarms) {
+    static const char* const kShort[CAlarmPolicy::kKinds] = {"FROZEN", "BLACK", "PGM SILENT",
+                                                             "RET SILENT"};
     QStringList on;
     uint64_t count = 0;
     for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
         if (alarms.Active(k))
-            on << CAlarmPolicy::KindText(k);
+            on << kShort[k];
         count += alarms.Count(k);
     }
     if (on.isEmpty())
         return QString("Alarms   none (%1 so far)").arg(count);
-    return QString("Alarms   %1").arg(on.join(", ").toUpper());
+    return QString("Alarms   %1").arg(on.join("  "));
 }
 
 QStringList Lines(const CLinkStatistics& statistics) {

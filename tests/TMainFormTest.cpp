@@ -1,5 +1,6 @@
 // The main window, the full-screen window and the notice, driven as an
 // operator would, with a real server, real sockets and real devices.
+#include "console/CInstrumentsView.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
 #include "console/TMainForm.h"
@@ -368,6 +369,31 @@ private slots:
             QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 5);
             QVERIFY(Full()->isChecked());
         }
+    }
+
+    void alarmThresholdsAreReadEachOnItsOwnAndReachTheSession() {
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            stored.setValue("PictureFrozenSeconds", 7);
+            stored.setValue("PictureBlackSeconds", "soon");
+            stored.setValue("ProgrammeSilentSeconds", 0);
+            stored.setValue("ReturnSilentSeconds", 99999);
+            stored.setValue("PictureBlackLevel", 25);
+            stored.setValue("SilenceLevel", -50);
+        }
+        MakeForm();
+        const CAlarmPolicy::Thresholds& t =
+            form->Instruments()->Statistics().Alarms().GetThresholds();
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureFrozen], 7);
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureBlack], 2);    // not a number: the default
+        QCOMPARE(t.seconds[CAlarmPolicy::kProgrammeSilent], 0); // switched off
+        QCOMPARE(t.seconds[CAlarmPolicy::kReturnSilent], 5);    // beyond an hour: the default
+        QCOMPARE(t.blackLevel, 25);
+        QCOMPARE(t.silenceDb, -50);
+        UseFreePort();
+        Press(StartBtn());
+        QCOMPARE(form->Session().pictureBlackLevel.load(), 25);
+        Press(StartBtn());
     }
 
     void sessionWithNoSelectedSourceGetsQuestionMark() {

@@ -170,3 +170,126 @@ TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     const int code = studio.Stop();
     EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();
 }
+
+namespace {
+
+// Pixels of area in the red of the error line and of an alarm in the statistics.
+int RedPixels(const QImage& image, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 150 && c.green() < 110 && c.blue() < 110 ? 1 : 0;
+        }
+    return count;
+}
+
+std::string Alarm(const char* kind) {
+    return std::string("lumenfeed_alarm{kind=\"") + kind + "\"}";
+}
+
+std::string Started(const char* kind) {
+    return std::string("lumenfeed_alarms_total{kind=\"") + kind + "\"}";
+}
+
+} // namespace
+
+// The field unit's faults make each alarm come on and clear: the picture
+// frozen, then black; the programme silent meanwhile; the studio microphone
+// silent throughout, until the link ends. Thresholds as stored, shorter
+// than the defaults but for the black picture's.
+TEST(InstrumentsLink, AlarmsComeOnForTheFaultsAndClear) {
+    CTempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
+    ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
+    const uint16_t port = testing_support::FreePortUpTo(32000);
+    const uint16_t metrics = testing_support::FreePort();
+    CStudioProgram studio;
+    CStudioProgram::Choices choices;
+    choices.audioSource = mic;
+    choices.more = "MetricsPort=" + std::to_string(metrics) +
+                   "\nPictureFrozenSeconds=1\nProgrammeSilentSeconds=2\nReturnSilentSeconds=2\n";
+    std::string problem;
+    ASSERT_TRUE(
+        studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
+        << problem;
+    ASSERT_TRUE(studio.SelectLoopbackHost() && studio.SetPort(port) && studio.PressStart());
+
+    // Moving with its tone for 2 s, then frozen and silent, black from 4 s,
+    // the pattern and tone again from 12 s until the end at 16 s.
+    media::CChildProcess field;
+    ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH),
+                             "127.0.0.1:" + std::to_string(port), "--size", "640x360",
+                             "--freeze-after", "2", "--mute-after", "2", "--black-after", "4",
+                             "--resume-after", "12", "--duration", "16"},
+                            {}, dir.File("fieldunit.log")));
+
+    std::string text;
+    const QRect errorLine(0, 400, 616, 15);
+    EXPECT_TRUE(ScrapeUntil(
+        metrics,
+        [](const std::string& t) {
+            return MetricValue(t, "lumenfeed_connected") == 1.0 &&
+                   MetricValue(t, Alarm("picture_black")) == 1.0 &&
+                   MetricValue(t, Alarm("picture_frozen")) == 1.0 &&
+                   MetricValue(t, Alarm("programme_silent")) == 1.0 &&
+                   MetricValue(t, Alarm("return_silent")) == 1.0;
+        },
+        30s, text))
+        << "the alarms did not come on:\n"
+        << text << field.Output();
+    // The error line says so, and F2 shows them in red over the black picture.
+    EXPECT_TRUE(
+        studio.WaitForWindow([&](const QImage& w) { return RedPixels(w, errorLine) > 20; }, 5s))
+        << "no text on the error line";
+    const QRect top(CStudioProgram::kVideo.left(), CStudioProgram::kVideo.top(),
+                    CStudioProgram::kVideo.width(), 60);
+    EXPECT_EQ(RedPixels(studio.Grab(), top), 0);
+    ASSERT_EQ(media::RunCommand({"xdotool", "key", "F2"}), 0);
+    QImage shown;
+    EXPECT_TRUE(studio.WaitForWindow(
+        [&](const QImage& w) {
+            shown = w;
+            return RedPixels(w, top) > 20;
+        },
+        5s))
+        << "no alarm in the statistics";
+    std::error_code ignored;
+    std::filesystem::create_directories(LUMEN_E2E_ARTIFACTS, ignored);
+    shown.save(QString(LUMEN_E2E_ARTIFACTS) + "/e2e-alarms.png");
+
+    // The pattern back: the picture's and the programme's alarms clear while
+    // the link is up; the silent microphone's stays on.
+    EXPECT_TRUE(ScrapeUntil(
+        metrics,
+        [](const std::string& t) {
+            return MetricValue(t, "lumenfeed_connected") == 1.0 &&
+                   MetricValue(t, Alarm("picture_black")) == 0.0 &&
+                   MetricValue(t, Alarm("picture_frozen")) == 0.0 &&
+                   MetricValue(t, Alarm("programme_silent")) == 0.0 &&
+                   MetricValue(t, Alarm("return_silent")) == 1.0;
+        },
+        20s, text))
+        << "the alarms did not clear:\n"
+        << text << field.Output();
+
+    // The link's end clears the last one.
+    EXPECT_EQ(field.Wait(40s), 0) << field.Output();
+    EXPECT_TRUE(ScrapeUntil(
+        metrics,
+        [](const std::string& t) {
+            return MetricValue(t, "lumenfeed_connected") == 0.0 &&
+                   MetricValue(t, Alarm("return_silent")) == 0.0;
+        },
+        10s, text))
+        << text;
+    // Frozen twice: the black pictures changed it, and were still themselves.
+    EXPECT_GE(Value(text, Started("picture_frozen")), 2.0);
+    EXPECT_EQ(Value(text, Started("picture_black")), 1.0);
+    EXPECT_EQ(Value(text, Started("programme_silent")), 1.0);
+    EXPECT_EQ(Value(text, Started("return_silent")), 1.0);
+
+    const int code = studio.Stop();
+    EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();
+}
