@@ -54,23 +54,32 @@ bool Near(const std::string& text, const std::string& series, double want, doubl
     return std::abs(Value(text, series) - want) <= tolerance;
 }
 
+// Starts lumenfeed with Studio_Mic as its studio source, its metrics served
+// on port metrics, and the further stored choices in more.
+testing::AssertionResult StartStudio(CStudioProgram& studio, const CTempDir& dir,
+                                     uint16_t metrics, const std::string& more = {}) {
+    if (!dir.Ok())
+        return testing::AssertionFailure() << "no directory";
+    CStudioProgram::Choices choices;
+    choices.audioSource = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
+    if (choices.audioSource <= 0)
+        return testing::AssertionFailure() << "the capture device Studio_Mic is not listed";
+    choices.more = "MetricsPort=" + std::to_string(metrics) + "\n" + more;
+    std::string problem;
+    if (!studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices,
+                      problem))
+        return testing::AssertionFailure() << problem;
+    return testing::AssertionSuccess();
+}
+
 } // namespace
 
 TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     CTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
-    ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
     const uint16_t port = testing_support::FreePortUpTo(32000);
     const uint16_t metrics = testing_support::FreePort();
     CStudioProgram studio;
-    CStudioProgram::Choices choices;
-    choices.audioSource = mic;
-    choices.more = "MetricsPort=" + std::to_string(metrics) + "\n";
-    std::string problem;
-    ASSERT_TRUE(
-        studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
-        << problem;
+    ASSERT_TRUE(StartStudio(studio, dir, metrics));
     std::string text;
     ASSERT_TRUE(ScrapeUntil(
         metrics, [](const std::string& t) { return MetricValue(t, "lumenfeed_connected") == 0.0; },
@@ -200,20 +209,12 @@ std::string Started(const char* kind) {
 // than the defaults but for the black picture's.
 TEST(InstrumentsLink, AlarmsComeOnForTheFaultsAndClear) {
     CTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
-    ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
     const uint16_t port = testing_support::FreePortUpTo(32000);
     const uint16_t metrics = testing_support::FreePort();
     CStudioProgram studio;
-    CStudioProgram::Choices choices;
-    choices.audioSource = mic;
-    choices.more = "MetricsPort=" + std::to_string(metrics) +
-                   "\nPictureFrozenSeconds=1\nProgrammeSilentSeconds=2\nReturnSilentSeconds=2\n";
-    std::string problem;
-    ASSERT_TRUE(
-        studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
-        << problem;
+    ASSERT_TRUE(StartStudio(studio, dir, metrics,
+                            "PictureFrozenSeconds=1\nProgrammeSilentSeconds=2\n"
+                            "ReturnSilentSeconds=2\n"));
     ASSERT_TRUE(studio.SelectLoopbackHost() && studio.SetPort(port) && studio.PressStart());
 
     // Moving with its tone for 2 s, then frozen and silent, black from 4 s,
