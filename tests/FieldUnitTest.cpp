@@ -3,11 +3,8 @@
 #include "FieldListener.h"
 #include "FieldMedia.h"
 #include "codec/CAdtsHeader.h"
-#include "codec/CVideoDecoder.h"
-#include "instruments/CPictureMeter.h"
 #include "support/TestClient.h"
 #include "tools/fieldunit/COptions.h"
-#include "tools/fieldunit/CPatternSource.h"
 #include "tools/fieldunit/CReturnReceiver.h"
 #include "tools/fieldunit/CToneGenerator.h"
 #include "tools/media/CAacDecoder.h"
@@ -191,59 +188,6 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         EXPECT_FALSE(o.Parse(int(argv.size()), argv.data())) << args.size();
         EXPECT_FALSE(o.Error().empty());
     }
-}
-
-// The pattern's faults as the studio sees them: its own picture meter on the
-// decoded pictures, the tone decoded.
-TEST(FieldUnitPattern, SendsFrozenBlackAndSilentMediaAndResumes) {
-    COptions o;
-    const char* args[] = {"fieldunit",      "h", "--size",        "320x240", "--fps",        "10",
-                          "--freeze-after", "1", "--black-after", "2",       "--mute-after", "1",
-                          "--resume-after", "3"};
-    ASSERT_TRUE(o.Parse(int(std::size(args)), const_cast<char**>(args))) << o.Error();
-    CPatternSource source;
-    ASSERT_TRUE(source.Open(o)) << source.LastError();
-    SessionContext session;
-    session.videoWidth = 320;
-    session.videoHeight = 240;
-    CVideoDecoder video;
-    ASSERT_EQ(video.Open(&session), 1);
-    media::CAacDecoder audio;
-    ASSERT_TRUE(audio.Open());
-    CPictureMeter meter;
-    std::vector<int16_t> pcm;
-    int pictures = 0, samples = 0;
-    for (media::CMediaPacket p;
-         source.Read(p) == CMediaSource::Result::Packet && p.timeUs < 4000000;) {
-        const double t = p.timeUs / 1e6;
-        // Clear of the edges: the codecs' delays, the first picture of a fault.
-        const bool inside = std::fmod(t, 1.0) > 0.15 && std::fmod(t, 1.0) < 0.85;
-        if (p.type == kPacketVideo) {
-            ASSERT_EQ(video.Decode(p.data.data(), uint32_t(p.data.size()), nullptr), 1);
-            const platform::PicturePlanes planes = video.Planes();
-            const CPictureMeter::Clock::time_point now{std::chrono::microseconds(p.timeUs)};
-            meter.Feed(planes.data[0], planes.stride[0], planes.width, planes.height,
-                       planes.colour.fullRange, p.key, 10.0f, now);
-            if (!inside)
-                continue;
-            ++pictures;
-            const CPictureMeter::Reading r = meter.Read();
-            EXPECT_EQ(r.changed == now, t < 1 || t > 3) << t << " s";
-            EXPECT_EQ(r.darkSince.has_value(), t > 2 && t < 3) << t << " s";
-        } else {
-            pcm.clear();
-            ASSERT_TRUE(audio.Decode(p.data.data(), p.data.size(), pcm));
-            if (!inside)
-                continue;
-            ++samples;
-            int peak = 0;
-            for (int16_t v : pcm)
-                peak = std::max(peak, std::abs(int(v)));
-            EXPECT_EQ(peak == 0, t > 1 && t < 3) << t << " s: " << peak;
-        }
-    }
-    EXPECT_GT(pictures, 20);
-    EXPECT_GT(samples, 100);
 }
 
 TEST(FieldUnitAdts, ReadsAudioSpecificConfigs) {
