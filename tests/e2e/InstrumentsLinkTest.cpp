@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -193,12 +194,20 @@ int RedPixels(const QImage& image, const QRect& area) {
     return count;
 }
 
-std::string Alarm(const char* kind) {
-    return std::string("lumenfeed_alarm{kind=\"") + kind + "\"}";
-}
+const char* const kAlarms[] = {"picture_frozen", "picture_black", "programme_silent",
+                               "return_silent"};
 
 std::string Started(const char* kind) {
     return std::string("lumenfeed_alarms_total{kind=\"") + kind + "\"}";
+}
+
+// Whether the link is up and each alarm on, in the order of kAlarms.
+bool AlarmsAre(const std::string& text, bool connected, std::array<bool, 4> on) {
+    bool all = MetricValue(text, "lumenfeed_connected") == (connected ? 1.0 : 0.0);
+    for (size_t k = 0; k < on.size(); ++k)
+        all = all && MetricValue(text, std::string("lumenfeed_alarm{kind=\"") + kAlarms[k] +
+                                           "\"}") == (on[k] ? 1.0 : 0.0);
+    return all;
 }
 
 } // namespace
@@ -229,15 +238,7 @@ TEST(InstrumentsLink, AlarmsComeOnForTheFaultsAndClear) {
     std::string text;
     const QRect errorLine(0, 400, 616, 15);
     EXPECT_TRUE(ScrapeUntil(
-        metrics,
-        [](const std::string& t) {
-            return MetricValue(t, "lumenfeed_connected") == 1.0 &&
-                   MetricValue(t, Alarm("picture_black")) == 1.0 &&
-                   MetricValue(t, Alarm("picture_frozen")) == 1.0 &&
-                   MetricValue(t, Alarm("programme_silent")) == 1.0 &&
-                   MetricValue(t, Alarm("return_silent")) == 1.0;
-        },
-        30s, text))
+        metrics, [](const std::string& t) { return AlarmsAre(t, true, {1, 1, 1, 1}); }, 30s, text))
         << "the alarms did not come on:\n"
         << text << field.Output();
     // The error line says so, and F2 shows them in red over the black picture.
@@ -263,33 +264,19 @@ TEST(InstrumentsLink, AlarmsComeOnForTheFaultsAndClear) {
     // The pattern back: the picture's and the programme's alarms clear while
     // the link is up; the silent microphone's stays on.
     EXPECT_TRUE(ScrapeUntil(
-        metrics,
-        [](const std::string& t) {
-            return MetricValue(t, "lumenfeed_connected") == 1.0 &&
-                   MetricValue(t, Alarm("picture_black")) == 0.0 &&
-                   MetricValue(t, Alarm("picture_frozen")) == 0.0 &&
-                   MetricValue(t, Alarm("programme_silent")) == 0.0 &&
-                   MetricValue(t, Alarm("return_silent")) == 1.0;
-        },
-        20s, text))
+        metrics, [](const std::string& t) { return AlarmsAre(t, true, {0, 0, 0, 1}); }, 20s, text))
         << "the alarms did not clear:\n"
         << text << field.Output();
 
     // The link's end clears the last one.
     EXPECT_EQ(field.Wait(40s), 0) << field.Output();
     EXPECT_TRUE(ScrapeUntil(
-        metrics,
-        [](const std::string& t) {
-            return MetricValue(t, "lumenfeed_connected") == 0.0 &&
-                   MetricValue(t, Alarm("return_silent")) == 0.0;
-        },
-        10s, text))
+        metrics, [](const std::string& t) { return AlarmsAre(t, false, {0, 0, 0, 0}); }, 10s, text))
         << text;
     // Frozen twice: the black pictures changed it, and were still themselves.
-    EXPECT_GE(Value(text, Started("picture_frozen")), 2.0);
-    EXPECT_EQ(Value(text, Started("picture_black")), 1.0);
-    EXPECT_EQ(Value(text, Started("programme_silent")), 1.0);
-    EXPECT_EQ(Value(text, Started("return_silent")), 1.0);
+    EXPECT_GE(Value(text, Started(kAlarms[0])), 2.0);
+    for (const char* kind : {kAlarms[1], kAlarms[2], kAlarms[3]})
+        EXPECT_EQ(Value(text, Started(kind)), 1.0) << kind;
 
     const int code = studio.Stop();
     EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();
