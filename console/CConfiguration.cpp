@@ -33,6 +33,12 @@ StoredChoices CConfiguration::Load() {
         choices.metricsAddress = address.toString().trimmed().toStdString();
     if (auto instruments = ReadWholeNumber(settings, "FullScreenInstruments"))
         choices.fullScreenInstruments = *instruments != 0;
+    choices.pictureFrozenSeconds = ReadWholeNumber(settings, "PictureFrozenSeconds");
+    choices.pictureBlackSeconds = ReadWholeNumber(settings, "PictureBlackSeconds");
+    choices.programmeSilentSeconds = ReadWholeNumber(settings, "ProgrammeSilentSeconds");
+    choices.returnSilentSeconds = ReadWholeNumber(settings, "ReturnSilentSeconds");
+    choices.pictureBlackLevel = ReadWholeNumber(settings, "PictureBlackLevel");
+    choices.silenceLevel = ReadWholeNumber(settings, "SilenceLevel");
     auto full = ReadWholeNumber(settings, "Full");
     if (!full) return choices;
     choices.full = *full != 0;

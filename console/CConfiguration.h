@@ -1,6 +1,7 @@
 // The operator's stored choices: full screen, the studio audio source by its
 // position in the list, the idle time-out of a connection, lip sync, where
-// the feed is recorded and published, and where metrics are served.
+// the feed is recorded and published, where metrics are served, and when
+// the alarms come on.
 #pragma once
 
 #include <optional>
@@ -26,6 +27,11 @@ struct StoredChoices {
     // Whether the meters and notes are drawn over the full-screen picture,
     // which otherwise goes to air clean; read on its own.
     std::optional<bool> fullScreenInstruments;
+    // The alarms' thresholds, each read on its own; set by hand, never saved
+    // by the program.
+    std::optional<int> pictureFrozenSeconds, pictureBlackSeconds;
+    std::optional<int> programmeSilentSeconds, returnSilentSeconds;
+    std::optional<int> pictureBlackLevel, silenceLevel;
 };
 
 class CConfiguration {

@@ -84,7 +84,17 @@ void CInstrumentsView::Sample() {
         endpoint->Publish(statistics);
 }
 
+void CInstrumentsView::SetAlarmThresholds(const CAlarmPolicy::Thresholds& thresholds) {
+    statistics.Alarms().SetThresholds(thresholds);
+}
+
 void CInstrumentsView::Tick() {
+    const std::vector<CAlarmPolicy::Change> changes = statistics.WatchAlarms(server);
+    if (!changes.empty()) {
+        ++generation; // the statistics show them
+        emit AlarmText(QString::fromStdString(statistics.Alarms().Describe(changes)),
+                       changes.front().connectionEnded);
+    }
     if (++ticks >= kSampleEveryPaints) {
         ticks = 0;
         Sample();

@@ -1,6 +1,7 @@
 // The operator's instruments in the windows: the meters over the picture
 // while the link is up, the statistics on demand (F2, or the picture's
-// context menu), and the metrics endpoint when it is asked for. Everything
+// context menu), the metrics endpoint when it is asked for, and the alarms
+// for what nobody is watching, evaluated at every paint. Everything
 // here runs on the GUI thread a few times a second and only reads the
 // server's counters, so the picture and the sound never wait for it.
 #pragma once
@@ -51,11 +52,18 @@ public:
     void SetNote(const QString& text) { note = text; }
 
     const CLinkStatistics& Statistics() const { return statistics; }
+    // The alarms' thresholds; in force from the next evaluation.
+    void SetAlarmThresholds(const CAlarmPolicy::Thresholds& thresholds);
     // Samples and paints now, as the timer would.
     void Refresh();
 
     static constexpr int kPaintsPerSecond = 10;
     static constexpr int kSampleEveryPaints = kPaintsPerSecond; // once a second
+
+signals:
+    // An alarm started or ended: the text for the error line, and whether
+    // they ended because the connection did.
+    void AlarmText(const QString& text, bool connectionEnded);
 
 private:
     void Tick();

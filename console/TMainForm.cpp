@@ -11,6 +11,7 @@
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
+#include "instruments/CAlarmPolicy.h"
 #include "platform/AudioOut.h"
 #include "platform/Com.h"
 #include "platform/HostAddresses.h"
@@ -76,7 +77,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         if (server)
             ApplyDisplayTarget();
     });
-
+    connect(instruments, &CInstrumentsView::AlarmText, this,
+            [this](const QString& text, bool connectionEnded) {
+                // Alarms that end with the connection follow whatever its end
+                // put on the line, rather than hide why it ended.
+                const QString shown = error->text();
+                error->setText(connectionEnded && !shown.isEmpty() ? shown + " " + text : text);
+            });
     platform::StartSockets();
     platform::CoInitialize(nullptr);
     server.reset();
@@ -336,6 +343,21 @@ void TMainForm::LoadConfiguration() {
         metricsPort = *choices.metricsPort;
     if (choices.metricsAddress)
         metricsAddress = *choices.metricsAddress;
+    // Each threshold that makes sense, the default for any other.
+    CAlarmPolicy::Thresholds alarms;
+    const std::optional<int> seconds[CAlarmPolicy::kKinds] = {
+        choices.pictureFrozenSeconds, choices.pictureBlackSeconds, choices.programmeSilentSeconds,
+        choices.returnSilentSeconds};
+    for (size_t k = 0; k < alarms.seconds.size(); ++k)
+        if (seconds[k] && *seconds[k] >= 0 && *seconds[k] <= 3600)
+            alarms.seconds[k] = *seconds[k];
+    if (choices.pictureBlackLevel && *choices.pictureBlackLevel >= 0 &&
+        *choices.pictureBlackLevel <= 100)
+        alarms.blackLevel = *choices.pictureBlackLevel;
+    if (choices.silenceLevel && *choices.silenceLevel >= int(CLevelMeter::kFloor) &&
+        *choices.silenceLevel <= 0)
+        alarms.silenceDb = *choices.silenceLevel;
+    instruments->SetAlarmThresholds(alarms);
     if (choices.recordFolder)
         recordFolder = *choices.recordFolder;
     if (choices.publishTargets) {
@@ -407,6 +429,7 @@ void TMainForm::FillSessionContext() {
     session.outputDevice = AudioOut->currentIndex();
     session.idleTimeout = IdleTimeout->value();
     LipSyncChange();
+    session.pictureBlackLevel = instruments->Statistics().Alarms().GetThresholds().blackLevel;
     errorLine = std::make_unique<CQtErrorLine>(error);
     session.errorHandler = new CErrorHandler(errorLine.get());
 }

@@ -14,6 +14,7 @@
 #include "codec/CAudioRenderer.h"
 #include "codec/CVideoRenderer.h"
 #include "instruments/CLevelMeter.h"
+#include "instruments/CPictureMeter.h"
 #include "platform/SocketCompat.h"
 
 #include <array>
@@ -119,6 +120,10 @@ public:
     // What is played, and what is sent back.
     const CLevelMeter& ProgrammeMeter() const { return audio.Meter(); }
     const CLevelMeter& ReturnMeter() const { return returnMeter; }
+    // Whether the pictures still change and whether they are black.
+    const CPictureMeter& PictureMeter() const { return video.Meter(); }
+    // Whether a studio source was chosen for the return audio.
+    bool ReturnChosen() const { return session->audioSource != 0; }
 
 private:
     long Receive(void* buffer, uint32_t length);

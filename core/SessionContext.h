@@ -52,6 +52,9 @@ struct SessionContext {
     // the delay measured cannot see.
     std::atomic<int32_t> lipSync{0};
     std::atomic<int32_t> lipSyncOffsetMs{0};
+    // A picture counts as black for the alarm when nearly all of it lies
+    // below this, in percent of the range from black to white; 0: never.
+    std::atomic<int32_t> pictureBlackLevel{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);

@@ -11,6 +11,15 @@ double Quantile(std::vector<double> values, double q) {
     return values[k];
 }
 
+// The loudest channel's peak; the floor when the sound has stopped coming.
+float Loudest(const CLevelMeter::Reading& reading) {
+    float loudest = CLevelMeter::kFloor;
+    if (reading.live)
+        for (int32_t c = 0; c < reading.channels && c < CLevelMeter::kMaxChannels; ++c)
+            loudest = std::max(loudest, reading.channel[size_t(c)].peak);
+    return loudest;
+}
+
 } // namespace
 
 const char* CLinkStatistics::ReasonName(int reason) {
@@ -113,4 +122,21 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
     }
     sampledAt = now;
     before = totals;
+}
+
+std::vector<CAlarmPolicy::Change> CLinkStatistics::WatchAlarms(const CGateway* gateway,
+                                                               Clock::time_point now) {
+    CAlarmPolicy::Observation o;
+    if (gateway) {
+        const CGateway::Peer peer = gateway->ConnectedPeer();
+        o.connected = !peer.address.empty();
+        o.since = peer.since;
+        const CPictureMeter::Reading picture = gateway->PictureMeter().Read();
+        o.pictureChanged = picture.changed;
+        o.darkSince = picture.darkSince;
+        o.programmeDb = Loudest(gateway->ProgrammeMeter().Read(now));
+        o.returnChosen = gateway->ReturnChosen();
+        o.returnDb = Loudest(gateway->ReturnMeter().Read(now));
+    }
+    return alarms.Evaluate(o, now);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/CGateway.h"
+#include "instruments/CAlarmPolicy.h"
 #include "instruments/CLevelMeter.h"
 
 #include <array>
@@ -70,6 +71,14 @@ public:
     // pictures drawn since the sample before.
     const std::vector<double>& FreshLatencies() const { return freshLatencies; }
 
+    // Evaluates the alarms against the server (null: no session) at now;
+    // the alarms that started or ended. Called more often than Sample: the
+    // sound meters it reads look back only a few hundred milliseconds.
+    std::vector<CAlarmPolicy::Change> WatchAlarms(const CGateway* gateway,
+                                                  Clock::time_point now = Clock::now());
+    CAlarmPolicy& Alarms() { return alarms; }
+    const CAlarmPolicy& Alarms() const { return alarms; }
+
 private:
     // A count of the server's that adds to a total, whatever it started from;
     // one that went down (a device reopened) starts again from zero.
@@ -93,4 +102,5 @@ private:
     Snapshot latest;
     std::vector<CGateway::PictureTiming> timings;
     std::vector<double> freshLatencies;
+    CAlarmPolicy alarms;
 };

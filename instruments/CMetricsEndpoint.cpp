@@ -41,6 +41,8 @@ struct CMetricsEndpoint::Series {
     prometheus::Histogram* latency;
     // Momentary peak and loudness: direction (programme, return) by channel.
     std::array<std::array<Gauge*, CLevelMeter::kMaxChannels>, 2> peak, loudness;
+    std::array<Gauge*, CAlarmPolicy::kKinds> alarm;
+    std::array<Follower, CAlarmPolicy::kKinds> alarms;
 
     Series() {
         auto counter = [&](const char* name, const char* help) -> auto& {
@@ -98,6 +100,13 @@ struct CMetricsEndpoint::Series {
                 peak[d][c] = &levels.Add(labels);
                 loudness[d][c] = &loudnesses.Add(labels);
             }
+        }
+        auto& on = gauge("lumenfeed_alarm", "1 while the alarm is on");
+        auto& started = counter("lumenfeed_alarms_total", "Times the alarm came on");
+        for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
+            const prometheus::Labels labels{{"kind", CAlarmPolicy::KindName(k)}};
+            alarm[size_t(k)] = &on.Add(labels);
+            alarms[size_t(k)].counter = &started.Add(labels);
         }
     }
 
@@ -174,4 +183,8 @@ void CMetricsEndpoint::Publish(const CLinkStatistics& statistics) {
         m.latency->Observe(seconds);
     m.Levels(0, s.programme);
     m.Levels(1, s.returned);
+    for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
+        m.alarm[size_t(k)]->Set(statistics.Alarms().Active(k) ? 1 : 0);
+        m.alarms[size_t(k)].Follow(statistics.Alarms().Count(k));
+    }
 }

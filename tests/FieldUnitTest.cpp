@@ -176,6 +176,9 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         {"h", "--clock-ppm", "30000"},
         {"h", "--ignore-return", "--return-tone", "600"}, // nothing read to check
         {"h", "--file", "x.mp4", "--tone-marks", "5"},    // marks are the pattern's
+        {"h", "--file", "x.mp4", "--black-after", "5"},   // so are its faults
+        {"h", "--resume-after", "5"},                     // nothing to resume from
+        {"h", "--mute-after", "5", "--resume-after", "5"},
     };
     for (auto& args : bad) {
         std::vector<char*> argv{(char*)"fieldunit"};
@@ -778,6 +781,10 @@ TEST(FieldUnitErrors, HelpExplainsEveryOption) {
                                "--go-silent-after",
                                "--ignore-return",
                                "--tone-marks",
+                               "--black-after",
+                               "--freeze-after",
+                               "--mute-after",
+                               "--resume-after",
                                "--help",
                                "Exit codes"})
         EXPECT_NE(help.find(option), std::string::npos) << option;

@@ -398,6 +398,31 @@ private slots:
         }
     }
 
+    void alarmThresholdsAreReadEachOnItsOwnAndReachTheSession() {
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            stored.setValue("PictureFrozenSeconds", 7);
+            stored.setValue("PictureBlackSeconds", "soon");
+            stored.setValue("ProgrammeSilentSeconds", 0);
+            stored.setValue("ReturnSilentSeconds", 99999);
+            stored.setValue("PictureBlackLevel", 25);
+            stored.setValue("SilenceLevel", -50);
+        }
+        MakeForm();
+        const CAlarmPolicy::Thresholds& t =
+            form->Instruments()->Statistics().Alarms().GetThresholds();
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureFrozen], 7);
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureBlack], 2);    // not a number: the default
+        QCOMPARE(t.seconds[CAlarmPolicy::kProgrammeSilent], 0); // switched off
+        QCOMPARE(t.seconds[CAlarmPolicy::kReturnSilent], 5);    // beyond an hour: the default
+        QCOMPARE(t.blackLevel, 25);
+        QCOMPARE(t.silenceDb, -50);
+        UseFreePort();
+        Press(StartBtn());
+        QCOMPARE(form->Session().pictureBlackLevel.load(), 25);
+        Press(StartBtn());
+    }
+
     void sessionWithNoSelectedSourceGetsQuestionMark() {
         UseFreePort();
         AudioSources()->setCurrentIndex(-1);
