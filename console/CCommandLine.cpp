@@ -42,7 +42,8 @@ const std::vector<Option>& Table() {
              o.publishTargets.push_back(v);
              return true;
          }},
-        {"--metrics-port", "PORT", "serve metrics for monitoring at http://127.0.0.1:PORT/metrics",
+        {"--metrics-port", "PORT",
+         "serve metrics for monitoring at http://127.0.0.1:PORT/metrics",
          [](LaunchOptions& o, const std::string& v, std::string& why) {
              char* end = nullptr;
              long port = std::strtol(v.c_str(), &end, 10);
