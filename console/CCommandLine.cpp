@@ -1,5 +1,6 @@
 #include "CCommandLine.h"
 
+#include "core/CAllowList.h"
 #include "record/CPublisher.h"
 
 #include <cstdlib>
@@ -59,6 +60,15 @@ const std::vector<Option>& Table() {
                  why = "an address is needed";
              o.metricsAddress = v;
              return !v.empty();
+         }},
+        {"--allow", "CIDR[,CIDR...]", "serve only field units from these networks; repeatable",
+         [](LaunchOptions& o, const std::string& v, std::string& why) {
+             CAllowList list;
+             if (!list.AddAll(v, why))
+                 return false;
+             for (const std::string& entry : list.Entries())
+                 o.allowed.push_back(entry);
+             return true;
          }},
     };
     return table;
@@ -138,6 +148,8 @@ std::string CCommandLine::Help() {
             "URL is srt://HOST:PORT[?mode=caller|listener] or udp://HOST:PORT for MPEG-TS,\n"
             "rtmp://HOST/APP/STREAM for FLV. Both start with the session (Start).\n";
     text += "\nMetrics are served only when a port is given here or stored (MetricsPort).\n";
+    text += "\nCIDR is an IPv4 or IPv6 address (one host) or network (ADDRESS/BITS). Without\n"
+            "--allow or a stored list (Allow), every field unit is served.\n";
     text += "\nThe window toolkit's own options (-platform, -style ...) are passed on.\n";
     text += "\nExit status: 0 when the program ends normally, 2 on a bad command line.\n";
     return text;

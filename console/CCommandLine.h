@@ -18,6 +18,9 @@ struct LaunchOptions {
     int metricsPort = 0;
     // Where the metrics are served; empty for the stored or default address.
     std::string metricsAddress;
+    // The field units that may connect, in place of the stored list; empty
+    // for that. Checked as read; never stored.
+    std::vector<std::string> allowed;
 };
 
 class CCommandLine {

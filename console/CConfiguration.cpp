@@ -31,6 +31,14 @@ StoredChoices CConfiguration::Load() {
     choices.metricsPort = ReadWholeNumber(settings, "MetricsPort");
     if (QVariant address = settings.value("MetricsAddress"); address.isValid())
         choices.metricsAddress = address.toString().trimmed().toStdString();
+    if (QVariant allowed = settings.value("Allow"); allowed.isValid()) {
+        // A list, or one text of entries with commas (quoted in the file).
+        choices.allowed.emplace();
+        for (const QString& item : allowed.toStringList())
+            for (const QString& entry : item.split(','))
+                if (!entry.trimmed().isEmpty())
+                    choices.allowed->push_back(entry.trimmed().toStdString());
+    }
     if (auto instruments = ReadWholeNumber(settings, "FullScreenInstruments"))
         choices.fullScreenInstruments = *instruments != 0;
     choices.pictureFrozenSeconds = ReadWholeNumber(settings, "PictureFrozenSeconds");

@@ -1,7 +1,7 @@
 // The operator's stored choices: full screen, the studio audio source by its
 // position in the list, the idle time-out of a connection, lip sync, where
-// the feed is recorded and published, where metrics are served, and when
-// the alarms come on.
+// the feed is recorded and published, where metrics are served, which field
+// units may connect, and when the alarms come on.
 #pragma once
 
 #include <optional>
@@ -24,6 +24,9 @@ struct StoredChoices {
     // Where metrics are served; set by hand, never saved by the program.
     std::optional<int> metricsPort;
     std::optional<std::string> metricsAddress;
+    // The field units that may connect, as written (each is checked where
+    // the list is used); set by hand, never saved by the program.
+    std::optional<std::vector<std::string>> allowed;
     // Whether the meters and notes are drawn over the full-screen picture,
     // which otherwise goes to air clean; read on its own.
     std::optional<bool> fullScreenInstruments;

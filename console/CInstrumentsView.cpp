@@ -33,11 +33,18 @@ bool CInstrumentsView::StatisticsShown() const {
 bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
                                     std::string& problem) {
     auto opened = std::make_unique<CMetricsEndpoint>();
+    opened->SetInstance(instance);
     if (!opened->Open(address, port, problem))
         return false;
     endpoint = std::move(opened);
     Sample();
     return true;
+}
+
+void CInstrumentsView::SetInstance(const std::string& name) {
+    instance = name;
+    if (endpoint)
+        endpoint->SetInstance(name);
 }
 
 void CInstrumentsView::SetServer(CGateway* s) {

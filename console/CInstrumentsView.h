@@ -38,6 +38,9 @@ public:
     // Serves the metrics; false, with the reason, when it cannot listen.
     bool OpenEndpoint(const std::string& address, uint16_t port, std::string& problem);
     uint16_t EndpointPort() const { return endpoint ? endpoint->Port() : 0; }
+    // The receiver's name in every series and in the health answer, where
+    // several are watched; before or after the endpoint opens.
+    void SetInstance(const std::string& name);
 
     // The session's server, or null once it has stopped: set before the
     // server is destroyed, which is then sampled one last time.
@@ -71,6 +74,7 @@ private:
 
     CLinkStatistics statistics;
     std::unique_ptr<CMetricsEndpoint> endpoint;
+    std::string instance;
     COverlay overlay;
     QAction* statisticsAction;
     CGateway* server = nullptr;

@@ -358,6 +358,8 @@ void TMainForm::LoadConfiguration() {
         *choices.silenceLevel <= 0)
         alarms.silenceDb = *choices.silenceLevel;
     instruments->SetAlarmThresholds(alarms);
+    if (choices.allowed)
+        allowed = *choices.allowed;
     if (choices.recordFolder)
         recordFolder = *choices.recordFolder;
     if (choices.publishTargets) {
@@ -394,7 +396,9 @@ void TMainForm::OnStart() {
 void TMainForm::StartSession() {
     StartBtn->setEnabled(false);
     FillSessionContext();
+    CAllowList allowList = AllowList();
     server = std::make_unique<CGateway>(&session);
+    server->SetAllowList(std::move(allowList));
     feed = std::make_unique<CFeedTap>(&session);
     server->SetTap(feed.get());
     ApplyFeedChoices();
@@ -412,6 +416,29 @@ void TMainForm::StartSession() {
     presentedAtClear.reset();
     Timer->start();
     StartBtn->setEnabled(true);
+}
+
+CAllowList TMainForm::AllowList() {
+    // The command line's entries were checked as they were read.
+    const LaunchOptions& launch = CCommandLine::Launch();
+    const std::vector<std::string>& entries = launch.allowed.empty() ? allowed : launch.allowed;
+    CAllowList list;
+    std::string problem, first;
+    size_t refused = 0;
+    for (const std::string& entry : entries)
+        if (!list.Add(entry, problem) && refused++ == 0)
+            first = problem;
+    if (refused) {
+        std::string text = "Allow list: " + first;
+        if (refused > 1)
+            text += " (and " + std::to_string(refused - 1) + " more)";
+        text += "; left out.";
+        // It was meant to keep field units out: none is let in rather than all.
+        if (list.Entries().empty())
+            text += " No field unit is served until the list is corrected.";
+        session.errorHandler.load()->ReportText(Utf8ToUtf16(text).c_str());
+    }
+    return list;
 }
 
 void TMainForm::FillSessionContext() {

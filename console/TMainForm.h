@@ -3,6 +3,7 @@
 // connection state and the error line.
 #pragma once
 
+#include "core/CAllowList.h"
 #include "core/SessionContext.h"
 #include "platform/SocketCompat.h"
 #include "platform/WaveFormat.h"
@@ -101,6 +102,10 @@ private:
     void ShowFeedState();
     // Serves metrics when a port was given or stored.
     void StartInstruments();
+    // The field units this session serves: the command line's list, or the
+    // stored one, whose entries that are not addresses or networks are left
+    // out with a text on the error line.
+    CAllowList AllowList();
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -117,6 +122,8 @@ private:
     CInstrumentsView* instruments = nullptr;
     int metricsPort = 0;
     std::string metricsAddress;
+    // As stored: checked at every Start.
+    std::vector<std::string> allowed;
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};

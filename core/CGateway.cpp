@@ -3,6 +3,7 @@
 #include "CErrorHandler.h"
 #include "capture/CNetwork.h"
 #include "codec/CAudioEncoder.h"
+#include "platform/IpAddress.h"
 #include "platform/SocketOptions.h"
 #include "platform/ThreadPriority.h"
 
@@ -26,22 +27,93 @@ std::string Size(int32_t width, int32_t height) {
 CGateway::CGateway(SessionContext* s)
     : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }),
       videoWorker([this](const CVideoWorker::Packet& p) { DrawVideo(p); }) {
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
-    address.sin_addr.s_addr = inet_addr(session->address);
-
-    SOCKET s0 = ::socket(AF_INET, SOCK_STREAM, 0);
+    const uint16_t port = static_cast<uint16_t>(session->port & 0xFFFF);
+    // An IPv6 address is listened on with IPv6, the any-address "::" taking
+    // IPv4 peers as well; anything else is read as IPv4.
+    platform::IpAddress host;
+    if (platform::ParseIpAddress(session->address, host)) {
+        addressLength = platform::MakeSocketAddress(host, port, address);
+    } else {
+        auto& in = reinterpret_cast<sockaddr_in&>(address);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = inet_addr(session->address);
+        addressLength = sizeof in;
+    }
+    SOCKET s0 = OpenListener();
     if (s0 == INVALID_SOCKET) {
         ReportSocketError();
         return;
     }
     listener = s0;
-    platform::SetReuseAddress(s0);
-    if (bind(s0, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        ReportSocketError();
-        return;
+    listening = true;
+}
+
+SOCKET CGateway::OpenListener() {
+    SOCKET s = ::socket(address.ss_family, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return s;
+    platform::SetReuseAddress(s);
+    if (address.ss_family == AF_INET6)
+        platform::SetBothFamilies(s);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), addressLength) == SOCKET_ERROR ||
+        listen(s, kBacklog) == SOCKET_ERROR) {
+        const int code = platform::LastSocketError();
+        closesocket(s);
+        WSASetLastError(code);
+        return INVALID_SOCKET;
     }
-    if (listen(s0, kBacklog) == SOCKET_ERROR) ReportSocketError();
+    return s;
+}
+
+std::string CGateway::ListenText() const {
+    platform::IpAddress host;
+    uint16_t port = 0;
+    if (platform::ReadSocketAddress(address, host, port))
+        return platform::EndpointText(host, port);
+    return std::string(session->address) + ":" + std::to_string(session->port);
+}
+
+void CGateway::RetryListen() {
+    SOCKET s = OpenListener();
+    if (s == INVALID_SOCKET)
+        return;
+    {
+        std::lock_guard guard(connectionLock);
+        // Stopped meanwhile: it would never be woken.
+        if (closing) {
+            closesocket(s);
+            return;
+        }
+        listener = s;
+        listening = true;
+    }
+    ReportText(Utf8ToUtf16("Listening on " + ListenText() + "."));
+}
+
+bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
+    platform::IpAddress peer;
+    uint16_t port = 0;
+    const bool known = platform::ReadSocketAddress(from, peer, port);
+    if (allowList.Open() || (known && allowList.Allows(peer)))
+        return true;
+    platform::CloseAbortively(c);
+    ++connectionsRefused;
+    const auto now = std::chrono::steady_clock::now();
+    if (refusalReported && now - *refusalReported < std::chrono::seconds(1)) {
+        ++refusalsUnreported;
+        return false;
+    }
+    std::string text =
+        "Refused a connection from " +
+        (known ? platform::EndpointText(peer, port) : std::string("an unknown address")) +
+        ": not an allowed address.";
+    if (refusalsUnreported)
+        text += " " + std::to_string(refusalsUnreported) + " more refused before it.";
+    ReportText(Utf8ToUtf16(text));
+    refusalReported = now;
+    refusalsUnreported = 0;
+    return false;
 }
 
 CGateway::~CGateway() {
@@ -59,9 +131,10 @@ void CGateway::CloseListener() {
     // The handle stays open until the destructor: the worker may be about to
     // call accept on it, and a closed number could meanwhile be given to
     // another file.
-    platform::Wake(listener);
     std::lock_guard guard(connectionLock);
     closing = true;
+    listening = false;
+    platform::Wake(listener);
     platform::Wake(connection);
 }
 
@@ -168,10 +241,27 @@ uint32_t CGateway::Execute() {
     // This thread decodes and plays the sound: it must not wait behind
     // pictures or anything else the machine is busy with.
     platform::SetThreadPriority(platform::ThreadRole::kReceive);
+    if (retryListen && !listening)
+        ReportText(
+            Utf8ToUtf16("Not listening on " + ListenText() + "; trying again every second."));
+    // A refused connection is no reason to keep the next one waiting.
+    bool pause = true;
     for (;;) {
-        if (StopRequested(1000)) return 0;
-        SOCKET c = accept(listener, nullptr, nullptr);
+        if (StopRequested(pause ? 1000 : 0))
+            return 0;
+        pause = true;
+        if (retryListen && !listening) {
+            RetryListen();
+            continue;
+        }
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof from;
+        SOCKET c = accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (c == INVALID_SOCKET) continue;
+        if (!Admit(c, from)) {
+            pause = false;
+            continue;
+        }
         {
             std::lock_guard guard(connectionLock);
             connection = c;

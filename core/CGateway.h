@@ -3,6 +3,7 @@
 // and audio to their channels.
 #pragma once
 
+#include "CAllowList.h"
 #include "CMonitor.h"
 #include "CPacketReader.h"
 #include "CPacketTap.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,15 @@ public:
     // Hands every connection and packet to tap as well; null for none. Set
     // before Start; the tap must outlive the server.
     void SetTap(CPacketTap* tap) { this->tap = tap; }
+    // Only field units whose address the list allows are served; anyone else
+    // is let go before a byte of theirs is read. Set before Start.
+    void SetAllowList(CAllowList list) { allowList = std::move(list); }
+    // When the address could not be listened on at construction, the worker
+    // tries again every second until it can, rather than waiting for a Stop.
+    // Set before Start.
+    void SetRetryListen(bool retry) { retryListen = retry; }
+    // True while the listening socket is bound and listening. Any thread.
+    bool Listening() const { return listening; }
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
@@ -71,6 +82,9 @@ public:
     CVideoRenderer::Counters VideoCounters() const { return video.GetCounters(); }
     CAudioRenderer::Counters AudioCounters() const { return audio.GetCounters(); }
     uint32_t ConnectionsServed() const { return connectionsServed; }
+    // Connections let go at once because the allow list has no place for
+    // their address.
+    uint64_t ConnectionsRefused() const { return connectionsRefused; }
     uint32_t PacketsRead() const { return packetsRead; }
     CVideoWorker::Counters VideoQueueCounters() const { return videoWorker.GetCounters(); }
     // How long pictures are held back now, in microseconds.
@@ -126,6 +140,15 @@ public:
     bool ReturnChosen() const { return session->audioSource != 0; }
 
 private:
+    // Binds and listens on the session's address: the socket, or
+    // INVALID_SOCKET with the failing call's error code left as the last.
+    SOCKET OpenListener();
+    // The session's address and port, as the operator reads them.
+    std::string ListenText() const;
+    void RetryListen();
+    // Lets the connection go at once, and says so, unless the allow list
+    // takes its address.
+    bool Admit(SOCKET c, const sockaddr_storage& from);
     long Receive(void* buffer, uint32_t length);
     void ReportSocketError();
     void ReportText(const std::u16string& text);
@@ -152,7 +175,16 @@ private:
     CPacketTap* tap = nullptr;
     std::atomic<SOCKET> listener{INVALID_SOCKET};
     std::atomic<SOCKET> connection{INVALID_SOCKET};
-    sockaddr_in address{};
+    sockaddr_storage address{};
+    socklen_t addressLength = 0;
+    std::atomic<bool> listening{false};
+    bool retryListen = false;
+    CAllowList allowList;
+    std::atomic<uint64_t> connectionsRefused{0};
+    // The refusals not yet named on the error line, which names at most one
+    // a second, so that a flood of them cannot flood it.
+    uint64_t refusalsUnreported = 0;
+    std::optional<std::chrono::steady_clock::time_point> refusalReported;
     // Its payload buffer grows to the largest payload of a connection and is
     // released at the connection's end.
     CPacketReader reader;
@@ -180,7 +212,8 @@ private:
 
     // Keeps the sender alive while another thread reads its counters.
     std::mutex senderLock;
-    // Orders closing the connection (worker) against waking it (GUI thread).
+    // Orders closing the connection and putting a new listener in place
+    // (worker) against waking them (GUI thread).
     std::mutex connectionLock;
     bool closing = false;
     std::atomic<uint32_t> connectionsServed{0};

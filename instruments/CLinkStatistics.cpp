@@ -54,6 +54,7 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
         const CAudioRenderer::Counters audio = gateway->AudioCounters();
         const CNetwork::Counters returned = gateway->ReturnTotals();
         sources.connections.AddTo(totals.connections, gateway->ConnectionsServed());
+        sources.connectionsRefused.AddTo(totals.connectionsRefused, gateway->ConnectionsRefused());
         sources.videoBytes.AddTo(totals.videoBytes, traffic.videoBytes);
         sources.audioBytes.AddTo(totals.audioBytes, traffic.audioBytes);
         sources.received.AddTo(totals.picturesReceived, traffic.videoPackets);
@@ -72,6 +73,8 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
         sources.returnDropped.AddTo(totals.returnDropped, returned.packetsDropped);
 
         const CGateway::Peer peer = gateway->ConnectedPeer();
+        latest.running = true;
+        latest.listening = gateway->Listening();
         latest.connected = !peer.address.empty();
         latest.peer = peer.address;
         if (latest.connected)

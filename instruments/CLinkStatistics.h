@@ -34,6 +34,8 @@ public:
     struct Totals {
         bool connected = false;
         uint64_t connections = 0;
+        // Let go at once: their address is not allowed.
+        uint64_t connectionsRefused = 0;
         uint64_t videoBytes = 0, audioBytes = 0; // payloads
         uint64_t picturesReceived = 0, picturesDecoded = 0, picturesDrawn = 0;
         uint64_t picturesPresented = 0;
@@ -43,6 +45,9 @@ public:
     };
 
     struct Snapshot {
+        // A session runs; its server listens; a field unit is connected.
+        bool running = false;
+        bool listening = false;
         bool connected = false;
         std::string peer;
         double connectedSeconds = 0;
@@ -87,7 +92,7 @@ private:
         void AddTo(uint64_t& total, uint64_t now);
     };
     struct Sources {
-        Source connections, videoBytes, audioBytes, received, decoded;
+        Source connections, connectionsRefused, videoBytes, audioBytes, received, decoded;
         std::array<Source, kReasons> refused;
         Source underruns, audioDropped, returnSent, returnDropped;
         uint64_t timingsSeen = 0;

@@ -35,7 +35,8 @@ long ImmediateSendRoom(SOCKET s);
 // takes none now), or -1 on a socket error, whose code is then the last one.
 long SendWithoutWaiting(SOCKET s, const void* data, size_t length);
 
-// The connected peer as "a.b.c.d:port"; empty when the system cannot tell.
+// The connected peer as "a.b.c.d:port" (an IPv4-mapped peer too) or
+// "[v6]:port"; empty when the system cannot tell.
 std::string PeerAddress(SOCKET s);
 
 } // namespace platform

@@ -48,3 +48,21 @@ TEST(CCommandLine, RecordFolderAndPublishTargetsReachTheLaunch) {
     EXPECT_EQ(CCommandLine::Launch().recordFolder, "/srv/rec");
     EXPECT_NE(CCommandLine::Help().find("--publish URL"), std::string::npos);
 }
+
+TEST(CCommandLine, AllowListIsCheckedAsReadAndNeverStored) {
+    CCommandLine line;
+    ASSERT_TRUE(Parse(line, {"--allow", "192.0.2.7, 198.51.100.0/24", "--allow=2001:db8::/32"}))
+        << line.Error();
+    EXPECT_EQ(CCommandLine::Launch().allowed,
+              (std::vector<std::string>{"192.0.2.7/32", "198.51.100.0/24", "2001:db8::/32"}));
+    for (const char* bad : {"", "192.0.2.300", "192.0.2.0/33", "192.0.2.1,", "studio.example"}) {
+        EXPECT_FALSE(Parse(line, {"--allow", bad})) << bad;
+        EXPECT_NE(line.Error().find("--allow"), std::string::npos) << line.Error();
+        EXPECT_NE(line.Error().find(std::string("'") + bad + "'"), std::string::npos)
+            << line.Error();
+    }
+    EXPECT_FALSE(Parse(line, {"--allow"}));
+    ASSERT_TRUE(Parse(line, {}));
+    EXPECT_TRUE(CCommandLine::Launch().allowed.empty()) << "everyone, unless asked";
+    EXPECT_NE(CCommandLine::Help().find("--allow CIDR[,CIDR...]"), std::string::npos);
+}

@@ -1,9 +1,10 @@
 // The main window, the full-screen window and the notice, driven as an
 // operator would, with a real server, real sockets and real devices.
+#include "console/TMainForm.h"
+#include "console/CCommandLine.h"
 #include "console/CInstrumentsView.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
-#include "console/TMainForm.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
 #include "support/TestClient.h"
@@ -421,6 +422,60 @@ private slots:
         Press(StartBtn());
         QCOMPARE(form->Session().pictureBlackLevel.load(), 25);
         Press(StartBtn());
+    }
+
+    // The stored list keeps field units out; a wrong entry is left out with a
+    // text; the command line's list stands in for the stored one.
+    void allowListFromTheStoredChoiceAndTheCommandLine() {
+        QSettings("Norvik", "Lumenfeed").setValue("Allow", QStringList{"127.0.0.2", "10.0.0.300"});
+        MakeForm();
+        uint16_t port = UseFreePort();
+        Press(StartBtn());
+        QTRY_COMPARE(Error()->text(),
+                     QString("Allow list: '10.0.0.300' is not an address or a network "
+                             "(ADDRESS or ADDRESS/BITS); left out."));
+        {
+            testing_support::TestClient outsider;
+            QVERIFY(outsider.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Server()->ConnectionsRefused(), uint64_t(1), 15000);
+            QTRY_VERIFY(Error()->text().startsWith("Refused a connection from 127.0.0.1:"));
+        }
+        Press(StartBtn());
+
+        // Nothing usable: nobody, rather than everybody.
+        QSettings("Norvik", "Lumenfeed").setValue("Allow", "10.0.0.300/8");
+        MakeForm();
+        port = UseFreePort();
+        Press(StartBtn());
+        QTRY_VERIFY(
+            Error()->text().endsWith("No field unit is served until the list is corrected."));
+        {
+            testing_support::TestClient outsider;
+            QVERIFY(outsider.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Server()->ConnectionsRefused(), uint64_t(1), 15000);
+        }
+        Press(StartBtn());
+
+        std::vector<std::string> args{"lumenfeed", "--allow", "127.0.0.0/8"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        CCommandLine commandLine;
+        QVERIFY(commandLine.Parse(int(argv.size()), argv.data()));
+        MakeForm();
+        port = UseFreePort();
+        Press(StartBtn());
+        {
+            testing_support::TestClient allowed;
+            QVERIFY(allowed.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Session().connected.load(), 1u, 15000);
+        }
+        QCOMPARE(Error()->text(), QString());
+        Press(StartBtn());
+        form->SaveConfiguration();
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("Allow").toString(),
+                 QString("10.0.0.300/8"));
+        QVERIFY(commandLine.Parse(1, argv.data()));
     }
 
     void sessionWithNoSelectedSourceGetsQuestionMark() {
