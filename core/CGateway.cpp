@@ -29,19 +29,32 @@ CGateway::CGateway(SessionContext* s)
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
     address.sin_addr.s_addr = inet_addr(session->address);
+    Listen();
+}
 
-    SOCKET s0 = ::socket(AF_INET, SOCK_STREAM, 0);
+bool CGateway::Listen() {
+    const bool first = listenError == 0;
+    SOCKET s0 = listener;
     if (s0 == INVALID_SOCKET) {
-        ReportSocketError();
-        return;
+        s0 = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (s0 == INVALID_SOCKET) {
+            listenError = platform::LastSocketError();
+            if (first) ReportSocketError();
+            return false;
+        }
+        listener = s0;
+        platform::SetReuseAddress(s0);
     }
-    listener = s0;
-    platform::SetReuseAddress(s0);
-    if (bind(s0, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        ReportSocketError();
-        return;
+    // A socket whose bind failed is still unbound, and may be bound again.
+    if (bind(s0, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
+        listen(s0, kBacklog) == SOCKET_ERROR) {
+        listenError = platform::LastSocketError();
+        if (first) ReportSocketError();
+        return false;
     }
-    if (listen(s0, kBacklog) == SOCKET_ERROR) ReportSocketError();
+    listenError = 0;
+    listening = true;
+    return true;
 }
 
 CGateway::~CGateway() {
@@ -155,13 +168,14 @@ uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
 
 void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
 
-void CGateway::ReportSocketError() {
+void CGateway::ReportSocketError(CErrorLine::Level level) {
     int code = platform::LastSocketError();
-    if (CErrorHandler* handler = session->errorHandler) handler->Report(kReportSystemError, code);
+    if (CErrorHandler* handler = session->errorHandler)
+        handler->Report(kReportSystemError, uintptr_t(code), level);
 }
 
-void CGateway::ReportText(const std::u16string& text) {
-    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str());
+void CGateway::ReportText(const std::u16string& text, CErrorLine::Level level) {
+    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str(), level);
 }
 
 uint32_t CGateway::Execute() {
@@ -170,6 +184,12 @@ uint32_t CGateway::Execute() {
     platform::SetThreadPriority(platform::ThreadRole::kReceive);
     for (;;) {
         if (StopRequested(1000)) return 0;
+        if (!listening && retryListen) {
+            // Under the lock that CloseListener takes, so that a listener
+            // made after its wake cannot hold accept for ever.
+            std::lock_guard guard(connectionLock);
+            if (!closing) Listen();
+        }
         SOCKET c = accept(listener, nullptr, nullptr);
         if (c == INVALID_SOCKET) continue;
         {
@@ -238,7 +258,7 @@ void CGateway::Serve() {
                 ReportText(Utf8ToUtf16("Nothing received from the field unit for " +
                                        std::to_string(idleSeconds) + " s; connection closed."));
             else
-                ReportSocketError();
+                ReportSocketError(CErrorLine::Level::kWarning); // this connection only
             break;
         }
         ++packetsRead;
@@ -274,6 +294,9 @@ void CGateway::Dispatch() {
     case kPacketVideo: {
         ++videoPackets;
         videoBytes += payloadLength;
+        // The tap has had it; nothing here wants the picture.
+        if (session->skipPictures)
+            break;
         const auto arrival = CVideoWorker::Clock::now();
         CVideoWorker::Packet packet{header, {}, PictureDue(arrival)};
         // Noted first: the video thread may draw it before Push returns.
@@ -359,7 +382,8 @@ void CGateway::NoteVideo() {
                                Size(refusals.streamWidth, refusals.streamHeight) +
                                " is larger than allowed; no picture is shown."));
     if (fresh & CVideoRenderer::kDecoderNotOpened)
-        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.");
+        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.",
+                   CErrorLine::Level::kError);
 }
 
 void CGateway::Teardown() {

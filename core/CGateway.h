@@ -3,6 +3,7 @@
 // and audio to their channels.
 #pragma once
 
+#include "CErrorLine.h"
 #include "CMonitor.h"
 #include "CPacketReader.h"
 #include "CPacketTap.h"
@@ -47,6 +48,14 @@ public:
     void SetTap(CPacketTap* tap) { this->tap = tap; }
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
+
+    // Listening again. With retry set (before Start), a listener that could
+    // not bind or listen is tried again by the worker once a second until it
+    // can: a network that comes up after the program. Any thread.
+    void SetRetryListen(bool retry) { retryListen = retry; }
+    bool Listening() const { return listening; }
+    // The system's code for why it does not listen; 0 while it does.
+    int ListenError() const { return listenError; }
 
     // How long a return audio send may block where the system cannot send
     // without waiting.
@@ -121,9 +130,12 @@ public:
     const CLevelMeter& ReturnMeter() const { return returnMeter; }
 
 private:
+    // Binds and listens; the first failure is reported, a retry's are not.
+    bool Listen();
     long Receive(void* buffer, uint32_t length);
-    void ReportSocketError();
-    void ReportText(const std::u16string& text);
+    void ReportSocketError(CErrorLine::Level level = CErrorLine::Level::kError);
+    void ReportText(const std::u16string& text,
+                    CErrorLine::Level level = CErrorLine::Level::kWarning);
     void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
@@ -146,6 +158,9 @@ private:
     SessionContext* session;
     CPacketTap* tap = nullptr;
     std::atomic<SOCKET> listener{INVALID_SOCKET};
+    std::atomic<bool> retryListen{false};
+    std::atomic<bool> listening{false};
+    std::atomic<int> listenError{0};
     std::atomic<SOCKET> connection{INVALID_SOCKET};
     sockaddr_in address{};
     // Its payload buffer grows to the largest payload of a connection and is

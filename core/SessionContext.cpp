@@ -29,6 +29,7 @@ void ClearSessionContext(SessionContext& s) {
     s.sender = nullptr;
     s.socket = 0;
     s.idleTimeout = 0;
+    s.skipPictures = 0;
 }
 
 template <typename Char>

@@ -52,6 +52,9 @@ struct SessionContext {
     // the delay measured cannot see.
     std::atomic<int32_t> lipSync{0};
     std::atomic<int32_t> lipSyncOffsetMs{0};
+    // Non-zero: video packets are counted and handed to the tap (recorded,
+    // published) but never decoded, where nothing shows or reads a picture.
+    std::atomic<uint32_t> skipPictures{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);
