@@ -1,6 +1,10 @@
 // The operator's stored choices: full screen, the studio audio source by its
 // position in the list, the idle time-out of a connection, lip sync, where
-// the feed is recorded and published, and where metrics are served.
+// the feed is recorded and published, and where metrics are served; for a
+// receiver that runs unattended, where it listens, its devices by name, and
+// whether it starts and records at launch. One receiver of a user keeps
+// them in the user's file, a named one in a file of its own, or any in a
+// file given.
 #pragma once
 
 #include <optional>
@@ -26,6 +30,14 @@ struct StoredChoices {
     // Whether the meters and notes are drawn over the full-screen picture,
     // which otherwise goes to air clean; read on its own.
     std::optional<bool> fullScreenInstruments;
+    // Each read on its own. The program writes the names back only where
+    // they were stored, and never Start, Record or DecodePictures.
+    std::optional<std::string> listen;  // "a.b.c.d:port"
+    std::optional<std::string> output;  // the output device's name
+    std::optional<std::string> source;  // the studio source's name, "(none)" for none
+    std::optional<bool> start;
+    std::optional<bool> record;
+    std::optional<std::string> decodePictures;
 };
 
 class CConfiguration {
@@ -33,8 +45,19 @@ public:
     CConfiguration() = default;
     virtual ~CConfiguration() = default;
 
+    // Where every CConfiguration of the process reads and writes from now
+    // on: the INI file when one is given, else the named receiver's own
+    // file, else the user's.
+    static void SetLocation(const std::string& instance, const std::string& file);
+    // The application name the stored choices go by: "Lumenfeed", or
+    // "Lumenfeed-NAME" for a named receiver.
+    static std::string ApplicationName(const std::string& instance);
+
     StoredChoices Load();
     void Save(bool full, int audioSource, int idleTimeout, int lipSync);
     void SaveDisplay(bool fullScreenInstruments);
     void SaveFeed(const std::string& recordFolder, const std::vector<std::string>& publishTargets);
+    // Writes those given; the others stay as they are.
+    void SaveNames(const std::optional<std::string>& listen, const std::optional<std::string>& output,
+                   const std::optional<std::string>& source);
 };
