@@ -30,10 +30,19 @@ bool CInstrumentsView::StatisticsShown() const {
     return statisticsAction->isChecked();
 }
 
-bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
-                                    std::string& problem) {
+std::unique_ptr<CMetricsEndpoint> CInstrumentsView::MakeEndpoint(const std::string& address,
+                                                                 uint16_t port,
+                                                                 std::string& problem) {
     auto opened = std::make_unique<CMetricsEndpoint>();
     if (!opened->Open(address, port, problem))
+        return nullptr;
+    return opened;
+}
+
+bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
+                                    std::string& problem) {
+    auto opened = MakeEndpoint(address, port, problem);
+    if (!opened)
         return false;
     endpoint = std::move(opened);
     Sample();

@@ -36,6 +36,11 @@ public:
 
     // Serves the metrics; false, with the reason, when it cannot listen.
     bool OpenEndpoint(const std::string& address, uint16_t port, std::string& problem);
+    // The one place where the program's metrics endpoint is made, for the
+    // window and for the receiver without one; null, with the reason, when
+    // it cannot listen.
+    static std::unique_ptr<CMetricsEndpoint> MakeEndpoint(const std::string& address, uint16_t port,
+                                                          std::string& problem);
     uint16_t EndpointPort() const { return endpoint ? endpoint->Port() : 0; }
 
     // The session's server, or null once it has stopped: set before the

@@ -79,7 +79,18 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
 
     platform::StartSockets();
     platform::CoInitialize(nullptr);
-    server.reset();
+    server = nullptr;
+    runner.SetServerWatch([this](CGateway* made) {
+        if (made) {
+            server = made;
+            feed = runner.Feed();
+            ApplyFeedChoices();
+        } else {
+            server = nullptr;
+            feed = nullptr;
+        }
+        instruments->SetServer(made);
+    });
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(windowTitle());
 
@@ -90,16 +101,102 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FillAudioOutList();
     FillAudioSourceList();
     LoadConfiguration();
+    ApplyLaunchChoices();
+    StartInstruments();
+    // The operator's own changes are theirs to save.
+    connect(Full, &QPushButton::clicked, this, [this] { held.full = false; });
+    connect(AudioSources, &QComboBox::activated, this, [this] { held.source = false; });
+    connect(AudioOut, &QComboBox::activated, this, [this] { held.output = false; });
+    connect(Host, &QComboBox::activated, this, [this] { held.listen = false; });
+    connect(Port, &QSpinBox::editingFinished, this, [this] { held.listen = false; });
+    if (startAtLaunch)
+        QTimer::singleShot(0, this, [this] {
+            if (!StartBtn->isChecked())
+                StartBtn->click();
+        });
+}
+
+void TMainForm::ApplyLaunchChoices() {
     // The command line's choices stand for this launch; only the operator's
     // own are stored.
     const LaunchOptions& launch = CCommandLine::Launch();
+    base.full = Full->isChecked();
+    base.audioSource = AudioSources->currentIndex();
+    base.recordFolder = recordFolder;
+    base.publishTargets = publishTargets;
     if (!launch.recordFolder.empty()) {
         recordFolder = launch.recordFolder;
         recordOn = true;
+        held.record = true;
     }
-    if (!launch.publishTargets.empty())
+    if (!launch.publishTargets.empty()) {
         publishTargets = launch.publishTargets;
-    StartInstruments();
+        held.publish = true;
+    }
+    if (!launch.listen.empty()) {
+        SelectListen(launch.listen);
+        held.listen = true;
+    }
+    if (!launch.output.empty()) {
+        SelectOutput(launch.output);
+        held.output = true;
+    }
+    if (!launch.source.empty()) {
+        SelectSource(launch.source);
+        held.source = true;
+    }
+    if (launch.fullScreen) {
+        Full->setChecked(true); // does not run FullClick
+        held.full = true;
+    }
+    if (launch.start)
+        startAtLaunch = retryListen = true;
+}
+
+void TMainForm::LaunchNote(const std::string& text) {
+    std::fprintf(stderr, "lumenfeed: warning: %s\n", text.c_str());
+    launchNote = launchNote.empty() ? text : launchNote + " " + text;
+    error->setText(QString::fromStdString(launchNote));
+}
+
+void TMainForm::SelectListen(const std::string& text) {
+    std::string address;
+    int port = 0;
+    if (!ParseListenAddress(text, address, port)) {
+        LaunchNote("\"" + text + "\" is not an address and port to listen on (ADDR:PORT).");
+        return;
+    }
+    int index = Host->findText(QString::fromStdString(address));
+    if (index < 0) {
+        // Listened on all the same: with Start at launch, until it comes.
+        LaunchNote("The address " + address + " is not one of this machine's now.");
+        Host->addItem(QString::fromStdString(address));
+        index = Host->count() - 1;
+    }
+    Host->setCurrentIndex(index);
+    if (port > Port->maximum())
+        Port->setMaximum(port);
+    Port->setValue(port);
+}
+
+void TMainForm::SelectOutput(const std::string& name) {
+    const int index = AudioOut->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The output device \"" + name + "\" is not there; the sound plays on \"" +
+                   AudioOut->currentText().toStdString() + "\".");
+        return;
+    }
+    AudioOut->setCurrentIndex(index);
+}
+
+void TMainForm::SelectSource(const std::string& name) {
+    const int index = AudioSources->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The studio source \"" + name + "\" is not there; \"" +
+                   AudioSources->currentText().toStdString() + "\" is chosen instead.");
+        return;
+    }
+    AudioSources->setCurrentIndex(index);
 }
 
 TMainForm::~TMainForm() {
@@ -344,20 +441,49 @@ void TMainForm::LoadConfiguration() {
             if (CPublisher::Supported(target))
                 publishTargets.push_back(target);
     }
+    // Stored by hand, for a receiver that runs unattended.
+    if (choices.listen)
+        SelectListen(*choices.listen);
+    if (choices.output)
+        SelectOutput(*choices.output);
+    if (choices.source)
+        SelectSource(*choices.source);
+    if (choices.record && *choices.record && !recordFolder.empty())
+        recordOn = true;
+    if (choices.start && *choices.start)
+        startAtLaunch = retryListen = true;
+    stored = choices;
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
-    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
-                       LipSync->value());
+    // What the command line holds for this launch is never stored: the
+    // window's choice from before it stays.
+    configuration.Save(held.full ? base.full : Full->isChecked(),
+                       held.source ? base.audioSource : AudioSources->currentIndex(),
+                       IdleTimeout->value(), LipSync->value());
     configuration.SaveDisplay(FullScreenInstruments->isChecked());
-    configuration.SaveFeed(recordFolder, publishTargets);
+    configuration.SaveFeed(held.record ? base.recordFolder : recordFolder,
+                           held.publish ? base.publishTargets : publishTargets);
+    // The names follow the window only where they were stored.
+    std::optional<std::string> listen, output, source;
+    if (stored.listen && !held.listen)
+        listen = Host->currentText().toStdString() + ":" + std::to_string(Port->value());
+    if (stored.output && !held.output)
+        output = AudioOut->currentText().toStdString();
+    if (stored.source && !held.source)
+        source = AudioSources->currentText().toStdString();
+    if (listen || output || source)
+        configuration.SaveNames(listen, output, source);
 }
 
 void TMainForm::OnStart() {
     if (StartBtn->isChecked()) {
         StartBtn->setText("&Stop");
-        error->setText(QString());
+        // What the launch found missing stays in sight when it starts the
+        // session itself.
+        error->setText(startAtLaunch ? QString::fromStdString(launchNote) : QString());
+        startAtLaunch = false;
         Mira->hide();
         StartSession();
     } else {
@@ -372,18 +498,15 @@ void TMainForm::OnStart() {
 void TMainForm::StartSession() {
     StartBtn->setEnabled(false);
     FillSessionContext();
-    server = std::make_unique<CGateway>(&session);
-    feed = std::make_unique<CFeedTap>(&session);
-    server->SetTap(feed.get());
-    ApplyFeedChoices();
     instruments->SetSurfaces({panelSurface, FullScreenForm->Surface()});
     FullScreenForm->AddPictureAction(instruments->StatisticsAction());
     FullScreenForm->AddPictureAction(FullScreenInstruments);
     // The full-screen window is made after this one at start-up.
     connect(FullScreenForm, &TFullScreenForm::Closed, this, &TMainForm::FullScreenClosed,
             Qt::UniqueConnection);
-    instruments->SetServer(server.get());
-    server->Start(0);
+    // The server starts with the feed's choices applied and the instruments
+    // watching (the runner's watch).
+    runner.Start(session, std::make_unique<CQtErrorLine>(error), retryListen);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
     tickCount = 0;
@@ -407,8 +530,6 @@ void TMainForm::FillSessionContext() {
     session.outputDevice = AudioOut->currentIndex();
     session.idleTimeout = IdleTimeout->value();
     LipSyncChange();
-    errorLine = std::make_unique<CQtErrorLine>(error);
-    session.errorHandler = new CErrorHandler(errorLine.get());
 }
 
 void TMainForm::ApplyDisplayChoice() {
@@ -454,24 +575,9 @@ std::u16string TMainForm::AudioSourceName() const {
 void TMainForm::StopSession() {
     StartBtn->setEnabled(false);
     Timer->stop();
-    if (server) {
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        instruments->SetServer(nullptr);
-        // The server's destructor waits on if the worker is still busy: it
-        // is never destroyed under a running thread.
-        server.reset();
-    }
-    // After the server, which hands it packets; before the error line, which
-    // its last messages go to.
-    feed.reset();
+    // The server, then the tap, then the reporter.
+    runner.Stop();
     ShowFeedState();
-    if (CErrorHandler* handler = session.errorHandler) {
-        delete handler;
-        session.errorHandler = nullptr;
-    }
-    errorLine.reset();
     FullScreenForm->hide();
     panelSurface->Clear();
     Renderer->update();
@@ -481,6 +587,7 @@ void TMainForm::StopSession() {
 
 void TMainForm::TimerTimer() {
     Timer->stop();
+    runner.Tick();
     ++tickCount;
     char text[16];
     std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(tickCount / 3600 % 24),
@@ -661,6 +768,11 @@ void TMainForm::FeedMenu(const QPoint& at) {
     menu.addAction(instruments->StatisticsAction());
     menu.addAction(FullScreenInstruments);
     QAction* chosen = menu.exec(at);
+    // The operator's own choice from now on, to be saved.
+    if (chosen == folder)
+        held.record = false;
+    if (chosen == publish)
+        held.publish = false;
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
             return;

@@ -1,0 +1,80 @@
+#include "CSessionRunner.h"
+
+#include "core/CErrorHandler.h"
+#include "core/CGateway.h"
+#include "core/SessionContext.h"
+#include "platform/SocketOptions.h"
+#include "platform/SystemError.h"
+#include "record/CFeedTap.h"
+
+CSessionRunner::~CSessionRunner() {
+    Stop();
+}
+
+void CSessionRunner::Start(SessionContext& s, std::unique_ptr<CErrorLine> errorLine,
+                           bool retryListen, bool giveUpIfTaken) {
+    Stop();
+    session = &s;
+    line = std::move(errorLine);
+    session->errorHandler = new CErrorHandler(line.get());
+    where = std::string(session->address) + ":" + std::to_string(session->port & 0xFFFF);
+    server = std::make_unique<CGateway>(session);
+    server->SetRetryListen(retryListen);
+    feed = std::make_unique<CFeedTap>(session);
+    server->SetTap(feed.get());
+    waitingToListen = false;
+    taken = !server->Listening() && platform::IsAddressInUse(server->ListenError());
+    if (taken && giveUpIfTaken) {
+        Report("Another program listens on " + where + " already.", CErrorLine::Level::kError);
+        return;
+    }
+    if (retryListen && !server->Listening()) {
+        const int code = server->ListenError();
+        const std::string why =
+            taken ? "another program listens there already" : platform::SystemErrorText(code);
+        Report("Cannot listen on " + where + " (" + why + "); trying again every second.",
+               CErrorLine::Level::kWarning);
+        waitingToListen = true;
+    }
+    if (serverWatch)
+        serverWatch(server.get());
+    server->Start(0);
+}
+
+void CSessionRunner::Tick() {
+    if (server && waitingToListen && server->Listening()) {
+        waitingToListen = false;
+        Report("Listening on " + where + ".", CErrorLine::Level::kNotice);
+    }
+}
+
+void CSessionRunner::Report(const std::string& text, CErrorLine::Level level) {
+    if (CErrorHandler* handler = session ? session->errorHandler.load() : nullptr)
+        handler->ReportText(Utf8ToUtf16(text).c_str(), level);
+}
+
+void CSessionRunner::Stop() {
+    if (server) {
+        server->Terminate();
+        server->CloseListener();
+        server->WaitFor(30000);
+        if (serverWatch)
+            serverWatch(nullptr);
+        // The server's destructor waits on if the worker is still busy: it
+        // is never destroyed under a running thread.
+        server.reset();
+    }
+    // After the server, which hands it packets; before the error line, which
+    // its last messages go to.
+    feed.reset();
+    if (session) {
+        if (CErrorHandler* handler = session->errorHandler) {
+            delete handler;
+            session->errorHandler = nullptr;
+        }
+    }
+    line.reset();
+    session = nullptr;
+    waitingToListen = false;
+    taken = false;
+}
