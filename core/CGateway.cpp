@@ -75,6 +75,8 @@ void CGateway::CloseListener() {
     platform::Wake(listener);
     std::lock_guard guard(connectionLock);
     closing = true;
+    // A listener that a retry made meanwhile as well.
+    platform::Wake(listener);
     platform::Wake(connection);
 }
 
