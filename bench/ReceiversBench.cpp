@@ -105,7 +105,8 @@ long ResidentKb(pid_t pid) {
 // first heard, for seconds.
 class CEar {
 public:
-    explicit CEar(double seconds) : check(kRate, 2, kProgrammeHz), wanted(uint64_t(seconds * kRate)) {}
+    explicit CEar(double seconds, double frequency = kProgrammeHz)
+        : check(kRate, 2, frequency), wanted(uint64_t(seconds * kRate)) {}
 
     void Feed(const int16_t* samples, size_t count) {
         std::lock_guard guard(lock);
@@ -254,6 +255,11 @@ void Run(const Settings& s, int count, bool decode) {
             return;
         }
     }
+    // The studio's source as the receivers hear it: what the feeder itself
+    // got wrong reaches every return alike.
+    CEar microphone(s.seconds + 3, kReturnHz);
+    CMonitorTap micTap;
+    micTap.Start("studio_mic", kRate, 2, [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
     const auto start = Clock::now();
     for (auto& r : receivers)
         r->field.Start(FieldArgs(r->port, s.seconds + 8), {},
@@ -281,6 +287,9 @@ void Run(const Settings& s, int count, bool decode) {
         std::printf("    programme on %s: %s\n", r->Name().c_str(), r->ear->Summary().c_str());
         std::printf("    return: %s\n", ReturnSummary(r->field).c_str());
     }
+    micTap.Stop();
+    std::printf("  Studio_Mic as fed, the same for every return: %s\n",
+                microphone.Summary().c_str());
     std::printf("  load average %.1f after\n", Load());
     if (longestEnd < 0)
         std::printf("  a receiver did not end within 10 s of SIGTERM\n");
@@ -386,7 +395,7 @@ int main(int argc, char** argv) {
     total += s.seconds + 40 + 20.0 * s.restarts;
     CChildProcess feeder;
     if (!mediafiles::WriteRawTone(tone, kRate, kReturnHz, 0.3, total) ||
-        !feeder.Start({"pacat", "-p", "--latency-msec=20", "--device=studio_mic_feed", "--raw",
+        !feeder.Start({"pacat", "-p", "--latency-msec=100", "--device=studio_mic_feed", "--raw",
                        "--format=s16le", "--rate=44100", "--channels=2", tone},
                       {}, dir.File("feeder.log"))) {
         std::printf("cannot feed the studio's tone\n");
