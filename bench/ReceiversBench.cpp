@@ -260,6 +260,20 @@ void Run(const Settings& s, int count, bool decode) {
     CEar microphone(s.seconds + 3, kReturnHz);
     CMonitorTap micTap;
     micTap.Start("studio_mic", kRate, 2, [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
+    // A plain player beside them: the same tone played by pacat with 30 ms
+    // of buffer into a null sink of its own. Gaps it hears too are the
+    // machine's (the sound server, or everything at once held up).
+    Receiver plain;
+    plain.index = 0;
+    plain.ear = std::make_unique<CEar>(s.seconds - kSettleSeconds);
+    const std::string tone = home.File("plain.raw");
+    CChildProcess player;
+    if (LoadSink(plain) && mediafiles::WriteRawTone(tone, kRate, kProgrammeHz, 0.25, s.seconds + 15))
+        plain.tap.Start(plain.Sink() + ".monitor", kRate, 2,
+                        [&](const int16_t* p, size_t n) { plain.ear->Feed(p, n); });
+    player.Start({"pacat", "-p", "--latency-msec=30", "--device=" + plain.Sink(), "--raw",
+                  "--format=s16le", "--rate=44100", "--channels=2", tone},
+                 {}, home.File("plain.log"));
     const auto start = Clock::now();
     for (auto& r : receivers)
         r->field.Start(FieldArgs(r->port, s.seconds + 8), {},
@@ -288,8 +302,13 @@ void Run(const Settings& s, int count, bool decode) {
         std::printf("    return: %s\n", ReturnSummary(r->field).c_str());
     }
     micTap.Stop();
+    plain.tap.Stop();
+    player.Stop(1s);
+    RunCommand({"pactl", "unload-module", std::to_string(plain.module)});
     std::printf("  Studio_Mic as fed, the same for every return: %s\n",
                 microphone.Summary().c_str());
+    std::printf("  a plain player beside them (pacat, 30 ms) on a null sink of its own: %s\n",
+                plain.ear->Summary().c_str());
     std::printf("  load average %.1f after\n", Load());
     if (longestEnd < 0)
         std::printf("  a receiver did not end within 10 s of SIGTERM\n");
