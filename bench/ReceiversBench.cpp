@@ -19,6 +19,7 @@
 #include "CMonitorTap.h"
 #include "CTempDir.h"
 #include "MediaFiles.h"
+#include "ProcessFigures.h"
 #include "core/PacketHeader.h"
 #include "support/TestClient.h"
 #include "tools/media/CChildProcess.h"
@@ -62,43 +63,6 @@ struct Settings {
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-// CPU time a process has used, in seconds, and its resident memory in kB.
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command's closing parenthesis; utime and stime are
-    // the 14th and 15th of the line.
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::strtoull(field.c_str(), nullptr, 10);
-        if (i == 15)
-            stime = std::strtoull(field.c_str(), nullptr, 10);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-// The machine's one-minute load average: the receivers share it with
-// whatever else runs.
-double Load() {
-    double load = -1;
-    std::ifstream("/proc/loadavg") >> load;
-    return load;
-}
-
-long ResidentKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
 }
 
 // What a sink plays, checked as a steady tone from a little after it is

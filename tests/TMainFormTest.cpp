@@ -67,6 +67,20 @@ std::shared_ptr<BoxAnswer> AnswerNextBox(QMessageBox::StandardButton button) {
     return answer;
 }
 
+// Another program listening on 127.0.0.1:port; INVALID_SOCKET when it cannot.
+SOCKET Squat(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 1) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 // Records the enabled states a widget passes through.
 class EnabledRecorder : public QObject {
 public:
@@ -192,13 +206,8 @@ private slots:
 
     void portInUseIsShownAndKeptAfterStop() {
         uint16_t port = UseFreePort();
-        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        listen(squatter, 1);
+        SOCKET squatter = Squat(port);
+        QVERIFY(squatter != INVALID_SOCKET);
         Press(StartBtn());
         QTRY_COMPARE(Error()->text(), QString("Address already in use"));
         Press(StartBtn());
@@ -461,13 +470,8 @@ private slots:
 
     void startAtLaunchTriesToListenUntilItCan() {
         const uint16_t port = testing_support::FreePortUpTo(32000);
-        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        listen(squatter, 1);
+        SOCKET squatter = Squat(port);
+        QVERIFY(squatter != INVALID_SOCKET);
         Launch({"--start", "--listen", "127.0.0.1:" + std::to_string(port)});
         MakeForm();
         QTRY_VERIFY(form->Server() != nullptr);
