@@ -28,6 +28,17 @@ inline long ResidentKb(pid_t pid) {
     return 0;
 }
 
+// Its share of the memory it shares with others (the libraries, counted
+// once across the processes that map them), plus its own, in kB: what one
+// more such process costs the machine. 0 when it cannot be read.
+inline long ProportionalKb(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);)
+        if (line.rfind("Pss:", 0) == 0)
+            return std::atol(line.c_str() + 4);
+    return 0;
+}
+
 // The CPU time a process has used so far, user and system, in seconds.
 inline double CpuSeconds(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -123,7 +123,7 @@ struct Receiver {
     std::unique_ptr<CEar> ear;
     CMonitorTap tap;
     double cpuFrom = 0, cpuTo = 0;
-    long residentKb = 0;
+    long residentKb = 0, proportionalKb = 0;
 
     std::string Sink() const { return "bench_out_" + std::to_string(index); }
     std::string Name() const { return "Bench_Out_" + std::to_string(index); }
@@ -249,6 +249,7 @@ void Run(const Settings& s, int count, bool decode) {
     for (auto& r : receivers) {
         r->cpuTo = CpuSeconds(r->program.Pid());
         r->residentKb = ResidentKb(r->program.Pid());
+        r->proportionalKb = ProportionalKb(r->program.Pid());
     }
     for (auto& r : receivers)
         r->field.Wait(30s);
@@ -260,8 +261,10 @@ void Run(const Settings& s, int count, bool decode) {
     }
     const double span = s.seconds - kSettleSeconds;
     for (auto& r : receivers) {
-        std::printf("  receiver %d: CPU %.1f %% of a core, resident %.1f MB\n", r->index,
-                    100 * (r->cpuTo - r->cpuFrom) / span, r->residentKb / 1024.0);
+        std::printf("  receiver %d: CPU %.1f %% of a core, resident %.1f MB (its share, the "
+                    "libraries split among those that map them: %.1f MB)\n",
+                    r->index, 100 * (r->cpuTo - r->cpuFrom) / span, r->residentKb / 1024.0,
+                    r->proportionalKb / 1024.0);
         std::printf("    programme on %s: %s\n", r->Name().c_str(), r->ear->Summary().c_str());
         std::printf("    return: %s\n", ReturnSummary(r->field).c_str());
     }
