@@ -26,11 +26,12 @@ static std::unique_ptr<QSettings> OpenSettings() {
                                        QString::fromStdString(CConfiguration::ApplicationName(instanceName)));
 }
 
+// An empty text names nothing: as if it were not stored.
 static std::optional<std::string> ReadText(const QSettings& settings, const char* name) {
-    QVariant value = settings.value(name);
-    if (!value.isValid())
+    const QString text = settings.value(name).toString().trimmed();
+    if (text.isEmpty())
         return std::nullopt;
-    return value.toString().trimmed().toStdString();
+    return text.toStdString();
 }
 
 // Only whole numbers count, as a 32-bit value of the registry would.

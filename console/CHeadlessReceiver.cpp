@@ -225,21 +225,22 @@ int CHeadlessReceiver::Run(int argc, char** argv, const LaunchOptions& launch) {
     QCoreApplication::setApplicationName(
         QString::fromStdString(CConfiguration::ApplicationName(launch.instance)));
     CHeadlessReceiver receiver(launch);
-    if (const int code = receiver.Open(); code >= 0)
-        return code;
-    QSocketNotifier* notifier = nullptr;
-    if (terminations >= 0) {
-        notifier = new QSocketNotifier(terminations, QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [terminations] {
-            platform::TakeTerminationSignals(terminations);
-            QCoreApplication::quit();
-        });
+    int code = receiver.Open();
+    if (code < 0) {
+        if (terminations >= 0) {
+            auto* notifier = new QSocketNotifier(terminations, QSocketNotifier::Read, &app);
+            QObject::connect(notifier, &QSocketNotifier::activated, &app, [terminations] {
+                platform::TakeTerminationSignals(terminations);
+                QCoreApplication::quit();
+            });
+        }
+        app.exec();
+        receiver.Close();
+        receiver.Say("Stopped.", Level::kNotice);
+        code = CCommandLine::kExitOk;
     }
-    app.exec();
-    receiver.Close();
-    receiver.Say("Stopped.", Level::kNotice);
-    // Its server stops only at its next poll, up to 2 s away; the process's
-    // end stops it at once, and nothing of the link waits on it any more.
+    // The metrics server stops only at its next poll, up to 2 s away; the
+    // process's end stops it at once, and nothing of the link waits on it.
     (void)receiver.endpoint.release();
-    return CCommandLine::kExitOk;
+    return code;
 }
