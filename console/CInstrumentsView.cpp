@@ -30,11 +30,21 @@ bool CInstrumentsView::StatisticsShown() const {
     return statisticsAction->isChecked();
 }
 
-bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
-                                    std::string& problem) {
+std::unique_ptr<CMetricsEndpoint> CInstrumentsView::MakeEndpoint(const std::string& address,
+                                                                 uint16_t port,
+                                                                 const std::string& instance,
+                                                                 std::string& problem) {
     auto opened = std::make_unique<CMetricsEndpoint>();
     opened->SetInstance(instance);
     if (!opened->Open(address, port, problem))
+        return nullptr;
+    return opened;
+}
+
+bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
+                                    std::string& problem) {
+    auto opened = MakeEndpoint(address, port, instance, problem);
+    if (!opened)
         return false;
     endpoint = std::move(opened);
     Sample();

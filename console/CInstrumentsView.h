@@ -37,6 +37,12 @@ public:
 
     // Serves the metrics; false, with the reason, when it cannot listen.
     bool OpenEndpoint(const std::string& address, uint16_t port, std::string& problem);
+    // The one place where the program's metrics endpoint is made, for the
+    // window and for the receiver without one; null, with the reason, when
+    // it cannot listen. instance: the receiver's name in every series.
+    static std::unique_ptr<CMetricsEndpoint> MakeEndpoint(const std::string& address, uint16_t port,
+                                                          const std::string& instance,
+                                                          std::string& problem);
     uint16_t EndpointPort() const { return endpoint ? endpoint->Port() : 0; }
     // The receiver's name in every series and in the health answer, where
     // several are watched; before or after the endpoint opens.

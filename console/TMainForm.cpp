@@ -86,7 +86,18 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
             });
     platform::StartSockets();
     platform::CoInitialize(nullptr);
-    server.reset();
+    server = nullptr;
+    runner.SetServerWatch([this](CGateway* made) {
+        if (made) {
+            server = made;
+            feed = runner.Feed();
+            ApplyFeedChoices();
+        } else {
+            server = nullptr;
+            feed = nullptr;
+        }
+        instruments->SetServer(made);
+    });
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(windowTitle());
 
@@ -97,16 +108,102 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FillAudioOutList();
     FillAudioSourceList();
     LoadConfiguration();
+    ApplyLaunchChoices();
+    StartInstruments();
+    // The operator's own changes are theirs to save.
+    connect(Full, &QPushButton::clicked, this, [this] { held.full = false; });
+    connect(AudioSources, &QComboBox::activated, this, [this] { held.source = false; });
+    connect(AudioOut, &QComboBox::activated, this, [this] { held.output = false; });
+    connect(Host, &QComboBox::activated, this, [this] { held.listen = false; });
+    connect(Port, &QSpinBox::editingFinished, this, [this] { held.listen = false; });
+    if (startAtLaunch)
+        QTimer::singleShot(0, this, [this] {
+            if (!StartBtn->isChecked())
+                StartBtn->click();
+        });
+}
+
+void TMainForm::ApplyLaunchChoices() {
     // The command line's choices stand for this launch; only the operator's
     // own are stored.
     const LaunchOptions& launch = CCommandLine::Launch();
+    base.full = Full->isChecked();
+    base.audioSource = AudioSources->currentIndex();
+    base.recordFolder = recordFolder;
+    base.publishTargets = publishTargets;
     if (!launch.recordFolder.empty()) {
         recordFolder = launch.recordFolder;
         recordOn = true;
+        held.record = true;
     }
-    if (!launch.publishTargets.empty())
+    if (!launch.publishTargets.empty()) {
         publishTargets = launch.publishTargets;
-    StartInstruments();
+        held.publish = true;
+    }
+    if (!launch.listen.empty()) {
+        SelectListen(launch.listen);
+        held.listen = true;
+    }
+    if (!launch.output.empty()) {
+        SelectOutput(launch.output);
+        held.output = true;
+    }
+    if (!launch.source.empty()) {
+        SelectSource(launch.source);
+        held.source = true;
+    }
+    if (launch.fullScreen) {
+        Full->setChecked(true); // does not run FullClick
+        held.full = true;
+    }
+    if (launch.start)
+        startAtLaunch = retryListen = true;
+}
+
+void TMainForm::LaunchNote(const std::string& text) {
+    std::fprintf(stderr, "lumenfeed: warning: %s\n", text.c_str());
+    launchNote = launchNote.empty() ? text : launchNote + " " + text;
+    error->setText(QString::fromStdString(launchNote));
+}
+
+void TMainForm::SelectListen(const std::string& text) {
+    std::string address;
+    int port = 0;
+    if (!ParseListenAddress(text, address, port)) {
+        LaunchNote("\"" + text + "\" is not an address and port to listen on (ADDR:PORT).");
+        return;
+    }
+    int index = Host->findText(QString::fromStdString(address));
+    if (index < 0) {
+        // Listened on all the same: with Start at launch, until it comes.
+        LaunchNote("The address " + address + " is not one of this machine's now.");
+        Host->addItem(QString::fromStdString(address));
+        index = Host->count() - 1;
+    }
+    Host->setCurrentIndex(index);
+    if (port > Port->maximum())
+        Port->setMaximum(port);
+    Port->setValue(port);
+}
+
+void TMainForm::SelectOutput(const std::string& name) {
+    const int index = AudioOut->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The output device \"" + name + "\" is not there; the sound plays on \"" +
+                   AudioOut->currentText().toStdString() + "\".");
+        return;
+    }
+    AudioOut->setCurrentIndex(index);
+}
+
+void TMainForm::SelectSource(const std::string& name) {
+    const int index = AudioSources->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The studio source \"" + name + "\" is not there; \"" +
+                   AudioSources->currentText().toStdString() + "\" is chosen instead.");
+        return;
+    }
+    AudioSources->setCurrentIndex(index);
 }
 
 TMainForm::~TMainForm() {
@@ -343,21 +440,7 @@ void TMainForm::LoadConfiguration() {
         metricsPort = *choices.metricsPort;
     if (choices.metricsAddress)
         metricsAddress = *choices.metricsAddress;
-    // Each threshold that makes sense, the default for any other.
-    CAlarmPolicy::Thresholds alarms;
-    const std::optional<int> seconds[CAlarmPolicy::kKinds] = {
-        choices.pictureFrozenSeconds, choices.pictureBlackSeconds, choices.programmeSilentSeconds,
-        choices.returnSilentSeconds};
-    for (size_t k = 0; k < alarms.seconds.size(); ++k)
-        if (seconds[k] && *seconds[k] >= 0 && *seconds[k] <= 3600)
-            alarms.seconds[k] = *seconds[k];
-    if (choices.pictureBlackLevel && *choices.pictureBlackLevel >= 0 &&
-        *choices.pictureBlackLevel <= 100)
-        alarms.blackLevel = *choices.pictureBlackLevel;
-    if (choices.silenceLevel && *choices.silenceLevel >= int(CLevelMeter::kFloor) &&
-        *choices.silenceLevel <= 0)
-        alarms.silenceDb = *choices.silenceLevel;
-    instruments->SetAlarmThresholds(alarms);
+    instruments->SetAlarmThresholds(AlarmThresholds(choices));
     if (choices.allowed)
         allowed = *choices.allowed;
     if (choices.recordFolder)
@@ -368,20 +451,49 @@ void TMainForm::LoadConfiguration() {
             if (CPublisher::Supported(target))
                 publishTargets.push_back(target);
     }
+    // Stored by hand, for a receiver that runs unattended.
+    if (choices.listen)
+        SelectListen(*choices.listen);
+    if (choices.output)
+        SelectOutput(*choices.output);
+    if (choices.source)
+        SelectSource(*choices.source);
+    if (choices.record && *choices.record && !recordFolder.empty())
+        recordOn = true;
+    if (choices.start && *choices.start)
+        startAtLaunch = retryListen = true;
+    stored = choices;
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
-    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
-                       LipSync->value());
+    // What the command line holds for this launch is never stored: the
+    // window's choice from before it stays.
+    configuration.Save(held.full ? base.full : Full->isChecked(),
+                       held.source ? base.audioSource : AudioSources->currentIndex(),
+                       IdleTimeout->value(), LipSync->value());
     configuration.SaveDisplay(FullScreenInstruments->isChecked());
-    configuration.SaveFeed(recordFolder, publishTargets);
+    configuration.SaveFeed(held.record ? base.recordFolder : recordFolder,
+                           held.publish ? base.publishTargets : publishTargets);
+    // The names follow the window only where they were stored.
+    std::optional<std::string> listen, output, source;
+    if (stored.listen && !held.listen)
+        listen = Host->currentText().toStdString() + ":" + std::to_string(Port->value());
+    if (stored.output && !held.output)
+        output = AudioOut->currentText().toStdString();
+    if (stored.source && !held.source)
+        source = AudioSources->currentText().toStdString();
+    if (listen || output || source)
+        configuration.SaveNames(listen, output, source);
 }
 
 void TMainForm::OnStart() {
     if (StartBtn->isChecked()) {
         StartBtn->setText("&Stop");
-        error->setText(QString());
+        // What the launch found missing stays in sight when it starts the
+        // session itself.
+        error->setText(startAtLaunch ? QString::fromStdString(launchNote) : QString());
+        startAtLaunch = false;
         Mira->hide();
         StartSession();
     } else {
@@ -396,49 +508,24 @@ void TMainForm::OnStart() {
 void TMainForm::StartSession() {
     StartBtn->setEnabled(false);
     FillSessionContext();
-    CAllowList allowList = AllowList();
-    server = std::make_unique<CGateway>(&session);
-    server->SetAllowList(std::move(allowList));
-    feed = std::make_unique<CFeedTap>(&session);
-    server->SetTap(feed.get());
-    ApplyFeedChoices();
+    // The command line's entries stand in for the stored ones.
+    runner.SetAllowed(CCommandLine::Launch().allowed.empty() ? allowed
+                                                             : CCommandLine::Launch().allowed);
     instruments->SetSurfaces({panelSurface, FullScreenForm->Surface()});
     FullScreenForm->AddPictureAction(instruments->StatisticsAction());
     FullScreenForm->AddPictureAction(FullScreenInstruments);
     // The full-screen window is made after this one at start-up.
     connect(FullScreenForm, &TFullScreenForm::Closed, this, &TMainForm::FullScreenClosed,
             Qt::UniqueConnection);
-    instruments->SetServer(server.get());
-    server->Start(0);
+    // The server starts with the feed's choices applied and the instruments
+    // watching (the runner's watch).
+    runner.Start(session, std::make_unique<CQtErrorLine>(error), retryListen);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
     tickCount = 0;
     presentedAtClear.reset();
     Timer->start();
     StartBtn->setEnabled(true);
-}
-
-CAllowList TMainForm::AllowList() {
-    // The command line's entries were checked as they were read.
-    const LaunchOptions& launch = CCommandLine::Launch();
-    const std::vector<std::string>& entries = launch.allowed.empty() ? allowed : launch.allowed;
-    CAllowList list;
-    std::string problem, first;
-    size_t refused = 0;
-    for (const std::string& entry : entries)
-        if (!list.Add(entry, problem) && refused++ == 0)
-            first = problem;
-    if (refused) {
-        std::string text = "Allow list: " + first;
-        if (refused > 1)
-            text += " (and " + std::to_string(refused - 1) + " more)";
-        text += "; left out.";
-        // It was meant to keep field units out: none is let in rather than all.
-        if (list.Entries().empty())
-            text += " No field unit is served until the list is corrected.";
-        session.errorHandler.load()->ReportText(Utf8ToUtf16(text).c_str());
-    }
-    return list;
 }
 
 void TMainForm::FillSessionContext() {
@@ -457,8 +544,6 @@ void TMainForm::FillSessionContext() {
     session.idleTimeout = IdleTimeout->value();
     LipSyncChange();
     session.pictureBlackLevel = instruments->Statistics().Alarms().GetThresholds().blackLevel;
-    errorLine = std::make_unique<CQtErrorLine>(error);
-    session.errorHandler = new CErrorHandler(errorLine.get());
 }
 
 void TMainForm::ApplyDisplayChoice() {
@@ -504,24 +589,9 @@ std::u16string TMainForm::AudioSourceName() const {
 void TMainForm::StopSession() {
     StartBtn->setEnabled(false);
     Timer->stop();
-    if (server) {
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        instruments->SetServer(nullptr);
-        // The server's destructor waits on if the worker is still busy: it
-        // is never destroyed under a running thread.
-        server.reset();
-    }
-    // After the server, which hands it packets; before the error line, which
-    // its last messages go to.
-    feed.reset();
+    // The server, then the tap, then the reporter.
+    runner.Stop();
     ShowFeedState();
-    if (CErrorHandler* handler = session.errorHandler) {
-        delete handler;
-        session.errorHandler = nullptr;
-    }
-    errorLine.reset();
     FullScreenForm->hide();
     panelSurface->Clear();
     Renderer->update();
@@ -711,6 +781,11 @@ void TMainForm::FeedMenu(const QPoint& at) {
     menu.addAction(instruments->StatisticsAction());
     menu.addAction(FullScreenInstruments);
     QAction* chosen = menu.exec(at);
+    // The operator's own choice from now on, to be saved.
+    if (chosen == folder)
+        held.record = false;
+    if (chosen == publish)
+        held.publish = false;
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
             return;
@@ -854,6 +929,7 @@ void TMainForm::ShowFeedState() {
 
 void TMainForm::StartInstruments() {
     const LaunchOptions& launch = CCommandLine::Launch();
+    instruments->SetInstance(launch.instance);
     const int port = launch.metricsPort ? launch.metricsPort : metricsPort;
     if (port <= 0 || port > 65535)
         return;

@@ -5,6 +5,7 @@
 #include "codec/CAudioEncoder.h"
 #include "platform/IpAddress.h"
 #include "platform/SocketOptions.h"
+#include "platform/SystemError.h"
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
@@ -42,6 +43,7 @@ CGateway::CGateway(SessionContext* s)
     }
     SOCKET s0 = OpenListener();
     if (s0 == INVALID_SOCKET) {
+        listenError = platform::LastSocketError();
         ReportSocketError();
         return;
     }
@@ -76,8 +78,10 @@ std::string CGateway::ListenText() const {
 
 void CGateway::RetryListen() {
     SOCKET s = OpenListener();
-    if (s == INVALID_SOCKET)
+    if (s == INVALID_SOCKET) {
+        listenError = platform::LastSocketError();
         return;
+    }
     {
         std::lock_guard guard(connectionLock);
         // Stopped meanwhile: it would never be woken.
@@ -86,9 +90,10 @@ void CGateway::RetryListen() {
             return;
         }
         listener = s;
+        listenError = 0;
         listening = true;
     }
-    ReportText(Utf8ToUtf16("Listening on " + ListenText() + "."));
+    ReportText(Utf8ToUtf16("Listening on " + ListenText() + "."), CErrorLine::Level::kNotice);
 }
 
 bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
@@ -228,22 +233,28 @@ uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
 
 void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
 
-void CGateway::ReportSocketError() {
+void CGateway::ReportSocketError(CErrorLine::Level level) {
     int code = platform::LastSocketError();
-    if (CErrorHandler* handler = session->errorHandler) handler->Report(kReportSystemError, code);
+    if (CErrorHandler* handler = session->errorHandler)
+        handler->Report(kReportSystemError, uintptr_t(code), level);
 }
 
-void CGateway::ReportText(const std::u16string& text) {
-    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str());
+void CGateway::ReportText(const std::u16string& text, CErrorLine::Level level) {
+    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str(), level);
 }
 
 uint32_t CGateway::Execute() {
     // This thread decodes and plays the sound: it must not wait behind
     // pictures or anything else the machine is busy with.
     platform::SetThreadPriority(platform::ThreadRole::kReceive);
-    if (retryListen && !listening)
-        ReportText(
-            Utf8ToUtf16("Not listening on " + ListenText() + "; trying again every second."));
+    if (retryListen && !listening) {
+        const int code = listenError;
+        const std::string why = platform::IsAddressInUse(code)
+                                    ? "another program listens there already"
+                                    : platform::SystemErrorText(code);
+        ReportText(Utf8ToUtf16("Cannot listen on " + ListenText() + " (" + why +
+                               "); trying again every second."));
+    }
     // A refused connection is no reason to keep the next one waiting.
     bool pause = true;
     for (;;) {
@@ -328,7 +339,7 @@ void CGateway::Serve() {
                 ReportText(Utf8ToUtf16("Nothing received from the field unit for " +
                                        std::to_string(idleSeconds) + " s; connection closed."));
             else
-                ReportSocketError();
+                ReportSocketError(CErrorLine::Level::kWarning); // this connection only
             break;
         }
         ++packetsRead;
@@ -364,6 +375,9 @@ void CGateway::Dispatch() {
     case kPacketVideo: {
         ++videoPackets;
         videoBytes += payloadLength;
+        // The tap has had it; nothing here wants the picture.
+        if (session->skipPictures)
+            break;
         const auto arrival = CVideoWorker::Clock::now();
         CVideoWorker::Packet packet{header, {}, PictureDue(arrival)};
         // Noted first: the video thread may draw it before Push returns.
@@ -449,7 +463,8 @@ void CGateway::NoteVideo() {
                                Size(refusals.streamWidth, refusals.streamHeight) +
                                " is larger than allowed; no picture is shown."));
     if (fresh & CVideoRenderer::kDecoderNotOpened)
-        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.");
+        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.",
+                   CErrorLine::Level::kError);
 }
 
 void CGateway::Teardown() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CAllowList.h"
+#include "CErrorLine.h"
 #include "CMonitor.h"
 #include "CPacketReader.h"
 #include "CPacketTap.h"
@@ -57,6 +58,8 @@ public:
     void SetRetryListen(bool retry) { retryListen = retry; }
     // True while the listening socket is bound and listening. Any thread.
     bool Listening() const { return listening; }
+    // The system's code for why it does not listen; 0 while it does.
+    int ListenError() const { return listenError; }
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
@@ -150,8 +153,9 @@ private:
     // takes its address.
     bool Admit(SOCKET c, const sockaddr_storage& from);
     long Receive(void* buffer, uint32_t length);
-    void ReportSocketError();
-    void ReportText(const std::u16string& text);
+    void ReportSocketError(CErrorLine::Level level = CErrorLine::Level::kError);
+    void ReportText(const std::u16string& text,
+                    CErrorLine::Level level = CErrorLine::Level::kWarning);
     void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
@@ -178,6 +182,7 @@ private:
     sockaddr_storage address{};
     socklen_t addressLength = 0;
     std::atomic<bool> listening{false};
+    std::atomic<int> listenError{0};
     bool retryListen = false;
     CAllowList allowList;
     std::atomic<uint64_t> connectionsRefused{0};

@@ -35,6 +35,14 @@ bool SetReceiveTimeout(SOCKET s, int timeoutMs) {
                       sizeof timeout) == 0;
 }
 
+bool IsAddressInUse(int code) {
+#if defined(_WIN32)
+    return code == WSAEADDRINUSE;
+#else
+    return code == EADDRINUSE;
+#endif
+}
+
 bool IsInterrupted(int code) {
 #if defined(_WIN32)
     return code == WSAEINTR;

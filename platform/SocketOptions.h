@@ -17,6 +17,8 @@ namespace platform {
 // which IsReceiveTimeout holds. 0 waits for ever.
 bool SetReceiveTimeout(SOCKET s, int timeoutMs);
 bool IsReceiveTimeout(int code);
+// A bind refused because another socket listens on that address and port.
+bool IsAddressInUse(int code);
 // A call cut short by a signal before anything happened: call it again.
 bool IsInterrupted(int code);
 

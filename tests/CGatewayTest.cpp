@@ -435,7 +435,9 @@ TEST_F(GatewayTest, ListeningIsRetriedUntilThePortIsFree) {
     const std::u16string where = Utf8ToUtf16("127.0.0.1:" + std::to_string(port));
     ASSERT_TRUE(WaitUntil([&] { return line.Texts().size() == 2; }));
     EXPECT_EQ(line.Texts()[0], u"Address already in use");
-    EXPECT_EQ(line.Texts()[1], u"Not listening on " + where + u"; trying again every second.");
+    EXPECT_EQ(line.Texts()[1], u"Cannot listen on " + where +
+                                   u" (another program listens there already); trying again "
+                                   u"every second.");
     std::this_thread::sleep_for(2500ms); // tries that fail again
     EXPECT_EQ(line.Texts().size(), 2u) << "said once";
     EXPECT_FALSE(server->Listening());
