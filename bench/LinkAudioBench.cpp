@@ -71,6 +71,7 @@
 #include "CMonitorTap.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
+#include "ProcessFigures.h"
 #include "support/HttpExchange.h"
 #include "support/TestClient.h"
 #include "tools/media/CChildProcess.h"
@@ -130,28 +131,6 @@ struct Settings {
 
 double Pick(const Settings& s, double fallback) {
     return s.seconds > 0 ? s.seconds : fallback;
-}
-
-// The machine's one-minute load average: the programs share it with whatever
-// else runs, and a starved player is heard.
-double Load() {
-    double load = -1;
-    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = -1;
-        std::fclose(f);
-    }
-    return load;
-}
-
-// A process's resident memory in kB, 0 when it cannot be read.
-long ResidentKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
 }
 
 // One second of a sine at amplitude (full scale 1) on both channels of 16-bit

@@ -84,6 +84,10 @@ int32_t CCapture::Connect() {
 
 void CCapture::Notify(int32_t code, intptr_t param) {
     const char16_t* text = nullptr;
+    // A source that went or fell silent is a warning (the link goes on), one
+    // that came back a notice.
+    const bool back = code == platform::EC_DEVICE_LOST ? param != 0 : param == 0;
+    const CErrorLine::Level level = back ? CErrorLine::Level::kNotice : CErrorLine::Level::kWarning;
     if (code == platform::EC_DEVICE_LOST)
         text = param ? u"The studio audio source is back: studio audio is sent again."
                      : u"The studio audio source has gone: no studio audio is sent back "
@@ -94,12 +98,12 @@ void CCapture::Notify(int32_t code, intptr_t param) {
         text = u"The studio audio source delivers again.";
     if (text && session)
         if (CErrorHandler* handler = session->errorHandler)
-            handler->ReportText(text);
+            handler->ReportText(text, level);
 }
 
 void CCapture::ReportError() {
     if (CErrorHandler* handler = session->errorHandler)
-        handler->ReportText(ErrorText().c_str());
+        handler->ReportText(ErrorText().c_str(), CErrorLine::Level::kError);
 }
 
 std::shared_ptr<platform::CCaptureFilter> CCapture::CaptureFilter() const {

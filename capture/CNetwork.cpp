@@ -58,7 +58,7 @@ CNetwork::CNetwork(SessionContext* s, std::unique_ptr<CFrameEncoder> e, CLevelMe
     if (chunk == 0) {
         // Nothing could be encoded, so no graph is built.
         if (CErrorHandler* handler = session->errorHandler)
-            handler->ReportText(kEncoderNotOpened);
+            handler->ReportText(kEncoderNotOpened, CErrorLine::Level::kError);
         return;
     }
     // Room for as many coded bytes as the chunk has PCM bytes: far more than

@@ -140,7 +140,7 @@ void CAudioRenderer::Report(const char16_t* text) {
         return;
     reported = true;
     if (CErrorHandler* handler = session->errorHandler)
-        handler->ReportText(text);
+        handler->ReportText(text, CErrorLine::Level::kError); // no programme sound
 }
 
 void CAudioRenderer::Close() {

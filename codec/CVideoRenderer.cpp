@@ -77,6 +77,10 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
         if (!Resize(w, h) || !decoder.CopyPicture(nullptr))
             return;
     }
+    const platform::PicturePlanes planes = decoder.Planes();
+    meter.Feed(planes.data[0], planes.stride[0], planes.width, planes.height,
+               planes.colour.fullRange, keyFrame != 0, float(session->pictureBlackLevel.load()),
+               CPictureMeter::Clock::now());
     platform::CVideoWindow* target = window;
     if (!target)
         return;
@@ -88,6 +92,13 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
     if (picture.hold)
         picture.hold->Release();
     ++pictures;
+}
+
+void CVideoRenderer::Retarget(SessionContext* s) {
+    if (!open)
+        return;
+    session = s;
+    window = s->videoWindow;
 }
 
 void CVideoRenderer::Close() {

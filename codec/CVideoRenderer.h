@@ -6,6 +6,7 @@
 
 #include "codec/CVideoDecoder.h"
 #include "core/SessionContext.h"
+#include "instruments/CPictureMeter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,6 +23,10 @@ public:
     int32_t Open(SessionContext* session);
     void Draw(const uint8_t* data, uint32_t length, int32_t keyFrame);
     void Close();
+    // Pictures from now on go to the window the session names now; the
+    // decoder goes on, so the next picture decoded shows there without
+    // waiting for a key frame. Nothing when the channel is closed.
+    void Retarget(SessionContext* session);
 
     struct Counters {
         uint32_t opens = 0;    // Open calls
@@ -30,6 +35,9 @@ public:
         uint32_t closes = 0;   // Close calls that released an open channel
     };
     Counters GetCounters() const;
+    // Every picture decoded, for the alarms; kept over openings, since the
+    // channel is opened again at every full-screen switch.
+    const CPictureMeter& Meter() const { return meter; }
 
     // Why pictures of the current opening are not shown as announced, one
     // bit per cause, with the sizes refused; cleared by Open.
@@ -70,5 +78,6 @@ private:
     bool decoderOpen = false;
     bool open = false;
     Refusals refusals;
+    CPictureMeter meter;
     std::atomic<uint32_t> opens{0}, draws{0}, pictures{0}, closes{0};
 };

@@ -22,13 +22,44 @@ struct LaunchOptions {
     // The receive latency in milliseconds, 0 for Auto, in place of the
     // stored one for this launch; never stored.
     std::optional<int> receiveLatencyMs;
+    // The field units that may connect, in place of the stored list; empty
+    // for that. Checked as read; never stored.
+    std::vector<std::string> allowed;
+
+    // Where to listen ("a.b.c.d:port"), the output device and the studio
+    // source by name ("(none)" for none); empty for the stored or the
+    // window's own choice.
+    std::string listen;
+    std::string output;
+    std::string source;
+    bool fullScreen = false;
+    // Start the session at launch, and keep trying to listen until it can.
+    bool start = false;
+    // The link without a window; implies start.
+    bool headless = false;
+    // The receiver's name: its stored choices are its own, and its texts and
+    // metrics carry it. Empty for the one receiver of a user.
+    std::string instance;
+    // An INI file of stored choices, in place of the user's.
+    std::string configFile;
+    // When a receiver without a window decodes pictures: "always", "never",
+    // or "metrics" (while metrics are served); empty for the stored choice.
+    std::string decodePictures;
 };
+
+// Reads "a.b.c.d:port" (port 1 to 65535); false when it is not that.
+bool ParseListenAddress(const std::string& text, std::string& address, int& port);
+// Names of receivers: letters, digits, '-' and '_', a letter or digit
+// first, up to 32 in all, so that they are safe in file names and labels.
+bool InstanceNameAllowed(const std::string& name);
 
 class CCommandLine {
 public:
     // Exit codes of a launch that ends at the command line.
     static constexpr int kExitOk = 0;
     static constexpr int kExitUsage = 2;
+    // A receiver without a window that cannot listen, or has nowhere to.
+    static constexpr int kExitCannotListen = 3;
 
     // Reads argv[1..]; false with a message in Error() on an unknown option,
     // a missing or a bad value.

@@ -30,14 +30,31 @@ bool CInstrumentsView::StatisticsShown() const {
     return statisticsAction->isChecked();
 }
 
+std::unique_ptr<CMetricsEndpoint> CInstrumentsView::MakeEndpoint(const std::string& address,
+                                                                 uint16_t port,
+                                                                 const std::string& instance,
+                                                                 std::string& problem) {
+    auto opened = std::make_unique<CMetricsEndpoint>();
+    opened->SetInstance(instance);
+    if (!opened->Open(address, port, problem))
+        return nullptr;
+    return opened;
+}
+
 bool CInstrumentsView::OpenEndpoint(const std::string& address, uint16_t port,
                                     std::string& problem) {
-    auto opened = std::make_unique<CMetricsEndpoint>();
-    if (!opened->Open(address, port, problem))
+    auto opened = MakeEndpoint(address, port, instance, problem);
+    if (!opened)
         return false;
     endpoint = std::move(opened);
     Sample();
     return true;
+}
+
+void CInstrumentsView::SetInstance(const std::string& name) {
+    instance = name;
+    if (endpoint)
+        endpoint->SetInstance(name);
 }
 
 void CInstrumentsView::SetServer(CGateway* s) {
@@ -52,12 +69,14 @@ void CInstrumentsView::SetSurfaces(const std::vector<platform::CVideoSurface*>& 
     surfaces.assign(all.begin(), all.end());
 }
 
-void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect) {
+void CInstrumentsView::SetTarget(platform::CVideoSurface* surface, const QRect& rect,
+                                 bool cleanTarget) {
     // The overlay goes with the picture.
     if (surface != target && target)
         target->SetOverlay({});
     target = surface;
     drawRect = rect;
+    clean = cleanTarget;
     Refresh();
 }
 
@@ -82,19 +101,30 @@ void CInstrumentsView::Sample() {
         endpoint->Publish(statistics);
 }
 
+void CInstrumentsView::SetAlarmThresholds(const CAlarmPolicy::Thresholds& thresholds) {
+    statistics.Alarms().SetThresholds(thresholds);
+}
+
 void CInstrumentsView::Tick() {
+    const std::vector<CAlarmPolicy::Change> changes = statistics.WatchAlarms(server);
+    if (!changes.empty()) {
+        ++generation; // the statistics show them
+        emit AlarmText(QString::fromStdString(statistics.Alarms().Describe(changes)),
+                       changes.front().connectionEnded);
+    }
     if (++ticks >= kSampleEveryPaints) {
         ticks = 0;
         Sample();
     }
     COverlay::Content content;
-    // The meters whenever the link is up; the statistics when asked for.
-    content.meters = server && statistics.Latest().connected;
+    // The meters whenever the link is up, but not over a clean picture; the
+    // statistics when asked for.
+    content.meters = server && statistics.Latest().connected && !clean;
     if (content.meters) {
         content.programme = server->ProgrammeMeter().Read();
         content.returned = server->ReturnMeter().Read();
     }
-    content.note = note;
+    content.note = clean ? QString() : note;
     if (StatisticsShown()) {
         content.statistics = &statistics;
         content.generation = generation;

@@ -52,6 +52,23 @@ QString Levels(const char* name, const CLevelMeter::Reading& r) {
     return QString("%1 %2 dBFS %3 LUFS").arg(name, peaks, loudness);
 }
 
+// The alarms on now, short enough for all four to fit; or how many came on
+// so far.
+QString Alarms(const CAlarmPolicy& alarms) {
+    static const char* const kShort[CAlarmPolicy::kKinds] = {"FROZEN", "BLACK", "PGM SILENT",
+                                                             "RET SILENT"};
+    QStringList on;
+    uint64_t count = 0;
+    for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
+        if (alarms.Active(k))
+            on << kShort[k];
+        count += alarms.Count(k);
+    }
+    if (on.isEmpty())
+        return QString("Alarms   none (%1 so far)").arg(count);
+    return QString("Alarms   %1").arg(on.join("  "));
+}
+
 QStringList Lines(const CLinkStatistics& statistics) {
     const CLinkStatistics::Snapshot& s = statistics.Latest();
     const CLinkStatistics::Totals& t = statistics.GetTotals();
@@ -62,6 +79,7 @@ QStringList Lines(const CLinkStatistics& statistics) {
               << QString("Up       %1").arg(Clock(s.connectedSeconds));
     else
         lines << QString("Unconnected (%1 connections so far)").arg(t.connections);
+    lines << Alarms(statistics.Alarms());
     lines << QString("Bitrate  video %1  audio %2 kbit/s")
                  .arg(Number(s.videoKbps))
                  .arg(Number(s.audioKbps))
@@ -225,9 +243,10 @@ void COverlay::PaintBox(const CLinkStatistics& statistics, int unit, qreal pixel
     p.setBrush(kBacking);
     p.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), unit / 3.0, unit / 3.0);
     p.setFont(font);
-    p.setPen(kText);
+    const bool alarmed = statistics.Alarms().AnyActive();
     int y = pad + metrics.ascent();
     for (const QString& line : lines) {
+        p.setPen(alarmed && line.startsWith("Alarms") ? kOver : kText);
         p.drawText(pad, y, line);
         y += metrics.lineSpacing();
     }

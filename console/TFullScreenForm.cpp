@@ -53,7 +53,9 @@ void TFullScreenForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFullScreenForm::FormKeyDown(int key) {
-    if (key == Qt::Key_Escape) hide();
+    if (key != Qt::Key_Escape) return;
+    hide();
+    emit Closed();
 }
 
 void TFullScreenForm::showEvent(QShowEvent* event) {

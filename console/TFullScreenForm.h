@@ -22,6 +22,10 @@ public:
     // Shown covering the whole screen, with or without a window manager.
     void ShowCovering();
 
+signals:
+    // Esc hid the window: the picture goes back to the panel at once.
+    void Closed();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;

@@ -11,6 +11,7 @@
 #include "capture/CNetwork.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
+#include "instruments/CAlarmPolicy.h"
 #include "platform/AudioOut.h"
 #include "platform/Com.h"
 #include "platform/HostAddresses.h"
@@ -73,9 +74,34 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     BuildFeedControls();
     instruments = new CInstrumentsView(this);
     addAction(instruments->StatisticsAction());
+    FullScreenInstruments = new QAction("&Meters over the full-screen picture", this);
+    FullScreenInstruments->setObjectName("FullScreenInstruments");
+    FullScreenInstruments->setCheckable(true);
+    connect(FullScreenInstruments, &QAction::toggled, this, [this] {
+        if (server)
+            ApplyDisplayTarget();
+    });
+    connect(instruments, &CInstrumentsView::AlarmText, this,
+            [this](const QString& text, bool connectionEnded) {
+                // Alarms that end with the connection follow whatever its end
+                // put on the line, rather than hide why it ended.
+                const QString shown = error->text();
+                error->setText(connectionEnded && !shown.isEmpty() ? shown + " " + text : text);
+            });
     platform::StartSockets();
     platform::CoInitialize(nullptr);
-    server.reset();
+    server = nullptr;
+    runner.SetServerWatch([this](CGateway* made) {
+        if (made) {
+            server = made;
+            feed = runner.Feed();
+            ApplyFeedChoices();
+        } else {
+            server = nullptr;
+            feed = nullptr;
+        }
+        instruments->SetServer(made);
+    });
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(windowTitle());
 
@@ -86,18 +112,104 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FillAudioOutList();
     FillAudioSourceList();
     LoadConfiguration();
+    ApplyLaunchChoices();
+    StartInstruments();
+    // The operator's own changes are theirs to save.
+    connect(Full, &QPushButton::clicked, this, [this] { held.full = false; });
+    connect(AudioSources, &QComboBox::activated, this, [this] { held.source = false; });
+    connect(AudioOut, &QComboBox::activated, this, [this] { held.output = false; });
+    connect(Host, &QComboBox::activated, this, [this] { held.listen = false; });
+    connect(Port, &QSpinBox::editingFinished, this, [this] { held.listen = false; });
+    if (startAtLaunch)
+        QTimer::singleShot(0, this, [this] {
+            if (!StartBtn->isChecked())
+                StartBtn->click();
+        });
+}
+
+void TMainForm::ApplyLaunchChoices() {
     // The command line's choices stand for this launch; only the operator's
     // own are stored.
     const LaunchOptions& launch = CCommandLine::Launch();
+    base.full = Full->isChecked();
+    base.audioSource = AudioSources->currentIndex();
+    base.recordFolder = recordFolder;
+    base.publishTargets = publishTargets;
     if (!launch.recordFolder.empty()) {
         recordFolder = launch.recordFolder;
         recordOn = true;
+        held.record = true;
     }
-    if (!launch.publishTargets.empty())
+    if (!launch.publishTargets.empty()) {
         publishTargets = launch.publishTargets;
+        held.publish = true;
+    }
+    if (!launch.listen.empty()) {
+        SelectListen(launch.listen);
+        held.listen = true;
+    }
+    if (!launch.output.empty()) {
+        SelectOutput(launch.output);
+        held.output = true;
+    }
+    if (!launch.source.empty()) {
+        SelectSource(launch.source);
+        held.source = true;
+    }
+    if (launch.fullScreen) {
+        Full->setChecked(true); // does not run FullClick
+        held.full = true;
+    }
+    if (launch.start)
+        startAtLaunch = retryListen = true;
     if (launch.receiveLatencyMs)
         receiveLatencyMs = *launch.receiveLatencyMs;
-    StartInstruments();
+}
+
+void TMainForm::LaunchNote(const std::string& text) {
+    std::fprintf(stderr, "lumenfeed: warning: %s\n", text.c_str());
+    launchNote = launchNote.empty() ? text : launchNote + " " + text;
+    error->setText(QString::fromStdString(launchNote));
+}
+
+void TMainForm::SelectListen(const std::string& text) {
+    std::string address;
+    int port = 0;
+    if (!ParseListenAddress(text, address, port)) {
+        LaunchNote("\"" + text + "\" is not an address and port to listen on (ADDR:PORT).");
+        return;
+    }
+    int index = Host->findText(QString::fromStdString(address));
+    if (index < 0) {
+        // Listened on all the same: with Start at launch, until it comes.
+        LaunchNote("The address " + address + " is not one of this machine's now.");
+        Host->addItem(QString::fromStdString(address));
+        index = Host->count() - 1;
+    }
+    Host->setCurrentIndex(index);
+    if (port > Port->maximum())
+        Port->setMaximum(port);
+    Port->setValue(port);
+}
+
+void TMainForm::SelectOutput(const std::string& name) {
+    const int index = AudioOut->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The output device \"" + name + "\" is not there; the sound plays on \"" +
+                   AudioOut->currentText().toStdString() + "\".");
+        return;
+    }
+    AudioOut->setCurrentIndex(index);
+}
+
+void TMainForm::SelectSource(const std::string& name) {
+    const int index = AudioSources->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) {
+        LaunchNote("The studio source \"" + name + "\" is not there; \"" +
+                   AudioSources->currentText().toStdString() + "\" is chosen instead.");
+        return;
+    }
+    AudioSources->setCurrentIndex(index);
 }
 
 TMainForm::~TMainForm() {
@@ -208,10 +320,12 @@ void TMainForm::BuildComponents() {
     IdleTimeout = new QSpinBox(GroupBox2);
     IdleTimeout->setObjectName("IdleTimeout");
     IdleTimeout->setGeometry(162, 82, 60, 21);
-    IdleTimeout->setRange(1, 600);
+    IdleTimeout->setRange(0, 600);
     IdleTimeout->setValue(CGateway::kDefaultIdleTimeout);
     IdleTimeout->setSuffix(" s");
-    IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed");
+    IdleTimeout->setSpecialValueText("Off");
+    IdleTimeout->setToolTip("A connection on which nothing arrives for this long is closed.\n"
+                            "Off: only a field unit that has vanished is let go.");
     IdleLabel->setBuddy(IdleTimeout);
     connect(IdleTimeout, &QSpinBox::valueChanged, this, &TMainForm::IdleTimeoutChange);
     // Left of the button, so that no other component moves.
@@ -326,15 +440,17 @@ void TMainForm::LoadConfiguration() {
     if (choices.lipSync && *choices.lipSync >= LipSync->minimum() &&
         *choices.lipSync <= LipSync->maximum())
         LipSync->setValue(*choices.lipSync);
-    if (choices.receiveLatency &&
-        (*choices.receiveLatency == 0 ||
-         (*choices.receiveLatency >= CGateway::kShortestReceiveLatencyMs &&
-          *choices.receiveLatency <= CGateway::kLongestReceiveLatencyMs)))
+    if (choices.receiveLatency && CGateway::ReceiveLatencyAllowed(*choices.receiveLatency))
         receiveLatencyMs = storedLatencyMs = *choices.receiveLatency;
+    if (choices.fullScreenInstruments)
+        FullScreenInstruments->setChecked(*choices.fullScreenInstruments);
     if (choices.metricsPort)
         metricsPort = *choices.metricsPort;
     if (choices.metricsAddress)
         metricsAddress = *choices.metricsAddress;
+    instruments->SetAlarmThresholds(AlarmThresholds(choices));
+    if (choices.allowed)
+        allowed = *choices.allowed;
     if (choices.recordFolder)
         recordFolder = *choices.recordFolder;
     if (choices.publishTargets) {
@@ -343,20 +459,50 @@ void TMainForm::LoadConfiguration() {
             if (CPublisher::Supported(target))
                 publishTargets.push_back(target);
     }
+    // Stored by hand, for a receiver that runs unattended.
+    if (choices.listen)
+        SelectListen(*choices.listen);
+    if (choices.output)
+        SelectOutput(*choices.output);
+    if (choices.source)
+        SelectSource(*choices.source);
+    if (choices.record && *choices.record && !recordFolder.empty())
+        recordOn = true;
+    if (choices.start && *choices.start)
+        startAtLaunch = retryListen = true;
+    stored = choices;
 }
 
 void TMainForm::SaveConfiguration() {
     CConfiguration configuration;
-    configuration.Save(Full->isChecked(), AudioSources->currentIndex(), IdleTimeout->value(),
-                       LipSync->value());
+    // What the command line holds for this launch is never stored: the
+    // window's choice from before it stays.
+    configuration.Save(held.full ? base.full : Full->isChecked(),
+                       held.source ? base.audioSource : AudioSources->currentIndex(),
+                       IdleTimeout->value(), LipSync->value());
     configuration.SaveReceiveLatency(storedLatencyMs);
-    configuration.SaveFeed(recordFolder, publishTargets);
+    configuration.SaveDisplay(FullScreenInstruments->isChecked());
+    configuration.SaveFeed(held.record ? base.recordFolder : recordFolder,
+                           held.publish ? base.publishTargets : publishTargets);
+    // The names follow the window only where they were stored.
+    std::optional<std::string> listen, output, source;
+    if (stored.listen && !held.listen)
+        listen = Host->currentText().toStdString() + ":" + std::to_string(Port->value());
+    if (stored.output && !held.output)
+        output = AudioOut->currentText().toStdString();
+    if (stored.source && !held.source)
+        source = AudioSources->currentText().toStdString();
+    if (listen || output || source)
+        configuration.SaveNames(listen, output, source);
 }
 
 void TMainForm::OnStart() {
     if (StartBtn->isChecked()) {
         StartBtn->setText("&Stop");
-        error->setText(QString());
+        // What the launch found missing stays in sight when it starts the
+        // session itself.
+        error->setText(startAtLaunch ? QString::fromStdString(launchNote) : QString());
+        startAtLaunch = false;
         Mira->hide();
         StartSession();
     } else {
@@ -371,25 +517,31 @@ void TMainForm::OnStart() {
 void TMainForm::StartSession() {
     StartBtn->setEnabled(false);
     FillSessionContext();
-    server = std::make_unique<CGateway>(&session);
-    feed = std::make_unique<CFeedTap>(&session);
-    server->SetTap(feed.get());
-    ApplyFeedChoices();
+    // The command line's entries stand in for the stored ones.
+    runner.SetAllowed(CCommandLine::Launch().allowed.empty() ? allowed
+                                                             : CCommandLine::Launch().allowed);
     instruments->SetSurfaces({panelSurface, FullScreenForm->Surface()});
     FullScreenForm->AddPictureAction(instruments->StatisticsAction());
-    instruments->SetServer(server.get());
-    server->Start(0);
+    FullScreenForm->AddPictureAction(FullScreenInstruments);
+    // The full-screen window is made after this one at start-up.
+    connect(FullScreenForm, &TFullScreenForm::Closed, this, &TMainForm::FullScreenClosed,
+            Qt::UniqueConnection);
+    // The server starts with the feed's choices applied and the instruments
+    // watching (the runner's watch).
+    runner.Start(session, std::make_unique<CQtErrorLine>(error), retryListen);
     uint32_t volume = server->GetVolume();
     Volume->setValue(int((volume & 0xFFFF) * 100u / 65535u));
     tickCount = 0;
-    lastServed = 0;
-    surfacesEmpty = false;
+    presentedAtClear.reset();
     Timer->start();
     StartBtn->setEnabled(true);
 }
 
 void TMainForm::FillSessionContext() {
     ClearSessionContext(session);
+    // Until the first picture tells its own size.
+    session.videoWidth = Mira->width();
+    session.videoHeight = Mira->height();
     ApplyDisplayChoice();
     SetSessionAddress(session, Host->currentText().toStdString());
     session.port = Port->value();
@@ -401,13 +553,10 @@ void TMainForm::FillSessionContext() {
     session.idleTimeout = IdleTimeout->value();
     session.receiveLatencyMs = receiveLatencyMs;
     LipSyncChange();
-    errorLine = std::make_unique<CQtErrorLine>(error);
-    session.errorHandler = new CErrorHandler(errorLine.get());
+    session.pictureBlackLevel = instruments->Statistics().Alarms().GetThresholds().blackLevel;
 }
 
 void TMainForm::ApplyDisplayChoice() {
-    session.videoWidth = Mira->width();
-    session.videoHeight = Mira->height();
     session.fullScreen = Full->isChecked() ? 1 : 0;
     // Shown before its size is read, so that the rectangle is the screen's.
     if (session.fullScreen)
@@ -428,13 +577,16 @@ void TMainForm::ApplyDisplayTarget() {
         session.videoWindow = panelSurface;
         session.drawLeft = 1;
         session.drawTop = 1;
-        session.drawWidth = session.videoWidth.load();
-        session.drawHeight = session.videoHeight.load();
+        // The test card's place and size.
+        session.drawWidth = Mira->width();
+        session.drawHeight = Mira->height();
     }
-    // Wherever the picture goes, the instruments go with it.
+    // Wherever the picture goes, the instruments go with it; over the full
+    // screen only when the operator asked for them there.
     instruments->SetTarget(session.fullScreen ? FullScreenForm->Surface() : panelSurface,
                            QRect(session.drawLeft, session.drawTop, session.drawWidth,
-                                 session.drawHeight));
+                                 session.drawHeight),
+                           session.fullScreen && !FullScreenInstruments->isChecked());
 }
 
 std::u16string TMainForm::AudioSourceName() const {
@@ -447,24 +599,9 @@ std::u16string TMainForm::AudioSourceName() const {
 void TMainForm::StopSession() {
     StartBtn->setEnabled(false);
     Timer->stop();
-    if (server) {
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
-        instruments->SetServer(nullptr);
-        // The server's destructor waits on if the worker is still busy: it
-        // is never destroyed under a running thread.
-        server.reset();
-    }
-    // After the server, which hands it packets; before the error line, which
-    // its last messages go to.
-    feed.reset();
+    // The server, then the tap, then the reporter.
+    runner.Stop();
     ShowFeedState();
-    if (CErrorHandler* handler = session.errorHandler) {
-        delete handler;
-        session.errorHandler = nullptr;
-    }
-    errorLine.reset();
     FullScreenForm->hide();
     panelSurface->Clear();
     Renderer->update();
@@ -480,23 +617,21 @@ void TMainForm::TimerTimer() {
                   unsigned(tickCount / 60 % 60), unsigned(tickCount % 60));
     Time->setText(text);
     Time->adjustSize();
-    if (Full->isChecked() && !FullScreenForm->isVisible()) {
-        Full->setChecked(false); // no click handler runs for this
-        FullClick();
-    }
+    FullScreenClosed();
     const bool picture = ConnectionShowsPicture();
     // A picture of an earlier connection must never show again: the surfaces
-    // are emptied once it is over, and the test card stays until the new
-    // connection's own first picture.
-    const uint32_t served = server ? server->ConnectionsServed() : 0;
-    if ((!session.connected || served != lastServed) && !picture && !surfacesEmpty) {
-        panelSurface->Clear();
-        FullScreenForm->Surface()->Clear();
-        surfacesEmpty = true;
+    // are emptied whenever no connection shows a picture of its own, and
+    // again if pictures still queued at its end were drawn after that; the
+    // test card stays until the new connection's own first picture.
+    if (!picture) {
+        const uint32_t presented = panelSurface->GetCounters().presented +
+                                   FullScreenForm->Surface()->GetCounters().presented;
+        if (presentedAtClear != presented) {
+            panelSurface->Clear();
+            FullScreenForm->Surface()->Clear();
+            presentedAtClear = presented;
+        }
     }
-    if (picture)
-        surfacesEmpty = false;
-    lastServed = served;
     if (session.connected) {
         Clients->setText("Connected.");
         Mira->setVisible(session.fullScreen != 0 || !picture);
@@ -525,11 +660,19 @@ void TMainForm::LipSyncChange() {
     session.lipSyncOffsetMs = value != kLipSyncOff ? value : 0;
 }
 
+void TMainForm::FullScreenClosed() {
+    if (Full->isChecked() && !FullScreenForm->isVisible()) {
+        Full->setChecked(false); // no click handler runs for this
+        FullClick();
+    }
+}
+
 void TMainForm::FullClick() {
     if (!server)
         return;
     ApplyDisplayChoice();
-    server->CloseVideo();
+    // The decoder goes on: the next picture shows in the new place.
+    server->MoveVideo();
     if (session.fullScreen)
         panelSurface->Clear();
     else
@@ -649,7 +792,13 @@ void TMainForm::FeedMenu(const QPoint& at) {
         receiveLatencyMs ? QString("Receive &latency: %1 ms...").arg(receiveLatencyMs)
                          : QString("Receive &latency: Auto..."));
     menu.addAction(instruments->StatisticsAction());
+    menu.addAction(FullScreenInstruments);
     QAction* chosen = menu.exec(at);
+    // The operator's own choice from now on, to be saved.
+    if (chosen == folder)
+        held.record = false;
+    if (chosen == publish)
+        held.publish = false;
     if (chosen == record) {
         if (!recordOn && recordFolder.empty() && !ChooseRecordFolder())
             return;
@@ -832,6 +981,7 @@ void TMainForm::ShowFeedState() {
 
 void TMainForm::StartInstruments() {
     const LaunchOptions& launch = CCommandLine::Launch();
+    instruments->SetInstance(launch.instance);
     const int port = launch.metricsPort ? launch.metricsPort : metricsPort;
     if (port <= 0 || port > 65535)
         return;

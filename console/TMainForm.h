@@ -3,6 +3,8 @@
 // connection state and the error line.
 #pragma once
 
+#include "CConfiguration.h"
+#include "CSessionRunner.h"
 #include "core/SessionContext.h"
 #include "platform/SocketCompat.h"
 #include "platform/WaveFormat.h"
@@ -10,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,7 @@ class CGateway;
 namespace platform {
 class CVideoSurface;
 }
+class QAction;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -52,7 +56,7 @@ public:
     // The tick count of the clock, as the timer keeps it.
     int32_t TickCount() const { return tickCount; }
     void SetTickCount(int32_t count) { tickCount = count; }
-    CGateway* Server() const { return server.get(); }
+    CGateway* Server() const { return server; }
     SessionContext& Session() { return session; }
     const WAVEFORMATEX& PlaybackFormat() const { return playbackFormat; }
     platform::CVideoSurface* PanelSurface() const { return panelSurface; }
@@ -64,7 +68,7 @@ public:
     void SetRecordFolder(const std::string& folder);
     void SetPublishTargets(const std::vector<std::string>& targets);
     bool RecordingOn() const { return recordOn; }
-    CFeedTap* Feed() const { return feed.get(); }
+    CFeedTap* Feed() const { return feed; }
     // The meters and statistics over the picture, and the metrics endpoint.
     CInstrumentsView* Instruments() const { return instruments; }
 
@@ -91,6 +95,8 @@ private:
     // the Full button.
     void ApplyDisplayChoice();
     void ApplyDisplayTarget();
+    // The full-screen window was closed with Esc, or is found hidden.
+    void FullScreenClosed();
     // True while the connection has put a picture of its own on the screen.
     bool ConnectionShowsPicture() const;
     void IdleTimeoutChange();
@@ -106,6 +112,14 @@ private:
     void ShowFeedState();
     // Serves metrics when a port was given or stored.
     void StartInstruments();
+    // The command line's choices, over the stored ones, for this launch.
+    void ApplyLaunchChoices();
+    // Choose where to listen, the output and the studio source by name;
+    // what is not there is said on the error line and on stderr.
+    void SelectListen(const std::string& addressAndPort);
+    void SelectOutput(const std::string& name);
+    void SelectSource(const std::string& name);
+    void LaunchNote(const std::string& text);
     std::u16string AudioSourceName() const;
     // Closing the window: asks, stops, offers to save, shows the notice.
     bool OnFormClose();
@@ -113,9 +127,10 @@ private:
     void urlMouseEnter();
     void urlMouseLeave();
 
-    std::unique_ptr<CGateway> server;
-    // Sees every packet of the session's connections; ended after the server.
-    std::unique_ptr<CFeedTap> feed;
+    // The session's server and tap, held by the runner; null while stopped.
+    CSessionRunner runner;
+    CGateway* server = nullptr;
+    CFeedTap* feed = nullptr;
     bool recordOn = false;
     std::string recordFolder;
     std::vector<std::string> publishTargets;
@@ -124,16 +139,39 @@ private:
     std::string metricsAddress;
     int receiveLatencyMs = 0;
     int storedLatencyMs = 0; // the operator's own, which is saved
+    // As stored: checked at every Start.
+    std::vector<std::string> allowed;
     SessionContext session;
     WAVEFORMATEX playbackFormat{};
     WAVEFORMATEX captureFormat{};
-    std::unique_ptr<CErrorLine> errorLine;
     int32_t tickCount = 0;
     bool closing = false;
-    // The connection the surfaces last showed, and whether they were emptied
-    // since.
-    uint32_t lastServed = 0;
-    bool surfacesEmpty = false;
+    // Start pressed at launch, and listening tried again until it can.
+    bool startAtLaunch = false;
+    bool retryListen = false;
+    // What the launch found missing, shown again when it starts the session.
+    std::string launchNote;
+    // The stored choices as loaded, and what the window showed before the
+    // command line's choices, which hold for this launch only: a save keeps
+    // these for every choice that the launch holds and the operator has not
+    // changed since.
+    StoredChoices stored;
+    struct {
+        bool full = false;
+        int audioSource = 0;
+        std::string recordFolder;
+        std::vector<std::string> publishTargets;
+    } base;
+    struct {
+        bool full = false, source = false, output = false, listen = false;
+        bool record = false, publish = false;
+    } held;
+    // The pictures the surfaces had been handed when they were last emptied
+    // for want of a picture of the connection; none emptied yet when unset.
+    std::optional<uint32_t> presentedAtClear;
+    // Meters and notes over the full-screen picture as well; off, so that
+    // the picture going to air is clean.
+    QAction* FullScreenInstruments;
 
     QFrame* Banner;
     QLabel* CtxImage;

@@ -1,4 +1,6 @@
 #include "CCommandLine.h"
+#include "CConfiguration.h"
+#include "CHeadlessReceiver.h"
 #include "ConsoleDialogs.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
@@ -27,12 +29,17 @@ int main(int argc, char** argv) {
         std::puts(CCommandLine::Version().c_str());
         return CCommandLine::kExitOk;
     }
+    const LaunchOptions& launch = commandLine.Options();
+    // A named receiver's choices, or those of the file given, from here on.
+    CConfiguration::SetLocation(launch.instance, launch.configFile);
     // Two heaps serve all threads: the threads of each connection then reuse
     // what the previous connection freed, and resident memory stays flat.
     platform::LimitAllocatorArenas(2);
     // On air, a page of the program brought back from the disk is a gap in
     // the sound.
     platform::KeepMemoryResident();
+    if (launch.headless)
+        return CHeadlessReceiver::Run(argc, argv, launch);
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Norvik");
     QApplication::setApplicationName("Lumenfeed");

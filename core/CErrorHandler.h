@@ -21,11 +21,16 @@ public:
 
     // kind 0: value points to a zero-terminated UTF-16 text; kind 1 and 2:
     // value is an error code, 0 showing nothing. Other kinds are ignored.
+    // Without a level, a system's error is an error and a text a warning.
     void Report(int32_t kind, uintptr_t value);
+    void Report(int32_t kind, uintptr_t value, CErrorLine::Level level);
     void ReportText(const char16_t* text) { Report(kReportText, reinterpret_cast<uintptr_t>(text)); }
+    void ReportText(const char16_t* text, CErrorLine::Level level) {
+        Report(kReportText, reinterpret_cast<uintptr_t>(text), level);
+    }
 
 private:
-    void ReportCode(uint32_t code);
+    void ReportCode(uint32_t code, CErrorLine::Level level);
 
     CErrorLine* window;
     char16_t text[160] = {};

@@ -3,7 +3,9 @@
 #include "CErrorHandler.h"
 #include "capture/CNetwork.h"
 #include "codec/CAudioEncoder.h"
+#include "platform/IpAddress.h"
 #include "platform/SocketOptions.h"
+#include "platform/SystemError.h"
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
@@ -26,22 +28,97 @@ std::string Size(int32_t width, int32_t height) {
 CGateway::CGateway(SessionContext* s)
     : session(s), reader([this](void* b, uint32_t n) { return Receive(b, n); }),
       videoWorker([this](const CVideoWorker::Packet& p) { DrawVideo(p); }) {
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(session->port & 0xFFFF));
-    address.sin_addr.s_addr = inet_addr(session->address);
-
-    SOCKET s0 = ::socket(AF_INET, SOCK_STREAM, 0);
+    const uint16_t port = static_cast<uint16_t>(session->port & 0xFFFF);
+    // An IPv6 address is listened on with IPv6, the any-address "::" taking
+    // IPv4 peers as well; anything else is read as IPv4.
+    platform::IpAddress host;
+    if (platform::ParseIpAddress(session->address, host)) {
+        addressLength = platform::MakeSocketAddress(host, port, address);
+    } else {
+        auto& in = reinterpret_cast<sockaddr_in&>(address);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = inet_addr(session->address);
+        addressLength = sizeof in;
+    }
+    SOCKET s0 = OpenListener();
     if (s0 == INVALID_SOCKET) {
+        listenError = platform::LastSocketError();
         ReportSocketError();
         return;
     }
     listener = s0;
-    platform::SetReuseAddress(s0);
-    if (bind(s0, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        ReportSocketError();
+    listening = true;
+}
+
+SOCKET CGateway::OpenListener() {
+    SOCKET s = ::socket(address.ss_family, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return s;
+    platform::SetReuseAddress(s);
+    if (address.ss_family == AF_INET6)
+        platform::SetBothFamilies(s);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), addressLength) == SOCKET_ERROR ||
+        listen(s, kBacklog) == SOCKET_ERROR) {
+        const int code = platform::LastSocketError();
+        closesocket(s);
+        WSASetLastError(code);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+std::string CGateway::ListenText() const {
+    platform::IpAddress host;
+    uint16_t port = 0;
+    if (platform::ReadSocketAddress(address, host, port))
+        return platform::EndpointText(host, port);
+    return std::string(session->address) + ":" + std::to_string(session->port);
+}
+
+void CGateway::RetryListen() {
+    SOCKET s = OpenListener();
+    if (s == INVALID_SOCKET) {
+        listenError = platform::LastSocketError();
         return;
     }
-    if (listen(s0, kBacklog) == SOCKET_ERROR) ReportSocketError();
+    {
+        std::lock_guard guard(connectionLock);
+        // Stopped meanwhile: it would never be woken.
+        if (closing) {
+            closesocket(s);
+            return;
+        }
+        listener = s;
+        listenError = 0;
+        listening = true;
+    }
+    ReportText(Utf8ToUtf16("Listening on " + ListenText() + "."), CErrorLine::Level::kNotice);
+}
+
+bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
+    platform::IpAddress peer;
+    uint16_t port = 0;
+    const bool known = platform::ReadSocketAddress(from, peer, port);
+    if (allowList.Open() || (known && allowList.Allows(peer)))
+        return true;
+    platform::CloseAbortively(c);
+    ++connectionsRefused;
+    const auto now = std::chrono::steady_clock::now();
+    if (refusalReported && now - *refusalReported < std::chrono::seconds(1)) {
+        ++refusalsUnreported;
+        return false;
+    }
+    std::string text =
+        "Refused a connection from " +
+        (known ? platform::EndpointText(peer, port) : std::string("an unknown address")) +
+        ": not an allowed address.";
+    if (refusalsUnreported)
+        text += " " + std::to_string(refusalsUnreported) + " more refused before it.";
+    ReportText(Utf8ToUtf16(text));
+    refusalReported = now;
+    refusalsUnreported = 0;
+    return false;
 }
 
 CGateway::~CGateway() {
@@ -59,18 +136,18 @@ void CGateway::CloseListener() {
     // The handle stays open until the destructor: the worker may be about to
     // call accept on it, and a closed number could meanwhile be given to
     // another file.
-    platform::Wake(listener);
     std::lock_guard guard(connectionLock);
     closing = true;
+    listening = false;
+    platform::Wake(listener);
     platform::Wake(connection);
 }
 
-void CGateway::CloseVideo() {
+void CGateway::MoveVideo() {
+    // Taken so that a picture being drawn into the old window is done first.
     std::lock_guard guard(lock);
-    if (videoOpen) {
-        video.Close();
-        videoOpen = 0;
-    }
+    if (videoOpen)
+        video.Retarget(session);
 }
 
 CNetwork::Counters CGateway::ReturnCounters() {
@@ -156,23 +233,46 @@ uint32_t CGateway::GetVolume() { return audio.GetVolume(); }
 
 void CGateway::SetVolume(uint32_t volume) { audio.SetVolume(volume); }
 
-void CGateway::ReportSocketError() {
+void CGateway::ReportSocketError(CErrorLine::Level level) {
     int code = platform::LastSocketError();
-    if (CErrorHandler* handler = session->errorHandler) handler->Report(kReportSystemError, code);
+    if (CErrorHandler* handler = session->errorHandler)
+        handler->Report(kReportSystemError, uintptr_t(code), level);
 }
 
-void CGateway::ReportText(const std::u16string& text) {
-    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str());
+void CGateway::ReportText(const std::u16string& text, CErrorLine::Level level) {
+    if (CErrorHandler* handler = session->errorHandler) handler->ReportText(text.c_str(), level);
 }
 
 uint32_t CGateway::Execute() {
     // This thread decodes and plays the sound: it must not wait behind
     // pictures or anything else the machine is busy with.
     platform::SetThreadPriority(platform::ThreadRole::kReceive);
+    if (retryListen && !listening) {
+        const int code = listenError;
+        const std::string why = platform::IsAddressInUse(code)
+                                    ? "another program listens there already"
+                                    : platform::SystemErrorText(code);
+        ReportText(Utf8ToUtf16("Cannot listen on " + ListenText() + " (" + why +
+                               "); trying again every second."));
+    }
+    // A refused connection is no reason to keep the next one waiting.
+    bool pause = true;
     for (;;) {
-        if (StopRequested(1000)) return 0;
-        SOCKET c = accept(listener, nullptr, nullptr);
+        if (StopRequested(pause ? 1000 : 0))
+            return 0;
+        pause = true;
+        if (retryListen && !listening) {
+            RetryListen();
+            continue;
+        }
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof from;
+        SOCKET c = accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (c == INVALID_SOCKET) continue;
+        if (!Admit(c, from)) {
+            pause = false;
+            continue;
+        }
         {
             std::lock_guard guard(connectionLock);
             connection = c;
@@ -239,7 +339,7 @@ void CGateway::Serve() {
                 ReportText(Utf8ToUtf16("Nothing received from the field unit for " +
                                        std::to_string(idleSeconds) + " s; connection closed."));
             else
-                ReportSocketError();
+                ReportSocketError(CErrorLine::Level::kWarning); // this connection only
             break;
         }
         ++packetsRead;
@@ -277,6 +377,9 @@ void CGateway::Dispatch() {
     case kPacketVideo: {
         ++videoPackets;
         videoBytes += payloadLength;
+        // The tap has had it; nothing here wants the picture.
+        if (session->skipPictures)
+            break;
         const auto arrival = CVideoWorker::Clock::now();
         CVideoWorker::Packet packet{header, {}, PictureDue(arrival)};
         // Noted first: the video thread may draw it before Push returns.
@@ -352,8 +455,7 @@ void CGateway::PlaySound(const uint8_t* payload, uint32_t length) {
 void CGateway::NoteVideo() {
     if (!connectionPicture && video.GetCounters().pictures != picturesAtStart)
         connectionPicture = true;
-    // Each cause once a connection: the channel is opened again at every
-    // full-screen switch.
+    // Each cause once a connection.
     const CVideoRenderer::Refusals& refusals = video.GetRefusals();
     uint32_t fresh = refusals.causes & ~videoReported;
     if (!fresh)
@@ -368,13 +470,13 @@ void CGateway::NoteVideo() {
                                Size(refusals.streamWidth, refusals.streamHeight) +
                                " is larger than allowed; no picture is shown."));
     if (fresh & CVideoRenderer::kDecoderNotOpened)
-        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.");
+        ReportText(u"The H.264 video decoder could not be opened; no picture is shown.",
+                   CErrorLine::Level::kError);
 }
 
 void CGateway::Teardown() {
     if (tap)
         tap->ConnectionEnded();
-    connectionPicture = false;
     {
         std::lock_guard guard(senderLock);
         CNetwork* sender = session->sender.exchange(nullptr);
@@ -403,6 +505,9 @@ void CGateway::Teardown() {
         videoWorker.Finish();
     videoWorker.ReleaseBuffers();
     videoThread = false;
+    // Only now: the pictures drawn just above belong to this connection, and
+    // must not make the next one look as if it had a picture of its own.
+    connectionPicture = false;
     {
         std::lock_guard guard(lock);
         if (videoOpen) {

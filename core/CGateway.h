@@ -3,6 +3,8 @@
 // and audio to their channels.
 #pragma once
 
+#include "CAllowList.h"
+#include "CErrorLine.h"
 #include "CMonitor.h"
 #include "CPacketReader.h"
 #include "CPacketTap.h"
@@ -15,6 +17,7 @@
 #include "codec/CAudioRenderer.h"
 #include "codec/CVideoRenderer.h"
 #include "instruments/CLevelMeter.h"
+#include "instruments/CPictureMeter.h"
 #include "platform/SocketCompat.h"
 
 #include <algorithm>
@@ -24,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,12 +43,25 @@ public:
     // Ends a pending accept and the current connection's pending receive, so
     // that the worker notices a Terminate at once. Called by the GUI thread.
     void CloseListener();
-    // Closes the video channel so that the next video packet reopens it with
-    // the window and rectangle now in the session.
-    void CloseVideo();
+    // Sends the pictures to the window and rectangle now in the session. The
+    // decoder is not closed: a display change never waits for a key frame.
+    // Once it returns, nothing more is drawn into the window left. Called by
+    // the GUI thread.
+    void MoveVideo();
     // Hands every connection and packet to tap as well; null for none. Set
     // before Start; the tap must outlive the server.
     void SetTap(CPacketTap* tap) { this->tap = tap; }
+    // Only field units whose address the list allows are served; anyone else
+    // is let go before a byte of theirs is read. Set before Start.
+    void SetAllowList(CAllowList list) { allowList = std::move(list); }
+    // When the address could not be listened on at construction, the worker
+    // tries again every second until it can, rather than waiting for a Stop.
+    // Set before Start.
+    void SetRetryListen(bool retry) { retryListen = retry; }
+    // True while the listening socket is bound and listening. Any thread.
+    bool Listening() const { return listening; }
+    // The system's code for why it does not listen; 0 while it does.
+    int ListenError() const { return listenError; }
     uint32_t GetVolume();
     void SetVolume(uint32_t volume);
 
@@ -67,6 +84,10 @@ public:
     // The receive latency an operator may choose, in milliseconds.
     static constexpr int32_t kShortestReceiveLatencyMs = 50;
     static constexpr int32_t kLongestReceiveLatencyMs = 5000;
+    // 0 (adaptive) or a latency the operator may choose.
+    static bool ReceiveLatencyAllowed(int32_t ms) {
+        return ms == 0 || (ms >= kShortestReceiveLatencyMs && ms <= kLongestReceiveLatencyMs);
+    }
     // Backlog of waiting field units.
     static constexpr int kBacklog = 0x7FFFFFFF;
 
@@ -74,6 +95,9 @@ public:
     CVideoRenderer::Counters VideoCounters() const { return video.GetCounters(); }
     CAudioRenderer::Counters AudioCounters() const { return audio.GetCounters(); }
     uint32_t ConnectionsServed() const { return connectionsServed; }
+    // Connections let go at once because the allow list has no place for
+    // their address.
+    uint64_t ConnectionsRefused() const { return connectionsRefused; }
     uint32_t PacketsRead() const { return packetsRead; }
     CVideoWorker::Counters VideoQueueCounters() const { return videoWorker.GetCounters(); }
     // How long pictures are held back now, in microseconds.
@@ -131,11 +155,25 @@ public:
     // What is played, and what is sent back.
     const CLevelMeter& ProgrammeMeter() const { return audio.Meter(); }
     const CLevelMeter& ReturnMeter() const { return returnMeter; }
+    // Whether the pictures still change and whether they are black.
+    const CPictureMeter& PictureMeter() const { return video.Meter(); }
+    // Whether a studio source was chosen for the return audio.
+    bool ReturnChosen() const { return session->audioSource != 0; }
 
 private:
+    // Binds and listens on the session's address: the socket, or
+    // INVALID_SOCKET with the failing call's error code left as the last.
+    SOCKET OpenListener();
+    // The session's address and port, as the operator reads them.
+    std::string ListenText() const;
+    void RetryListen();
+    // Lets the connection go at once, and says so, unless the allow list
+    // takes its address.
+    bool Admit(SOCKET c, const sockaddr_storage& from);
     long Receive(void* buffer, uint32_t length);
-    void ReportSocketError();
-    void ReportText(const std::u16string& text);
+    void ReportSocketError(CErrorLine::Level level = CErrorLine::Level::kError);
+    void ReportText(const std::u16string& text,
+                    CErrorLine::Level level = CErrorLine::Level::kWarning);
     void Prepare(SOCKET c);
     void Serve();
     void Dispatch();
@@ -160,7 +198,17 @@ private:
     CPacketTap* tap = nullptr;
     std::atomic<SOCKET> listener{INVALID_SOCKET};
     std::atomic<SOCKET> connection{INVALID_SOCKET};
-    sockaddr_in address{};
+    sockaddr_storage address{};
+    socklen_t addressLength = 0;
+    std::atomic<bool> listening{false};
+    std::atomic<int> listenError{0};
+    bool retryListen = false;
+    CAllowList allowList;
+    std::atomic<uint64_t> connectionsRefused{0};
+    // The refusals not yet named on the error line, which names at most one
+    // a second, so that a flood of them cannot flood it.
+    uint64_t refusalsUnreported = 0;
+    std::optional<std::chrono::steady_clock::time_point> refusalReported;
     // Its payload buffer grows to the largest payload of a connection and is
     // released at the connection's end.
     CPacketReader reader;
@@ -188,7 +236,8 @@ private:
 
     // Keeps the sender alive while another thread reads its counters.
     std::mutex senderLock;
-    // Orders closing the connection (worker) against waking it (GUI thread).
+    // Orders closing the connection and putting a new listener in place
+    // (worker) against waking them (GUI thread).
     std::mutex connectionLock;
     bool closing = false;
     std::atomic<uint32_t> connectionsServed{0};

@@ -30,6 +30,8 @@ void ClearSessionContext(SessionContext& s) {
     s.socket = 0;
     s.idleTimeout = 0;
     s.receiveLatencyMs = 0;
+    s.pictureBlackLevel = 0;
+    s.skipPictures = 0;
 }
 
 template <typename Char>

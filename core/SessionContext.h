@@ -55,6 +55,12 @@ struct SessionContext {
     // The latency the sound (and with lip sync the picture) is held at, in
     // milliseconds; 0 for the adaptive one. Read for every sound packet.
     std::atomic<int32_t> receiveLatencyMs{0};
+    // A picture counts as black for the alarm when nearly all of it lies
+    // below this, in percent of the range from black to white; 0: never.
+    std::atomic<int32_t> pictureBlackLevel{0};
+    // Non-zero: video packets are counted and handed to the tap (recorded,
+    // published) but never decoded, where nothing shows or reads a picture.
+    std::atomic<uint32_t> skipPictures{0};
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);

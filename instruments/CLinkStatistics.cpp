@@ -11,6 +11,15 @@ double Quantile(std::vector<double> values, double q) {
     return values[k];
 }
 
+// The loudest channel's peak; the floor when the sound has stopped coming.
+float Loudest(const CLevelMeter::Reading& reading) {
+    float loudest = CLevelMeter::kFloor;
+    if (reading.live)
+        for (int32_t c = 0; c < reading.channels && c < CLevelMeter::kMaxChannels; ++c)
+            loudest = std::max(loudest, reading.channel[size_t(c)].peak);
+    return loudest;
+}
+
 } // namespace
 
 const char* CLinkStatistics::ReasonName(int reason) {
@@ -45,6 +54,7 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
         const CAudioRenderer::Counters audio = gateway->AudioCounters();
         const CNetwork::Counters returned = gateway->ReturnTotals();
         sources.connections.AddTo(totals.connections, gateway->ConnectionsServed());
+        sources.connectionsRefused.AddTo(totals.connectionsRefused, gateway->ConnectionsRefused());
         sources.videoBytes.AddTo(totals.videoBytes, traffic.videoBytes);
         sources.audioBytes.AddTo(totals.audioBytes, traffic.audioBytes);
         sources.received.AddTo(totals.picturesReceived, traffic.videoPackets);
@@ -63,6 +73,8 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
         sources.returnDropped.AddTo(totals.returnDropped, returned.packetsDropped);
 
         const CGateway::Peer peer = gateway->ConnectedPeer();
+        latest.running = true;
+        latest.listening = gateway->Listening();
         latest.connected = !peer.address.empty();
         latest.peer = peer.address;
         if (latest.connected)
@@ -115,4 +127,21 @@ void CLinkStatistics::Sample(CGateway* gateway, const Display& display, Clock::t
     }
     sampledAt = now;
     before = totals;
+}
+
+std::vector<CAlarmPolicy::Change> CLinkStatistics::WatchAlarms(const CGateway* gateway,
+                                                               Clock::time_point now) {
+    CAlarmPolicy::Observation o;
+    if (gateway) {
+        const CGateway::Peer peer = gateway->ConnectedPeer();
+        o.connected = !peer.address.empty();
+        o.since = peer.since;
+        const CPictureMeter::Reading picture = gateway->PictureMeter().Read();
+        o.pictureChanged = picture.changed;
+        o.darkSince = picture.darkSince;
+        o.programmeDb = Loudest(gateway->ProgrammeMeter().Read(now));
+        o.returnChosen = gateway->ReturnChosen();
+        o.returnDb = Loudest(gateway->ReturnMeter().Read(now));
+    }
+    return alarms.Evaluate(o, now);
 }

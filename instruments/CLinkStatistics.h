@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/CGateway.h"
+#include "instruments/CAlarmPolicy.h"
 #include "instruments/CLevelMeter.h"
 
 #include <array>
@@ -33,6 +34,8 @@ public:
     struct Totals {
         bool connected = false;
         uint64_t connections = 0;
+        // Let go at once: their address is not allowed.
+        uint64_t connectionsRefused = 0;
         uint64_t videoBytes = 0, audioBytes = 0; // payloads
         uint64_t picturesReceived = 0, picturesDecoded = 0, picturesDrawn = 0;
         uint64_t picturesPresented = 0;
@@ -42,6 +45,9 @@ public:
     };
 
     struct Snapshot {
+        // A session runs; its server listens; a field unit is connected.
+        bool running = false;
+        bool listening = false;
         bool connected = false;
         std::string peer;
         double connectedSeconds = 0;
@@ -74,6 +80,14 @@ public:
     // pictures drawn since the sample before.
     const std::vector<double>& FreshLatencies() const { return freshLatencies; }
 
+    // Evaluates the alarms against the server (null: no session) at now;
+    // the alarms that started or ended. Called more often than Sample: the
+    // sound meters it reads look back only a few hundred milliseconds.
+    std::vector<CAlarmPolicy::Change> WatchAlarms(const CGateway* gateway,
+                                                  Clock::time_point now = Clock::now());
+    CAlarmPolicy& Alarms() { return alarms; }
+    const CAlarmPolicy& Alarms() const { return alarms; }
+
 private:
     // A count of the server's that adds to a total, whatever it started from;
     // one that went down (a device reopened) starts again from zero.
@@ -82,7 +96,7 @@ private:
         void AddTo(uint64_t& total, uint64_t now);
     };
     struct Sources {
-        Source connections, videoBytes, audioBytes, received, decoded;
+        Source connections, connectionsRefused, videoBytes, audioBytes, received, decoded;
         std::array<Source, kReasons> refused;
         Source underruns, audioDropped, returnSent, returnDropped;
         uint64_t timingsSeen = 0;
@@ -97,4 +111,5 @@ private:
     Snapshot latest;
     std::vector<CGateway::PictureTiming> timings;
     std::vector<double> freshLatencies;
+    CAlarmPolicy alarms;
 };

@@ -1,11 +1,15 @@
 #include "CMetricsEndpoint.h"
 
+#include <CivetServer.h>
 #include <prometheus/counter.h>
-#include <prometheus/exposer.h>
 #include <prometheus/gauge.h>
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
+#include <prometheus/text_serializer.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <exception>
 #include <vector>
 
@@ -34,7 +38,8 @@ struct Follower {
 struct CMetricsEndpoint::Series {
     std::shared_ptr<prometheus::Registry> registry = std::make_shared<prometheus::Registry>();
     Gauge* connected;
-    Follower connections, videoBytes, audioBytes, received, decoded, drawn;
+    Gauge* listening;
+    Follower connections, notAllowed, videoBytes, audioBytes, received, decoded, drawn;
     std::array<Follower, CLinkStatistics::kReasons> refused;
     Gauge* audioQueue;
     Gauge* receiveLatency;
@@ -43,6 +48,8 @@ struct CMetricsEndpoint::Series {
     prometheus::Histogram* latency;
     // Momentary peak and loudness: direction (programme, return) by channel.
     std::array<std::array<Gauge*, CLevelMeter::kMaxChannels>, 2> peak, loudness;
+    std::array<Gauge*, CAlarmPolicy::kKinds> alarm;
+    std::array<Follower, CAlarmPolicy::kKinds> alarms;
 
     Series() {
         auto counter = [&](const char* name, const char* help) -> auto& {
@@ -52,8 +59,13 @@ struct CMetricsEndpoint::Series {
             return prometheus::BuildGauge().Name(name).Help(help).Register(*registry);
         };
         connected = &gauge("lumenfeed_connected", "1 while a field unit is connected").Add({});
+        listening =
+            &gauge("lumenfeed_listening", "1 while the receiver listens for a field unit").Add({});
         connections.counter =
             &counter("lumenfeed_connections_total", "Field unit connections accepted").Add({});
+        notAllowed.counter = &counter("lumenfeed_connections_refused_total",
+                                      "Connections let go before a byte was read, by reason")
+                                  .Add({{"reason", "not_allowed"}});
         auto& bytes = counter("lumenfeed_received_bytes_total",
                               "Payload bytes received from the field unit, headers excluded");
         videoBytes.counter = &bytes.Add({{"stream", "video"}});
@@ -108,6 +120,13 @@ struct CMetricsEndpoint::Series {
                 loudness[d][c] = &loudnesses.Add(labels);
             }
         }
+        auto& on = gauge("lumenfeed_alarm", "1 while the alarm is on");
+        auto& started = counter("lumenfeed_alarms_total", "Times the alarm came on");
+        for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
+            const prometheus::Labels labels{{"kind", CAlarmPolicy::KindName(k)}};
+            alarm[size_t(k)] = &on.Add(labels);
+            alarms[size_t(k)].counter = &started.Add(labels);
+        }
     }
 
     void Levels(size_t direction, const CLevelMeter::Reading& reading) {
@@ -123,7 +142,53 @@ struct CMetricsEndpoint::Series {
     }
 };
 
-CMetricsEndpoint::CMetricsEndpoint() : series(std::make_unique<Series>()) {}
+// Answers one path; anything else the server answers itself (404).
+class CMetricsEndpoint::Handler : public CivetHandler {
+public:
+    Handler(const CMetricsEndpoint& endpoint, bool health) : endpoint(endpoint), health(health) {}
+
+    bool handleGet(CivetServer*, mg_connection* connection) override {
+        int status = 200;
+        const std::string body = health ? endpoint.HealthAnswer(status) : endpoint.MetricsText();
+        const char* type = health ? "application/json" : "text/plain; version=0.0.4; charset=utf-8";
+        mg_printf(connection,
+                  "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
+                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+                  status, status == 200 ? "OK" : "Service Unavailable", type, body.size());
+        mg_write(connection, body.data(), body.size());
+        return true;
+    }
+
+private:
+    const CMetricsEndpoint& endpoint;
+    const bool health;
+};
+
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += char(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+} // namespace
+
+CMetricsEndpoint::CMetricsEndpoint()
+    : series(std::make_unique<Series>()), metricsHandler(std::make_unique<Handler>(*this, false)),
+      healthHandler(std::make_unique<Handler>(*this, true)) {}
 
 CMetricsEndpoint::~CMetricsEndpoint() {
     Close();
@@ -138,12 +203,13 @@ bool CMetricsEndpoint::Open(const std::string& address, uint16_t port, std::stri
     try {
         // Two threads answer; a client that sends nothing is let go after a
         // few seconds, so that none can hold them.
-        exposer = std::make_unique<prometheus::Exposer>(
+        server = std::make_unique<CivetServer>(
             std::vector<std::string>{"listening_ports", where, "num_threads", "2",
                                      "request_timeout_ms", "5000", "enable_keep_alive", "no"});
-        exposer->RegisterCollectable(series->registry);
+        server->addHandler("/metrics", metricsHandler.get());
+        server->addHandler("/health", healthHandler.get());
     } catch (const std::exception& e) {
-        exposer.reset();
+        server.reset();
         problem = "cannot serve metrics on " + where + ": " + e.what();
         return false;
     }
@@ -151,14 +217,69 @@ bool CMetricsEndpoint::Open(const std::string& address, uint16_t port, std::stri
 }
 
 void CMetricsEndpoint::Close() {
-    exposer.reset();
+    server.reset();
 }
 
 uint16_t CMetricsEndpoint::Port() const {
-    if (!exposer)
+    if (!server)
         return 0;
-    std::vector<int> ports = exposer->GetListeningPorts();
+    std::vector<int> ports = server->getListeningPorts();
     return ports.empty() ? 0 : uint16_t(ports.front());
+}
+
+void CMetricsEndpoint::SetInstance(const std::string& name) {
+    std::lock_guard guard(lock);
+    instance = name;
+}
+
+const char* CMetricsEndpoint::StateName(State state) {
+    switch (state) {
+    case State::kConnected:
+        return "connected";
+    case State::kListening:
+        return "listening";
+    case State::kNotListening:
+        return "not_listening";
+    case State::kStopped:
+    default:
+        return "stopped";
+    }
+}
+
+std::string CMetricsEndpoint::MetricsText() const {
+    std::vector<prometheus::MetricFamily> families = series->registry->Collect();
+    std::string name;
+    {
+        std::lock_guard guard(lock);
+        name = instance;
+    }
+    // Added where the figures are written out, so that every series has it,
+    // whoever registered it.
+    if (!name.empty())
+        for (prometheus::MetricFamily& family : families)
+            for (prometheus::ClientMetric& metric : family.metric) {
+                // In order of name, as the other labels are.
+                auto at = std::find_if(metric.label.begin(), metric.label.end(),
+                                       [](const auto& l) { return l.name > kInstanceLabel; });
+                metric.label.insert(at, {kInstanceLabel, name});
+            }
+    return prometheus::TextSerializer().Serialize(families);
+}
+
+std::string CMetricsEndpoint::HealthAnswer(int& status) const {
+    std::lock_guard guard(lock);
+    status = state == State::kConnected || state == State::kListening ? 200 : 503;
+    long seconds = 0;
+    if (state == State::kConnected)
+        seconds = long(std::floor(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - connectedSince)
+                .count()));
+    std::string body = "{\"state\":\"" + std::string(StateName(state)) +
+                       "\",\"peer\":" + JsonString(peer) +
+                       ",\"connected_seconds\":" + std::to_string(seconds);
+    if (!instance.empty())
+        body += ",\"instance\":" + JsonString(instance);
+    return body + "}\n";
 }
 
 void CMetricsEndpoint::Publish(const CLinkStatistics& statistics) {
@@ -166,7 +287,9 @@ void CMetricsEndpoint::Publish(const CLinkStatistics& statistics) {
     const CLinkStatistics::Snapshot& s = statistics.Latest();
     Series& m = *series;
     m.connected->Set(t.connected ? 1 : 0);
+    m.listening->Set(s.listening ? 1 : 0);
     m.connections.Follow(t.connections);
+    m.notAllowed.Follow(t.connectionsRefused);
     m.videoBytes.Follow(t.videoBytes);
     m.audioBytes.Follow(t.audioBytes);
     m.received.Follow(t.picturesReceived);
@@ -185,4 +308,18 @@ void CMetricsEndpoint::Publish(const CLinkStatistics& statistics) {
         m.latency->Observe(seconds);
     m.Levels(0, s.programme);
     m.Levels(1, s.returned);
+    for (int k = 0; k < CAlarmPolicy::kKinds; ++k) {
+        m.alarm[size_t(k)]->Set(statistics.Alarms().Active(k) ? 1 : 0);
+        m.alarms[size_t(k)].Follow(statistics.Alarms().Count(k));
+    }
+
+    std::lock_guard guard(lock);
+    state = !s.running    ? State::kStopped
+            : s.connected ? State::kConnected
+            : s.listening ? State::kListening
+                          : State::kNotListening;
+    peer = s.connected ? s.peer : std::string();
+    connectedSince = std::chrono::steady_clock::now() -
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(s.connectedSeconds));
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package in a configured build folder (build/ unless
 # given), checks it with lintian and the validators of its desktop entry,
-# metainfo and manual pages, installs it, runs the installed programs (their
-# versions, and an end-to-end test of the link against them), and removes it
-# again. As root or via sudo:
+# metainfo and manual pages, checks and tests the example alerting rules and
+# reads the example dashboard, installs it, checks the service's unit and
+# user, runs the installed programs (their versions, and an end-to-end test
+# of the link against them), and removes it again. As root or via sudo:
 #   packaging/check-package.sh [BUILD-DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "== $deb: $(du -k "$deb" | cut -f1) KiB, $(dpkg-deb -f "$deb" Installed-Size) KiB installed"
 dpkg-deb -f "$deb" Depends Recommends
 
-lintian --fail-on error "$deb"
+lintian --fail-on error,warning "$deb"
 
 # The files as the package holds them.
 contents=$(mktemp -d /tmp/lumenfeed-package.XXXXXX)
@@ -32,9 +33,28 @@ for program in lumenfeed fieldunit; do
   [ -z "$warnings" ] || { echo "$program.1: $warnings" >&2; exit 1; }
 done
 
+# The monitoring examples as installed: the rules as Prometheus reads them,
+# their tests against series of several receivers, the dashboard as JSON.
+examples="$contents/usr/share/doc/lumenfeed/examples"
+promtool check rules "$examples/lumenfeed-alerts.yml"
+cmp "$examples/lumenfeed-alerts.yml" packaging/monitoring/lumenfeed-alerts.yml
+promtool test rules packaging/monitoring/lumenfeed-alerts.test.yml
+perl -MJSON::PP -e 'local $/; my $d = decode_json(<STDIN>);
+  @{$d->{panels}} or die "no panels\n";
+  grep { $_->{name} eq "instance_name" } @{$d->{templating}{list}} or die "no instance_name\n"' \
+  < "$examples/lumenfeed-dashboard.json"
+test -s "$examples/lumenfeed.conf"
+
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get install -y -q "$deb"
 trap 'rm -rf "$contents"; $SUDO apt-get remove -y -q lumenfeed >/dev/null' EXIT
+# The service: its unit as systemd reads it (as an instance of the template,
+# with its program and manual page in place), and the user it runs as.
+unit=/usr/lib/systemd/system/lumenfeed@.service
+verified=$(systemd-analyze verify "$unit" 2>&1) || { echo "$unit: $verified" >&2; exit 1; }
+[ -z "$verified" ] || { echo "$unit: $verified" >&2; exit 1; }
+getent passwd lumenfeed >/dev/null || { echo "no user lumenfeed" >&2; exit 1; }
+id -nG lumenfeed | grep -qw audio || { echo "lumenfeed is not in the group audio" >&2; exit 1; }
 for program in lumenfeed fieldunit; do
   told=$(/usr/bin/$program --version)
   [ "$told" = "$program $version" ] || { echo "/usr/bin/$program --version: $told" >&2; exit 1; }

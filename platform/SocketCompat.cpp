@@ -8,6 +8,18 @@ bool SetReuseAddress(SOCKET s) {
                       sizeof on) == 0;
 }
 
+bool SetBothFamilies(SOCKET s) {
+    int off = 0;
+    return setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off),
+                      sizeof off) == 0;
+}
+
+void CloseAbortively(SOCKET s) {
+    linger abort{1, 0};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    closesocket(s);
+}
+
 bool TuneConnection(SOCKET s, int sendTimeoutMs) {
     int on = 1;
     bool ok = setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),

@@ -50,6 +50,12 @@ inline void StopSockets() {}
 
 // Lets a listener be bound again at once after it was closed.
 bool SetReuseAddress(SOCKET s);
+// An IPv6 listener on the any-address takes IPv4 peers too, whatever the
+// system's default.
+bool SetBothFamilies(SOCKET s);
+// Closes with a reset rather than an orderly close: whatever the peer sent
+// is thrown away unread, and nothing of the connection lingers.
+void CloseAbortively(SOCKET s);
 constexpr int kSendBufferBytes = 64 * 1024;
 
 // Sends go out at once (return audio is latency bound), dead peers are noticed,

@@ -1,5 +1,7 @@
 #include "SocketOptions.h"
 
+#include "IpAddress.h"
+
 #if defined(_WIN32)
 #include <mstcpip.h>
 #include <ws2tcpip.h>
@@ -31,6 +33,14 @@ bool SetReceiveTimeout(SOCKET s, int timeoutMs) {
 #endif
     return setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                       sizeof timeout) == 0;
+}
+
+bool IsAddressInUse(int code) {
+#if defined(_WIN32)
+    return code == WSAEADDRINUSE;
+#else
+    return code == EADDRINUSE;
+#endif
 }
 
 bool IsInterrupted(int code) {
@@ -127,15 +137,14 @@ long SendWithoutWaiting(SOCKET s, const void* data, size_t length) {
 }
 
 std::string PeerAddress(SOCKET s) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
+    IpAddress address;
+    uint16_t port = 0;
     if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET)
+        !ReadSocketAddress(peer, address, port))
         return {};
-    char text[INET_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text))
-        return {};
-    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+    return EndpointText(address, port);
 }
 
 } // namespace platform

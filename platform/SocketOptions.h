@@ -17,6 +17,8 @@ namespace platform {
 // which IsReceiveTimeout holds. 0 waits for ever.
 bool SetReceiveTimeout(SOCKET s, int timeoutMs);
 bool IsReceiveTimeout(int code);
+// A bind refused because another socket listens on that address and port.
+bool IsAddressInUse(int code);
 // A call cut short by a signal before anything happened: call it again.
 bool IsInterrupted(int code);
 
@@ -35,7 +37,8 @@ long ImmediateSendRoom(SOCKET s);
 // takes none now), or -1 on a socket error, whose code is then the last one.
 long SendWithoutWaiting(SOCKET s, const void* data, size_t length);
 
-// The connected peer as "a.b.c.d:port"; empty when the system cannot tell.
+// The connected peer as "a.b.c.d:port" (an IPv4-mapped peer too) or
+// "[v6]:port"; empty when the system cannot tell.
 std::string PeerAddress(SOCKET s);
 
 } // namespace platform

@@ -20,9 +20,9 @@ CFeedTap::~CFeedTap() {
     }
 }
 
-void CFeedTap::Report(const std::string& text) {
+void CFeedTap::Report(const std::string& text, CErrorLine::Level level) {
     if (CErrorHandler* handler = session ? session->errorHandler.load() : nullptr)
-        handler->ReportText(Utf8ToUtf16(text).c_str());
+        handler->ReportText(Utf8ToUtf16(text).c_str(), level);
 }
 
 bool CFeedTap::CheckAvailable() {
@@ -30,7 +30,8 @@ bool CFeedTap::CheckAvailable() {
         return true;
     if (!unavailableReported)
         Report("Recording and re-publishing are unavailable: cannot load library " + av.Missing() +
-               ".");
+                   ".",
+               CErrorLine::Level::kError);
     unavailableReported = true;
     return false;
 }

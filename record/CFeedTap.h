@@ -7,6 +7,7 @@
 #include "CAvFormat.h"
 #include "CFeedStamper.h"
 #include "CFeedWriter.h"
+#include "core/CErrorLine.h"
 #include "core/CPacketTap.h"
 
 #include <memory>
@@ -56,7 +57,8 @@ public:
     void ConnectionEnded() override;
 
 private:
-    void Report(const std::string& text);
+    void Report(const std::string& text,
+                CErrorLine::Level level = CErrorLine::Level::kWarning);
     // Says once why nothing can be recorded or published.
     bool CheckAvailable();
     void Hand(const CFeedPacketPtr& packet);

@@ -20,8 +20,12 @@ packages=(
   # the Debian package: the icon renderer for the build; its checker, the
   # validators of its desktop entry and metainfo, and the manual page reader
   librsvg2-bin lintian desktop-file-utils appstream man-db
-  # the operator's instruments: loudness meters and the metrics endpoint
-  libebur128-dev prometheus-cpp-dev
+  # the operator's instruments: loudness meters and the metrics endpoint (its
+  # series are prometheus-cpp's, its HTTP server civetweb's)
+  libebur128-dev prometheus-cpp-dev libcivetweb-dev
+  # the package check: the service's unit verified, the example alerting rules
+  # checked and tested with promtool (Prometheus's own package)
+  systemd prometheus
   # recording and re-publishing are checked with the FFmpeg tools; the
   # picture benchmark compares the display path with other players
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

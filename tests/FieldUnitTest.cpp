@@ -182,8 +182,11 @@ TEST(FieldUnitOptions, RefusesWhatCannotBeSent) {
         {"h", "--duration"}, // value missing
         {"h", "other"},      // two addresses
         {"h", "--clock-ppm", "30000"},
-        {"h", "--ignore-return", "--return-tone", "600"},  // nothing read to check
-        {"h", "--file", "x.mp4", "--tone-marks", "5"},     // marks are the pattern's
+        {"h", "--ignore-return", "--return-tone", "600"}, // nothing read to check
+        {"h", "--file", "x.mp4", "--tone-marks", "5"},    // marks are the pattern's
+        {"h", "--file", "x.mp4", "--black-after", "5"},   // so are its faults
+        {"h", "--resume-after", "5"},                     // nothing to resume from
+        {"h", "--mute-after", "5", "--resume-after", "5"},
         {"h", "--stall-ms", "250"},                        // stalls need their interval
         {"h", "--stall-every", "1", "--stall-ms", "1000"}, // and are shorter than it
         {"h", "--stall-every", "5", "--stall-ms", "250", "--unpaced"},
@@ -824,6 +827,10 @@ TEST(FieldUnitErrors, HelpExplainsEveryOption) {
                                "--stall-every",
                                "--stall-ms",
                                "--gop",
+                               "--black-after",
+                               "--freeze-after",
+                               "--mute-after",
+                               "--resume-after",
                                "--help",
                                "Exit codes"})
         EXPECT_NE(help.find(option), std::string::npos) << option;

@@ -5,7 +5,9 @@
 #include "instruments/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
 #include "instruments/CMetricsEndpoint.h"
+#include "support/GatewayFixture.h"
 #include "support/HttpExchange.h"
+#include "support/TestClient.h"
 #include "tools/media/AacTone.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 using testing_support::HttpExchange;
 using testing_support::HttpGet;
 using testing_support::MetricValue;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -155,6 +158,100 @@ TEST(MetricsEndpoint, ServesEverySeriesAndAnswersAnythingElseWithAnError) {
     CMetricsEndpoint second;
     EXPECT_FALSE(second.Open("127.0.0.1", port, problem));
     EXPECT_NE(problem.find(std::to_string(port)), std::string::npos) << problem;
+}
+
+// The receiver's state as a health check asks for it, through every state of
+// a real stream server, and the name that tells receivers apart.
+TEST(MetricsEndpoint, HealthFollowsTheReceiverAndTheInstanceNamesEverySeries) {
+    CMetricsEndpoint endpoint;
+    std::string problem;
+    ASSERT_TRUE(endpoint.Open("127.0.0.1", 0, problem)) << problem;
+    CLinkStatistics statistics;
+    auto sample = [&](CGateway* gateway) {
+        statistics.Sample(gateway, {});
+        endpoint.Publish(statistics);
+    };
+    auto health = [&](CGateway* gateway) {
+        sample(gateway);
+        return HttpGet(endpoint.Port(), "/health");
+    };
+    testing_support::HttpAnswer answer = health(nullptr);
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_EQ(answer.body, "{\"state\":\"stopped\",\"peer\":\"\",\"connected_seconds\":0}\n");
+
+    WAVEFORMATEX playback = DefaultWaveFormat(), capture = DefaultWaveFormat();
+    SessionContext session;
+    {
+        // A port that is taken: the server runs, but nobody can reach it.
+        const uint16_t port = testing_support::FreePort();
+        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(listen(squatter, 4), 0);
+        testing_support::FillSession(session, port, playback, capture);
+        CGateway failing(&session);
+        answer = health(&failing);
+        EXPECT_EQ(answer.status, 503);
+        EXPECT_EQ(answer.body,
+                  "{\"state\":\"not_listening\",\"peer\":\"\",\"connected_seconds\":0}\n");
+        EXPECT_EQ(MetricValue(HttpGet(endpoint.Port()).body, "lumenfeed_listening"), 0.0);
+        sample(nullptr);
+        closesocket(squatter);
+    }
+
+    const uint16_t port = testing_support::FreePort();
+    testing_support::FillSession(session, port, playback, capture);
+    SetSessionAddress(session, "::");
+    CGateway server(&session);
+    CAllowList allowed;
+    ASSERT_TRUE(allowed.Add("::1", problem));
+    server.SetAllowList(allowed);
+    ASSERT_TRUE(server.Start(0));
+    answer = health(&server);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "{\"state\":\"listening\",\"peer\":\"\",\"connected_seconds\":0}\n");
+
+    testing_support::TestClient outsider, client;
+    ASSERT_TRUE(outsider.ConnectTo("127.0.0.1", port));
+    ASSERT_TRUE(client.ConnectTo("::1", port));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return session.connected == 1; }, 15s));
+    endpoint.SetInstance("studio \"2\"");
+    answer = health(&server);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body.rfind("{\"state\":\"connected\",\"peer\":\"" + client.LocalAddress() +
+                                    "\",\"connected_seconds\":",
+                                0),
+              0u)
+        << answer.body;
+    EXPECT_NE(answer.body.find(",\"instance\":\"studio \\\"2\\\"\"}\n"), std::string::npos)
+        << answer.body;
+
+    const std::string text = HttpGet(endpoint.Port()).body;
+    const std::string name = "instance_name=\"studio \\\"2\\\"\"";
+    EXPECT_EQ(MetricValue(text, "lumenfeed_connected{" + name + "}"), 1.0) << text;
+    EXPECT_EQ(MetricValue(text, "lumenfeed_listening{" + name + "}"), 1.0);
+    EXPECT_EQ(MetricValue(text, "lumenfeed_connections_refused_total{" + name +
+                                    ",reason=\"not_allowed\"}"),
+              1.0);
+    EXPECT_EQ(MetricValue(text, "lumenfeed_video_frames_total{" + name + ",stage=\"drawn\"}"), 0.0);
+    // Every series, whoever registered it.
+    for (size_t at = text.find("\nlumenfeed_"); at != std::string::npos;
+         at = text.find("\nlumenfeed_", at + 1))
+        EXPECT_NE(text.substr(at, text.find('\n', at + 1) - at).find(name), std::string::npos)
+            << text.substr(at, 80);
+
+    server.Terminate();
+    server.CloseListener();
+    server.WaitFor(30000);
+    answer = health(&server);
+    EXPECT_EQ(answer.status, 503) << "a server that has stopped listens no more";
+    EXPECT_NE(answer.body.find("\"state\":\"not_listening\""), std::string::npos);
+    answer = health(nullptr);
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_NE(answer.body.find("\"state\":\"stopped\""), std::string::npos);
 }
 
 TEST(MetricsEndpoint, IsAskedForOnTheCommandLine) {

@@ -1,14 +1,17 @@
 // The main window, the full-screen window and the notice, driven as an
 // operator would, with a real server, real sockets and real devices.
 #include "console/CCommandLine.h"
+#include "console/CConfiguration.h"
+#include "console/TMainForm.h"
+#include "console/CInstrumentsView.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
-#include "console/TMainForm.h"
 #include "core/CGateway.h"
 #include "platform/VideoSurface.h"
 #include "support/TestClient.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -67,6 +70,20 @@ std::shared_ptr<BoxAnswer> AnswerNextBox(QMessageBox::StandardButton button) {
     return answer;
 }
 
+// Another program listening on 127.0.0.1:port; INVALID_SOCKET when it cannot.
+SOCKET Squat(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 1) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 // Records the enabled states a widget passes through.
 class EnabledRecorder : public QObject {
 public:
@@ -115,6 +132,15 @@ class TMainFormTest : public QObject {
         return port;
     }
     void Press(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+    // The program's command line for the next form.
+    void Launch(std::vector<std::string> args) {
+        args.insert(args.begin(), "lumenfeed");
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        CCommandLine line;
+        QVERIFY2(line.Parse(int(argv.size()), argv.data()), line.Error().c_str());
+    }
 
 private slots:
     void initTestCase() {
@@ -131,6 +157,8 @@ private slots:
     void cleanup() {
         delete form;
         form = nullptr;
+        Launch({});
+        CConfiguration::SetLocation("", "");
         MainForm = nullptr;
         FullScreenForm->hide();
     }
@@ -181,13 +209,8 @@ private slots:
 
     void portInUseIsShownAndKeptAfterStop() {
         uint16_t port = UseFreePort();
-        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        listen(squatter, 1);
+        SOCKET squatter = Squat(port);
+        QVERIFY(squatter != INVALID_SOCKET);
         Press(StartBtn());
         QTRY_COMPARE(Error()->text(), QString("Address already in use"));
         Press(StartBtn());
@@ -270,11 +293,32 @@ private slots:
         form->TimerTimer();
         QVERIFY2(Mira()->isVisible(), "the test card stays in the panel in full-screen mode");
 
+        // The picture goes to air clean: no meters over it unless asked for.
+        // The blue picture fills the screen; the meters lie along the bottom.
+        auto* instruments = form->findChild<QAction*>("FullScreenInstruments");
+        QVERIFY(instruments && !instruments->isChecked());
+        auto bottomNotBlue = [] {
+            QImage shown = FullScreenForm->Surface()->grabFramebuffer();
+            int other = 0;
+            for (int x = shown.width() / 2; x < shown.width(); x += 4)
+                for (int y = shown.height() * 9 / 10; y < shown.height(); y += 4)
+                    other += shown.pixelColor(x, y).blue() < 150;
+            return other;
+        };
+        form->Instruments()->Refresh();
+        QCOMPARE(bottomNotBlue(), 0);
+        instruments->setChecked(true);
+        form->Instruments()->Refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(bottomNotBlue() > 0, 5000);
+        instruments->setChecked(false);
+        form->Instruments()->Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(bottomNotBlue(), 0, 5000);
+
         QTest::keyClick(FullScreenForm, Qt::Key_A);
         QVERIFY2(FullScreenForm->isVisible(), "other keys do nothing");
+        // Esc takes the picture back to the panel at once, before any tick.
         QTest::keyClick(FullScreenForm, Qt::Key_Escape);
         QVERIFY(!FullScreenForm->isVisible());
-        form->TimerTimer();
         QVERIFY(!Full()->isChecked());
         QCOMPARE(s.fullScreen.load(), 0u);
         QCOMPARE(s.videoWindow.load(), static_cast<platform::CVideoWindow*>(form->PanelSurface()));
@@ -366,7 +410,12 @@ private slots:
             QCOMPARE(stored.value("AudioSource").toInt(), 0);
         }
 
-        for (QVariant unusable : {QVariant("soon"), QVariant(0), QVariant(100000)}) {
+        // Nought switches it off.
+        QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", 0);
+        MakeForm();
+        QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 0);
+        QCOMPARE(Child<QSpinBox>("IdleTimeout")->text(), QString("Off"));
+        for (QVariant unusable : {QVariant("soon"), QVariant(-1), QVariant(100000)}) {
             QSettings("Norvik", "Lumenfeed").setValue("IdleTimeout", unusable);
             MakeForm();
             QCOMPARE(Child<QSpinBox>("IdleTimeout")->value(), 5);
@@ -422,6 +471,195 @@ private slots:
             MakeForm();
             QCOMPARE(form->ReceiveLatencyMs(), 0);
         }
+    }
+
+    void alarmThresholdsAreReadEachOnItsOwnAndReachTheSession() {
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            stored.setValue("PictureFrozenSeconds", 7);
+            stored.setValue("PictureBlackSeconds", "soon");
+            stored.setValue("ProgrammeSilentSeconds", 0);
+            stored.setValue("ReturnSilentSeconds", 99999);
+            stored.setValue("PictureBlackLevel", 25);
+            stored.setValue("SilenceLevel", -50);
+        }
+        MakeForm();
+        const CAlarmPolicy::Thresholds& t =
+            form->Instruments()->Statistics().Alarms().GetThresholds();
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureFrozen], 7);
+        QCOMPARE(t.seconds[CAlarmPolicy::kPictureBlack], 2);    // not a number: the default
+        QCOMPARE(t.seconds[CAlarmPolicy::kProgrammeSilent], 0); // switched off
+        QCOMPARE(t.seconds[CAlarmPolicy::kReturnSilent], 5);    // beyond an hour: the default
+        QCOMPARE(t.blackLevel, 25);
+        QCOMPARE(t.silenceDb, -50);
+        UseFreePort();
+        Press(StartBtn());
+        QCOMPARE(form->Session().pictureBlackLevel.load(), 25);
+        Press(StartBtn());
+    }
+
+    // The stored list keeps field units out; a wrong entry is left out with a
+    // text; the command line's list stands in for the stored one.
+    void allowListFromTheStoredChoiceAndTheCommandLine() {
+        QSettings("Norvik", "Lumenfeed").setValue("Allow", QStringList{"127.0.0.2", "10.0.0.300"});
+        MakeForm();
+        uint16_t port = UseFreePort();
+        Press(StartBtn());
+        QTRY_COMPARE(Error()->text(),
+                     QString("Allow list: '10.0.0.300' is not an address or a network "
+                             "(ADDRESS or ADDRESS/BITS); left out."));
+        {
+            testing_support::TestClient outsider;
+            QVERIFY(outsider.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Server()->ConnectionsRefused(), uint64_t(1), 15000);
+            QTRY_VERIFY(Error()->text().startsWith("Refused a connection from 127.0.0.1:"));
+        }
+        Press(StartBtn());
+
+        // Nothing usable: nobody, rather than everybody.
+        QSettings("Norvik", "Lumenfeed").setValue("Allow", "10.0.0.300/8");
+        MakeForm();
+        port = UseFreePort();
+        Press(StartBtn());
+        QTRY_VERIFY(
+            Error()->text().endsWith("No field unit is served until the list is corrected."));
+        {
+            testing_support::TestClient outsider;
+            QVERIFY(outsider.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Server()->ConnectionsRefused(), uint64_t(1), 15000);
+        }
+        Press(StartBtn());
+
+        std::vector<std::string> args{"lumenfeed", "--allow", "127.0.0.0/8"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        CCommandLine commandLine;
+        QVERIFY(commandLine.Parse(int(argv.size()), argv.data()));
+        MakeForm();
+        port = UseFreePort();
+        Press(StartBtn());
+        {
+            testing_support::TestClient allowed;
+            QVERIFY(allowed.Connect(port));
+            QTRY_COMPARE_WITH_TIMEOUT(form->Session().connected.load(), 1u, 15000);
+        }
+        QCOMPARE(Error()->text(), QString());
+        Press(StartBtn());
+        form->SaveConfiguration();
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("Allow").toString(),
+                 QString("10.0.0.300/8"));
+        QVERIFY(commandLine.Parse(1, argv.data()));
+    }
+
+    void launchChoicesHoldForThisLaunchOnly() {
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            stored.setValue("Full", 0);
+            stored.setValue("AudioSource", 0);
+            stored.setValue("PublishTargets", QStringList{"udp://127.0.0.1:9999"});
+            stored.setValue("RecordFolder", "/srv/stored");
+        }
+        const std::string port = std::to_string(testing_support::FreePortUpTo(32000));
+        Launch({"--full-screen", "--source", "Studio_Mic", "--output", "No Such Device", "--listen",
+                "127.0.0.1:" + port, "--publish", "udp://127.0.0.1:5000", "--record",
+                settingsDir.path().toStdString()});
+        MakeForm();
+        QVERIFY(Full()->isChecked());
+        QCOMPARE(AudioSources()->currentText(), QString("Studio_Mic"));
+        QCOMPARE(Child<QComboBox>("Host")->currentText(), QString("127.0.0.1"));
+        QCOMPARE(Child<QSpinBox>("Port")->text(), QString::fromStdString(port));
+        QVERIFY2(Error()->text().contains("\"No Such Device\" is not there"),
+                 qPrintable(Error()->text()));
+        QVERIFY(form->RecordingOn());
+        QVERIFY2(!StartBtn()->isChecked(), "started only when asked");
+
+        // The operator saves: what the launch holds is not stored.
+        form->SaveConfiguration();
+        {
+            QSettings stored("Norvik", "Lumenfeed");
+            QCOMPARE(stored.value("Full").toInt(), 0);
+            QCOMPARE(stored.value("AudioSource").toInt(), 0);
+            QCOMPARE(stored.value("PublishTargets").toStringList(),
+                     QStringList{"udp://127.0.0.1:9999"});
+            QCOMPARE(stored.value("RecordFolder").toString(), QString("/srv/stored"));
+            QVERIFY(!stored.contains("Listen") && !stored.contains("Source") &&
+                    !stored.contains("Output"));
+        }
+        // What the operator changes in the window is theirs to save.
+        Press(Full());
+        Press(Full());
+        form->SaveConfiguration();
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("Full").toInt(), 1);
+        QCOMPARE(QSettings("Norvik", "Lumenfeed").value("AudioSource").toInt(), 0);
+
+        // A plain launch afterwards publishes only what was stored.
+        Launch({});
+        MakeForm();
+        QVERIFY(!form->RecordingOn());
+        QCOMPARE(AudioSources()->currentIndex(), 0);
+    }
+
+    void startAtLaunchTriesToListenUntilItCan() {
+        const uint16_t port = testing_support::FreePortUpTo(32000);
+        SOCKET squatter = Squat(port);
+        QVERIFY(squatter != INVALID_SOCKET);
+        Launch({"--start", "--listen", "127.0.0.1:" + std::to_string(port)});
+        MakeForm();
+        QTRY_VERIFY(form->Server() != nullptr);
+        QVERIFY(StartBtn()->isChecked());
+        const QString where = QString("127.0.0.1:%1").arg(port);
+        QTRY_COMPARE(Error()->text(),
+                     "Cannot listen on " + where +
+                         " (another program listens there already); trying again every second.");
+        QVERIFY(!form->Server()->Listening());
+        closesocket(squatter);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Server()->Listening(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Error()->text(), "Listening on " + where + ".", 20000);
+        TestClient client;
+        QVERIFY(client.Connect(port));
+        QTRY_COMPARE_WITH_TIMEOUT(Clients()->text(), QString("Connected."), 20000);
+        Press(StartBtn());
+    }
+
+    void namedReceiversAndFilesKeepTheirOwnChoices() {
+        CConfiguration::SetLocation("north", "");
+        MakeForm();
+        Full()->setChecked(true);
+        form->SaveConfiguration();
+        CConfiguration::SetLocation("south", "");
+        MakeForm();
+        QVERIFY2(!Full()->isChecked(), "another receiver's choice");
+        AudioSources()->setCurrentIndex(1);
+        form->SaveConfiguration();
+        CConfiguration::SetLocation("north", "");
+        MakeForm();
+        QVERIFY(Full()->isChecked());
+        QCOMPARE(AudioSources()->currentIndex(), 0);
+        QCOMPARE(QSettings("Norvik", "Lumenfeed-south").value("AudioSource").toInt(), 1);
+        QVERIFY2(!QSettings("Norvik", "Lumenfeed").contains("Full"), "the user's own untouched");
+
+        // A file given is read and saved, whatever the receiver's name; the
+        // names stored there follow the window.
+        const QString file = settingsDir.filePath("studio.conf");
+        {
+            QSettings ini(file, QSettings::IniFormat);
+            ini.setValue("Full", 0);
+            ini.setValue("Source", "Studio_Mic");
+            ini.setValue("Listen", "127.0.0.1:9123");
+        }
+        CConfiguration::SetLocation("north", file.toStdString());
+        MakeForm();
+        QVERIFY(!Full()->isChecked());
+        QCOMPARE(AudioSources()->currentText(), QString("Studio_Mic"));
+        QCOMPARE(Child<QComboBox>("Host")->currentText(), QString("127.0.0.1"));
+        QCOMPARE(Child<QSpinBox>("Port")->value(), 9123);
+        AudioSources()->setCurrentIndex(0);
+        form->SaveConfiguration();
+        QCOMPARE(QSettings(file, QSettings::IniFormat).value("Source").toString(),
+                 QString("(none)"));
+        QCOMPARE(QSettings(file, QSettings::IniFormat).value("Listen").toString(),
+                 QString("127.0.0.1:9123"));
     }
 
     void sessionWithNoSelectedSourceGetsQuestionMark() {

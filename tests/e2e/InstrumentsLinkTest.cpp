@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -54,23 +55,32 @@ bool Near(const std::string& text, const std::string& series, double want, doubl
     return std::abs(Value(text, series) - want) <= tolerance;
 }
 
+// Starts lumenfeed with Studio_Mic as its studio source, its metrics served
+// on port metrics, and the further stored choices in more.
+testing::AssertionResult StartStudio(CStudioProgram& studio, const CTempDir& dir,
+                                     uint16_t metrics, const std::string& more = {}) {
+    if (!dir.Ok())
+        return testing::AssertionFailure() << "no directory";
+    CStudioProgram::Choices choices;
+    choices.audioSource = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
+    if (choices.audioSource <= 0)
+        return testing::AssertionFailure() << "the capture device Studio_Mic is not listed";
+    choices.more = "MetricsPort=" + std::to_string(metrics) + "\n" + more;
+    std::string problem;
+    if (!studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices,
+                      problem))
+        return testing::AssertionFailure() << problem;
+    return testing::AssertionSuccess();
+}
+
 } // namespace
 
 TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     CTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const int mic = CStudioProgram::AudioSourcePosition(u"Studio_Mic");
-    ASSERT_GT(mic, 0) << "the capture device Studio_Mic is not listed";
     const uint16_t port = testing_support::FreePortUpTo(32000);
     const uint16_t metrics = testing_support::FreePort();
     CStudioProgram studio;
-    CStudioProgram::Choices choices;
-    choices.audioSource = mic;
-    choices.more = "MetricsPort=" + std::to_string(metrics) + "\n";
-    std::string problem;
-    ASSERT_TRUE(
-        studio.Start(media::ProgramPath("lumenfeed", LUMENFEED_PATH), dir.Path(), choices, problem))
-        << problem;
+    ASSERT_TRUE(StartStudio(studio, dir, metrics));
     std::string text;
     ASSERT_TRUE(ScrapeUntil(
         metrics, [](const std::string& t) { return MetricValue(t, "lumenfeed_connected") == 0.0; },
@@ -166,6 +176,107 @@ TEST(InstrumentsLink, MetricsFollowTheLinkAndTheMetersItsSound) {
     // Silence once the link is down.
     EXPECT_EQ(MetricValue(text, "lumenfeed_audio_level_dbfs{channel=\"0\",direction=\"return\"}"),
               -120.0);
+
+    const int code = studio.Stop();
+    EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();
+}
+
+namespace {
+
+// Pixels of area in the red of the error line and of an alarm in the statistics.
+int RedPixels(const QImage& image, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 150 && c.green() < 110 && c.blue() < 110 ? 1 : 0;
+        }
+    return count;
+}
+
+const char* const kAlarms[] = {"picture_frozen", "picture_black", "programme_silent",
+                               "return_silent"};
+
+std::string Started(const char* kind) {
+    return std::string("lumenfeed_alarms_total{kind=\"") + kind + "\"}";
+}
+
+// Whether the link is up and each alarm on, in the order of kAlarms.
+bool AlarmsAre(const std::string& text, bool connected, std::array<bool, 4> on) {
+    bool all = MetricValue(text, "lumenfeed_connected") == (connected ? 1.0 : 0.0);
+    for (size_t k = 0; k < on.size(); ++k)
+        all = all && MetricValue(text, std::string("lumenfeed_alarm{kind=\"") + kAlarms[k] +
+                                           "\"}") == (on[k] ? 1.0 : 0.0);
+    return all;
+}
+
+} // namespace
+
+// The field unit's faults make each alarm come on and clear: the picture
+// frozen, then black; the programme silent meanwhile; the studio microphone
+// silent throughout, until the link ends. Thresholds as stored, shorter
+// than the defaults but for the black picture's.
+TEST(InstrumentsLink, AlarmsComeOnForTheFaultsAndClear) {
+    CTempDir dir;
+    const uint16_t port = testing_support::FreePortUpTo(32000);
+    const uint16_t metrics = testing_support::FreePort();
+    CStudioProgram studio;
+    ASSERT_TRUE(StartStudio(studio, dir, metrics,
+                            "PictureFrozenSeconds=1\nProgrammeSilentSeconds=2\n"
+                            "ReturnSilentSeconds=2\n"));
+    ASSERT_TRUE(studio.SelectLoopbackHost() && studio.SetPort(port) && studio.PressStart());
+
+    // Moving with its tone for 2 s, then frozen and silent, black from 4 s,
+    // the pattern and tone again from 12 s until the end at 16 s.
+    media::CChildProcess field;
+    ASSERT_TRUE(field.Start({media::ProgramPath("fieldunit", FIELDUNIT_PATH),
+                             "127.0.0.1:" + std::to_string(port), "--size", "640x360",
+                             "--freeze-after", "2", "--mute-after", "2", "--black-after", "4",
+                             "--resume-after", "12", "--duration", "16"},
+                            {}, dir.File("fieldunit.log")));
+
+    std::string text;
+    const QRect errorLine(0, 400, 616, 15);
+    EXPECT_TRUE(ScrapeUntil(
+        metrics, [](const std::string& t) { return AlarmsAre(t, true, {1, 1, 1, 1}); }, 30s, text))
+        << "the alarms did not come on:\n"
+        << text << field.Output();
+    // The error line says so, and F2 shows them in red over the black picture.
+    EXPECT_TRUE(
+        studio.WaitForWindow([&](const QImage& w) { return RedPixels(w, errorLine) > 20; }, 5s))
+        << "no text on the error line";
+    const QRect top(CStudioProgram::kVideo.left(), CStudioProgram::kVideo.top(),
+                    CStudioProgram::kVideo.width(), 60);
+    EXPECT_EQ(RedPixels(studio.Grab(), top), 0);
+    ASSERT_EQ(media::RunCommand({"xdotool", "key", "F2"}), 0);
+    QImage shown;
+    EXPECT_TRUE(studio.WaitForWindow(
+        [&](const QImage& w) {
+            shown = w;
+            return RedPixels(w, top) > 20;
+        },
+        5s))
+        << "no alarm in the statistics";
+    std::error_code ignored;
+    std::filesystem::create_directories(LUMEN_E2E_ARTIFACTS, ignored);
+    shown.save(QString(LUMEN_E2E_ARTIFACTS) + "/e2e-alarms.png");
+
+    // The pattern back: the picture's and the programme's alarms clear while
+    // the link is up; the silent microphone's stays on.
+    EXPECT_TRUE(ScrapeUntil(
+        metrics, [](const std::string& t) { return AlarmsAre(t, true, {0, 0, 0, 1}); }, 20s, text))
+        << "the alarms did not clear:\n"
+        << text << field.Output();
+
+    // The link's end clears the last one.
+    EXPECT_EQ(field.Wait(40s), 0) << field.Output();
+    EXPECT_TRUE(ScrapeUntil(
+        metrics, [](const std::string& t) { return AlarmsAre(t, false, {0, 0, 0, 0}); }, 10s, text))
+        << text;
+    // Frozen twice: the black pictures changed it, and were still themselves.
+    EXPECT_GE(Value(text, Started(kAlarms[0])), 2.0);
+    for (const char* kind : {kAlarms[1], kAlarms[2], kAlarms[3]})
+        EXPECT_EQ(Value(text, Started(kind)), 1.0) << kind;
 
     const int code = studio.Stop();
     EXPECT_NE(code, 128 + SIGKILL) << "lumenfeed did not end on SIGTERM\n" << studio.Output();

@@ -1,5 +1,7 @@
 #include "TestClient.h"
 
+#include "platform/IpAddress.h"
+
 #include <poll.h>
 #include <thread>
 
@@ -68,6 +70,42 @@ bool TestClient::Connect(uint16_t port, std::chrono::milliseconds timeout) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool TestClient::ConnectTo(const std::string& host, uint16_t port, const std::string& from,
+                           std::chrono::milliseconds timeout) {
+    platform::IpAddress to, local;
+    if (!platform::ParseIpAddress(host, to) ||
+        (!from.empty() && !platform::ParseIpAddress(from, local)))
+        return false;
+    sockaddr_storage a{}, l{};
+    const int length = platform::MakeSocketAddress(to, port, a);
+    const int localLength = platform::MakeSocketAddress(local, 0, l);
+    auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Close();
+        sock = ::socket(a.ss_family, SOCK_STREAM, 0);
+        if ((from.empty() ||
+             bind(sock, reinterpret_cast<sockaddr*>(&l), socklen_t(localLength)) == 0) &&
+            connect(sock, reinterpret_cast<sockaddr*>(&a), socklen_t(length)) == 0)
+            return true;
+        if (std::chrono::steady_clock::now() > end) {
+            Close();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string TestClient::LocalAddress() const {
+    sockaddr_storage a{};
+    socklen_t length = sizeof a;
+    platform::IpAddress address;
+    uint16_t port = 0;
+    if (getsockname(sock, reinterpret_cast<sockaddr*>(&a), &length) != 0 ||
+        !platform::ReadSocketAddress(a, address, port))
+        return {};
+    return platform::EndpointText(address, port);
 }
 
 bool TestClient::SendBytes(const void* data, size_t length) {

@@ -31,6 +31,12 @@ public:
 
     // Connects, retrying for up to timeout while nobody listens yet.
     bool Connect(uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // The same to host (an IPv4 or IPv6 address), from the local address
+    // from when one is given.
+    bool ConnectTo(const std::string& host, uint16_t port, const std::string& from = {},
+                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // The local end, as "a.b.c.d:port" or "[v6]:port".
+    std::string LocalAddress() const;
     bool SendBytes(const void* data, size_t length);
     bool SendPacket(const PacketHeader& header, const std::vector<uint8_t>& payload);
     bool SendPacket(uint8_t type, bool key, uint16_t v1, uint16_t v2,

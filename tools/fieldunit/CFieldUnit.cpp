@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -70,6 +71,16 @@ int CFieldUnit::Run(const std::atomic<bool>& stop) {
                               1000) +
                " kbit/s, and a 1 kHz tone at " + std::to_string(options.audioRate) + " Hz, " +
                std::to_string(options.audioChannels) + " channel(s)";
+        // The faults, so that whoever watches the studio knows when to expect its alarms.
+        auto from = [](const char* fault, double seconds) {
+            std::ostringstream text;
+            text << ", " << fault << " from " << seconds << " s";
+            return seconds >= 0 ? text.str() : std::string();
+        };
+        what += from("black", options.blackAfterSeconds) +
+                from("frozen", options.freezeAfterSeconds) +
+                from("silent", options.muteAfterSeconds) +
+                from("all as usual again", options.resumeAfterSeconds);
         source = std::move(pattern);
     }
 

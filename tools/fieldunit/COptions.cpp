@@ -1,5 +1,6 @@
 #include "COptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -141,6 +142,12 @@ bool COptions::Parse(int argc, char** argv) {
          [&](const std::string& v) { return ParseNumber(v, 0.5, 3600, toneMarkSeconds); }},
         {"--flash-beep",
          [&](const std::string& v) { return ParseNumber(v, 0.5, 3600, flashBeepSeconds); }},
+        {"--black-after", [&](const std::string& v) { return ParseSeconds(v, blackAfterSeconds); }},
+        {"--freeze-after",
+         [&](const std::string& v) { return ParseSeconds(v, freezeAfterSeconds); }},
+        {"--mute-after", [&](const std::string& v) { return ParseSeconds(v, muteAfterSeconds); }},
+        {"--resume-after",
+         [&](const std::string& v) { return ParseSeconds(v, resumeAfterSeconds); }},
     };
     const std::map<std::string, bool*> flags = {
         {"--loop", &loop},
@@ -212,6 +219,18 @@ bool COptions::Parse(int argc, char** argv) {
                     "with them)");
     if (stallMs > 0 && (unpaced || stallMs >= stallEverySeconds * 1000))
         return Fail("a stall is shorter than its interval, and only a paced stream stalls");
+    const double firstFault = std::max({blackAfterSeconds, freezeAfterSeconds, muteAfterSeconds});
+    if (firstFault >= 0 && !file.empty())
+        return Fail("--black-after, --freeze-after and --mute-after are for the test pattern, "
+                    "not --file");
+    if (resumeAfterSeconds >= 0) {
+        if (firstFault < 0)
+            return Fail("--resume-after ends --black-after, --freeze-after or --mute-after: "
+                        "give one");
+        for (double fault : {blackAfterSeconds, freezeAfterSeconds, muteAfterSeconds})
+            if (fault >= 0 && fault >= resumeAfterSeconds)
+                return Fail("--resume-after must come later than the faults it ends");
+    }
     return true;
 }
 
@@ -253,6 +272,16 @@ Test pattern:
   --flash-beep SECONDS   black pictures and silence, but every SECONDS a white
                          flash of 3 frames and a 100 ms beep that begin at the
                          same moment of media time: for measuring lip sync
+
+Faults of the test pattern, for the studio's alarms to come on and clear
+(SECONDS of media time from the start; 0 from the first picture):
+  --black-after SECONDS  black pictures from then on
+  --freeze-after SECONDS the picture of that moment over and over from then on,
+                         still coded and sent at the frame rate
+  --mute-after SECONDS   digital silence instead of the tone from then on, still
+                         coded and sent (--go-silent-after sends nothing at all)
+  --resume-after SECONDS the pattern and the tone again from then on, later than
+                         the faults above
 
 Encoding (test pattern, and files whose video is transcoded):
   --bitrate KBPS         video bit rate in kbit/s (default: from size and rate,

@@ -47,6 +47,11 @@ public:
     double returnToneHz = 0;    // 0: the return audio is not checked as a tone
     double toneMarkSeconds = 0; // 0: a plain tone
     double flashBeepSeconds = 0; // 0: the pattern and tone; else silence, flashes and beeps
+    // Faults of the pattern for the studio's alarms, in media time; negative: never.
+    double blackAfterSeconds = -1;
+    double freezeAfterSeconds = -1;
+    double muteAfterSeconds = -1;
+    double resumeAfterSeconds = -1; // the pattern and tone again
     bool help = false;
     bool version = false;
 

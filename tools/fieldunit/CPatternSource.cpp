@@ -3,6 +3,7 @@
 #include "COptions.h"
 
 #include <algorithm>
+#include <cmath>
 
 CPatternSource::~CPatternSource() {
     Close();
@@ -29,6 +30,12 @@ bool CPatternSource::Open(const COptions& o) {
     tone.SetMarks(o.toneMarkSeconds);
     tone.SetBeeps(o.flashBeepSeconds);
     pattern.SetFlashes(o.flashBeepSeconds);
+    auto at = [](double seconds, int rate) {
+        return seconds >= 0 ? int64_t(std::llround(seconds * rate)) : int64_t(-1);
+    };
+    pattern.SetFaults(at(o.blackAfterSeconds, o.fps), at(o.freezeAfterSeconds, o.fps),
+                      at(o.resumeAfterSeconds, o.fps));
+    tone.SetMute(at(o.muteAfterSeconds, o.audioRate), at(o.resumeAfterSeconds, o.audioRate));
     return video.Open(s, error) && audio.Open(o.audioRate, o.audioChannels, error);
 }
 

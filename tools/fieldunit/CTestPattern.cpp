@@ -76,14 +76,31 @@ void CTestPattern::Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, ui
 }
 
 AVFrame* CTestPattern::Render(int64_t index) {
+    // Made writable keeps what the frame holds, a frozen picture too.
     if (!frame || av_frame_make_writable(frame) < 0)
         return nullptr;
+    const bool faulty = resumeAt < 0 || index < resumeAt;
+    if (faulty && blackFrom >= 0 && index >= blackFrom) {
+        Fill(0, 0, width, height, 16, 128, 128);
+        holding = false;
+    } else if (faulty && freezeFrom >= 0 && index >= freezeFrom) {
+        if (!holding)
+            Draw(index);
+        holding = true;
+    } else {
+        Draw(index);
+        holding = false;
+    }
+    frame->pts = index * 1000000 / fps;
+    return frame;
+}
+
+void CTestPattern::Draw(int64_t index) {
     if (flashEvery > 0) {
         const int64_t every = std::max<int64_t>(1, std::llround(flashEvery * fps));
         const bool white = index >= every && index % every < kFlashFrames;
         Fill(0, 0, width, height, white ? 235 : 16, 128, 128);
-        frame->pts = index * 1000000 / fps;
-        return frame;
+        return;
     }
     const int barsBottom = height * 2 / 3;
     for (int i = 0; i < 7; ++i)
@@ -111,7 +128,4 @@ AVFrame* CTestPattern::Render(int64_t index) {
                      scale, number, 235);
     CDigitFont::Draw(frame->data[0], frame->linesize[0], width, height, left,
                      barsBottom + scale + line, scale, WallClock(), 235);
-
-    frame->pts = index * 1000000 / fps;
-    return frame;
 }

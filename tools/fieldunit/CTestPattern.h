@@ -24,8 +24,17 @@ public:
     // whole multiple of everySeconds on (the first at everySeconds).
     void SetFlashes(double everySeconds) { flashEvery = everySeconds; }
     static constexpr int kFlashFrames = 3;
+    // Faults for the studio's alarms, by frame number (negative: never):
+    // black pictures from blackFrom on, and from freezeFrom on the picture
+    // of that frame again and again; the pattern as usual from resumeAt on.
+    void SetFaults(int64_t blackFrom, int64_t freezeFrom, int64_t resumeAt) {
+        this->blackFrom = blackFrom;
+        this->freezeFrom = freezeFrom;
+        this->resumeAt = resumeAt;
+    }
 
 private:
+    void Draw(int64_t index);
     void Fill(int x0, int y0, int x1, int y1, uint8_t y, uint8_t u, uint8_t v);
 
     AVFrame* frame = nullptr;
@@ -33,4 +42,6 @@ private:
     int height = 0;
     int fps = 30;
     double flashEvery = 0;
+    int64_t blackFrom = -1, freezeFrom = -1, resumeAt = -1;
+    bool holding = false; // the frame holds the frozen picture
 };

@@ -49,6 +49,8 @@ AVFrame* CToneGenerator::Next(int samples) {
                         ? float(kAmplitude * std::sin(2 * M_PI * kFrequency * double(into) / rate))
                         : 0.0f;
         }
+        if (muteFrom >= 0 && made + i >= muteFrom && (muteUntil < 0 || made + i < muteUntil))
+            value = 0.0f;
         for (int c = 0; c < channels; ++c)
             reinterpret_cast<float*>(frame->data[c])[i] = value;
     }

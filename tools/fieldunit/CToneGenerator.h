@@ -20,6 +20,12 @@ public:
     // Non-zero: silence, with a beep of the tone kBeepSeconds long beginning
     // at every whole multiple of everySeconds, from the first on.
     void SetBeeps(double everySeconds) { beepEvery = everySeconds; }
+    // Digital silence from sample from on (negative: never), the tone again
+    // from sample resume on (negative: never).
+    void SetMute(int64_t from, int64_t resume) {
+        muteFrom = from;
+        muteUntil = resume;
+    }
     void Close();
 
     // The next samples of float planar audio, owned by this object and valid
@@ -43,4 +49,5 @@ private:
     int64_t made = 0;
     double markEvery = 0;
     double beepEvery = 0;
+    int64_t muteFrom = -1, muteUntil = -1;
 };
