@@ -16,6 +16,8 @@ namespace {
 
 // A day at most: the time-outs are handed on in milliseconds.
 constexpr int32_t kLongestIdleTimeout = 86400;
+// The most the system takes for the quiet before keep-alive probes.
+constexpr int kLongestKeepAliveIdle = 32767;
 
 std::string Size(int32_t width, int32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -192,11 +194,17 @@ void CGateway::Prepare(SOCKET c) {
     idleExpired = false;
     if (idleSeconds > 0)
         platform::SetReceiveTimeout(c, idleSeconds * 1000);
-    // A peer that vanished while return audio was on its way ends the
-    // connection after the same time as one that went quiet.
-    int32_t unacknowledged = idleSeconds > 0 ? idleSeconds : kDefaultIdleTimeout;
-    platform::SetDeadPeerDetection(c, kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveCount,
-                                   unacknowledged * 1000);
+    // Silence is the idle time-out's to judge: while it is on, probes begin
+    // only once it has run out. No limit is set on unacknowledged data
+    // (TCP_USER_TIMEOUT): the system counts it from the first retransmission
+    // even while the field unit keeps sending, so one slow to take return
+    // audio would lose its feed. While return audio waits for
+    // acknowledgement the system sends no probes; the sender then looks for
+    // a field unit that answers nothing, after the same time.
+    const int keepIdle = idleSeconds > 0 ? std::min(idleSeconds, kLongestKeepAliveIdle)
+                                         : kKeepAliveIdleS;
+    platform::SetDeadPeerDetection(c, keepIdle, kKeepAliveIntervalS, kKeepAliveCount);
+    peerGoneAfter = std::chrono::seconds(keepIdle + kKeepAliveIntervalS * kKeepAliveCount);
 }
 
 void CGateway::Serve() {
@@ -213,6 +221,8 @@ void CGateway::Serve() {
     session->socket = connection.load();
     CNetwork* sender =
         new (std::nothrow) CNetwork(session, std::make_unique<CAudioEncoder>(), &returnMeter);
+    if (sender)
+        sender->SetPeerGoneAfter(peerGoneAfter);
     {
         std::lock_guard guard(senderLock);
         session->sender = sender;
