@@ -292,6 +292,7 @@ void CGateway::Dispatch() {
         if (videoThread) {
             if (!videoWorker.Push(header, payload, payloadLength, packet.due))
                 ForgetArrival(packet.due);
+            ReportDropBurst(arrival);
         } else {
             // No thread of its own could be had: drawn here, as it comes.
             packet.payload.assign(payload, payload + payloadLength);
@@ -328,6 +329,19 @@ void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
     double took = std::chrono::duration<double, std::micro>(drawn - start).count();
     pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
     NoteTiming(packet.due, drawn, took, shown);
+}
+
+void CGateway::ReportDropBurst(CVideoWorker::Clock::time_point now) {
+    CVideoWorker::DropBurst burst;
+    if (!videoWorker.TakeDropBurst(now, burst))
+        return;
+    const std::string count = std::to_string(burst.dropped);
+    ReportText(Utf8ToUtf16(
+        burst.ended ? "Pictures fell behind: " + count +
+                          " dropped, up to the next picture decoding could start from."
+                    : "Pictures fell behind: " + count +
+                          " dropped so far, waiting for a key frame or recovery point "
+                          "from the field unit."));
 }
 
 CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_point arrival) {

@@ -126,6 +126,8 @@ private:
     void Dispatch();
     // On the video thread: opens the channel if needed and draws.
     void DrawVideo(const CVideoWorker::Packet& packet);
+    // Puts a burst of pictures dropped on the error line, once.
+    void ReportDropBurst(CVideoWorker::Clock::time_point now);
     // When a video packet that arrived now may be drawn.
     CVideoWorker::Clock::time_point PictureDue(CVideoWorker::Clock::time_point arrival);
     // Before every sound packet is played: how long until it is heard.
