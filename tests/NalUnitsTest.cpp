@@ -1,12 +1,12 @@
 // Where decoding can start, read from H.264 as it comes from the network:
-// made by hand, made by libx264, and cut or garbled.
+// made by hand, made by libx264, and cut or garbled (any bytes at all are the
+// fuzzer's).
 #include "core/NalUnits.h"
 #include "tools/media/CH264Encoder.h"
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -177,17 +177,5 @@ TEST(NalUnits, AnyBytesAreReadWithoutHarm) {
         } else {
             EXPECT_TRUE(start.chainStart) << "cut at " << n;
         }
-    }
-
-    // Noise, thick with zeros and start codes.
-    std::mt19937 random(7);
-    for (int round = 0; round < 2000; ++round) {
-        Bytes noise(random() % 200);
-        for (uint8_t& b : noise) {
-            uint32_t r = random();
-            b = r % 4 == 0 ? 0 : r % 7 == 0 ? 1 : uint8_t(r >> 8);
-        }
-        ReadPictureStart(noise.data(), noise.size());
-        HasRecoveryPoint(noise.data(), noise.size());
     }
 }
