@@ -19,6 +19,7 @@ constexpr char16_t kEncoderNotOpened[] =
 static_assert(CNetwork::kFinishWithinMs == 2000, "the text below says how long");
 constexpr char16_t kCutPacketStuck[] =
     u"The field unit took no more return audio for 2 s; connection closed.";
+constexpr char16_t kPeerGone[] = u"The field unit no longer answers; connection closed.";
 
 // The capture device of each session's current connection, for the GUI
 // thread's property dialog. The worker adds and removes entries under the lock,
@@ -177,6 +178,15 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
     std::memcpy(packet.get(), header.bytes, sizeof header.bytes);
     const uint32_t size = sizeof header.bytes + total;
     SOCKET s = session->socket;
+    platform::SendState state = platform::GetSendState(s);
+    // Keep-alive sends no probes while data waits for acknowledgement, and
+    // the system's own retransmissions give up only after many minutes.
+    const int64_t goneMs = peerGoneMs;
+    if (goneMs > 0 && state.queued > state.unsent && state.unsent >= 0 &&
+        state.quietMs >= goneMs) {
+        GiveUp(s, kPeerGone);
+        return;
+    }
     // The rest of an earlier packet goes first, or the framing is lost.
     if (cutEnd > cutAt) {
         if (!FinishCutPacket(s))
@@ -186,13 +196,17 @@ void CNetwork::Send(const uint8_t* chunk, uint32_t length) {
             ++packetsDropped;
             return;
         }
+        state = platform::GetSendState(s);
     }
-    // Nothing is left waiting in the system's queue behind a closed window:
-    // a peer that merely stops reading would otherwise be cut off by the
-    // unacknowledged-data time-out, and the return audio would grow late.
-    long free = platform::ImmediateSendRoom(s);
-    long sent =
-        free >= 0 && free < long(size) ? 0 : platform::SendWithoutWaiting(s, packet.get(), size);
+    // At most one packet waits in the system's queue behind a closed window,
+    // so that the return audio never grows late: a packet goes when the
+    // window takes it whole, or when nothing of ours is on its way, for a
+    // window smaller than one packet, which the system then fills as it
+    // opens.
+    bool fits = state.queued < 0 ||
+                (state.unsent == 0 &&
+                 (state.queued == 0 || state.window - state.queued >= long(size)));
+    long sent = fits ? platform::SendWithoutWaiting(s, packet.get(), size) : 0;
     if (sent < 0) {
         GiveUp(s, nullptr);
         return;

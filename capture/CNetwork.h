@@ -28,11 +28,17 @@ public:
 
     // One chunk of captured PCM, chunkSize bytes; called on the capture
     // streaming thread. Sends one packet of the encoded frames without ever
-    // waiting: a packet the connection cannot take whole at once is dropped.
-    // A packet that went out in part is finished before any other; when it
-    // cannot be finished within kFinishWithinMs, or a send fails, the
-    // connection is shut down.
+    // waiting: a packet the peer's window cannot take whole at once is
+    // dropped, unless nothing else of ours is on its way (a window smaller
+    // than one packet then takes it in parts). A packet that went out in
+    // part is finished before any other; when it cannot be finished within
+    // kFinishWithinMs, or a send fails, the connection is shut down.
     void Send(const uint8_t* chunk, uint32_t length) override;
+
+    // A field unit from which nothing at all has come, not even an
+    // acknowledgement, for this long while return audio waits for one is
+    // gone: its connection is shut down. 0 never. Any thread.
+    void SetPeerGoneAfter(std::chrono::milliseconds limit) { peerGoneMs = limit.count(); }
 
     // GUI thread: opens the property dialog of the capture device of the
     // session's current connection and returns when it closes. Safe while the
@@ -90,6 +96,7 @@ private:
     std::chrono::steady_clock::time_point cutSince;
     // Set once the connection was given up; nothing more is sent.
     std::atomic<bool> broken{false};
+    std::atomic<int64_t> peerGoneMs{0};
 
     std::atomic<uint64_t> chunks{0}, packetsSent{0}, chunksDropped{0}, packetsDropped{0},
         packetsCut{0}, framesSkipped{0}, encodeNanoseconds{0};

@@ -18,6 +18,8 @@ namespace {
 
 // A day at most: the time-outs are handed on in milliseconds.
 constexpr int32_t kLongestIdleTimeout = 86400;
+// The most the system takes for the quiet before keep-alive probes.
+constexpr int kLongestKeepAliveIdle = 32767;
 
 std::string Size(int32_t width, int32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -292,11 +294,17 @@ void CGateway::Prepare(SOCKET c) {
     idleExpired = false;
     if (idleSeconds > 0)
         platform::SetReceiveTimeout(c, idleSeconds * 1000);
-    // A peer that vanished while return audio was on its way ends the
-    // connection after the same time as one that went quiet.
-    int32_t unacknowledged = idleSeconds > 0 ? idleSeconds : kDefaultIdleTimeout;
-    platform::SetDeadPeerDetection(c, kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveCount,
-                                   unacknowledged * 1000);
+    // Silence is the idle time-out's to judge: while it is on, probes begin
+    // only once it has run out. No limit is set on unacknowledged data
+    // (TCP_USER_TIMEOUT): the system counts it from the first retransmission
+    // even while the field unit keeps sending, so one slow to take return
+    // audio would lose its feed. While return audio waits for
+    // acknowledgement the system sends no probes; the sender then looks for
+    // a field unit that answers nothing, after the same time.
+    const int keepIdle = idleSeconds > 0 ? std::min(idleSeconds, kLongestKeepAliveIdle)
+                                         : kKeepAliveIdleS;
+    platform::SetDeadPeerDetection(c, keepIdle, kKeepAliveIntervalS, kKeepAliveCount);
+    peerGoneAfter = std::chrono::seconds(keepIdle + kKeepAliveIntervalS * kKeepAliveCount);
 }
 
 void CGateway::Serve() {
@@ -313,6 +321,8 @@ void CGateway::Serve() {
     session->socket = connection.load();
     CNetwork* sender =
         new (std::nothrow) CNetwork(session, std::make_unique<CAudioEncoder>(), &returnMeter);
+    if (sender)
+        sender->SetPeerGoneAfter(peerGoneAfter);
     {
         std::lock_guard guard(senderLock);
         session->sender = sender;
@@ -387,6 +397,7 @@ void CGateway::Dispatch() {
         if (videoThread) {
             if (!videoWorker.Push(header, payload, payloadLength, packet.due))
                 ForgetArrival(packet.due);
+            ReportDropBurst(arrival);
         } else {
             // No thread of its own could be had: drawn here, as it comes.
             packet.payload.assign(payload, payload + payloadLength);
@@ -423,6 +434,19 @@ void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
     double took = std::chrono::duration<double, std::micro>(drawn - start).count();
     pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
     NoteTiming(packet.due, drawn, took, shown);
+}
+
+void CGateway::ReportDropBurst(CVideoWorker::Clock::time_point now) {
+    CVideoWorker::DropBurst burst;
+    if (!videoWorker.TakeDropBurst(now, burst))
+        return;
+    const std::string count = std::to_string(burst.dropped);
+    ReportText(Utf8ToUtf16(
+        burst.ended ? "Pictures fell behind: " + count +
+                          " dropped, up to the next picture decoding could start from."
+                    : "Pictures fell behind: " + count +
+                          " dropped so far, waiting for a key frame or recovery point "
+                          "from the field unit."));
 }
 
 CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_point arrival) {

@@ -71,10 +71,9 @@ public:
     // Seconds without a byte before a connection is closed, unless the
     // operator chose otherwise.
     static constexpr int32_t kDefaultIdleTimeout = 5;
-    // A vanished peer is also found while the connection is quiet or while
-    // return audio waits for acknowledgement: keep-alive probes after 2 s of
-    // quiet, one a second, three unanswered; unacknowledged data for the idle
-    // time-out.
+    // A vanished peer is also found while the connection is quiet: keep-alive
+    // probes after the idle time-out, or 2 s of quiet without one, one a
+    // second, three unanswered.
     static constexpr int kKeepAliveIdleS = 2;
     static constexpr int kKeepAliveIntervalS = 1;
     static constexpr int kKeepAliveCount = 3;
@@ -179,6 +178,8 @@ private:
     void Dispatch();
     // On the video thread: opens the channel if needed and draws.
     void DrawVideo(const CVideoWorker::Packet& packet);
+    // Puts a burst of pictures dropped on the error line, once.
+    void ReportDropBurst(CVideoWorker::Clock::time_point now);
     // When a video packet that arrived now may be drawn.
     CVideoWorker::Clock::time_point PictureDue(CVideoWorker::Clock::time_point arrival);
     // Plays a sound packet, noting when it is heard.
@@ -226,10 +227,12 @@ private:
     std::atomic<int64_t> holdBackMicros{0};
 
     // Of the current connection: its idle time-out in seconds, whether a
-    // receive ran into it, the video refusals already on the error line, and
-    // the picture count it started at.
+    // receive ran into it, when a peer that answers nothing is gone, the
+    // video refusals already on the error line, and the picture count it
+    // started at.
     int32_t idleSeconds = 0;
     bool idleExpired = false;
+    std::chrono::milliseconds peerGoneAfter{0};
     uint32_t videoReported = 0;
     uint32_t picturesAtStart = 0;
     std::atomic<bool> connectionPicture{false};

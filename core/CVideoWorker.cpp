@@ -1,5 +1,6 @@
 #include "CVideoWorker.h"
 
+#include "NalUnits.h"
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@ bool CVideoWorker::Start() {
     {
         std::lock_guard guard(mutex);
         finishing = stopping = skipping = false;
+        burstDropped = endedBurst = 0;
     }
     try {
         thread = std::thread([this] { Run(); });
@@ -90,24 +92,32 @@ void CVideoWorker::KeepSpare(std::vector<uint8_t>&& buffer) {
 
 bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
                         Clock::time_point due) {
+    // The header's key flag is only a hint for drawing: whether decoding can
+    // start here is read from the picture itself.
+    const PictureStart start = ReadPictureStart(payload, length);
     {
         std::lock_guard guard(mutex);
         if (!thread.joinable() || stopping || finishing) {
             ++counters.dropped;
             return false;
         }
-        bool key = header.KeyFrame();
-        if (key) {
-            // A key frame needs nothing before it: what still waits is
-            // dropped when there is no room for it.
+        const Clock::time_point now = Clock::now();
+        if (start.chainStart) {
+            // Decoding can start here, needing nothing before it: what still
+            // waits is dropped when there is no room for it.
             skipping = false;
-            if (Overflows(length, Clock::now()))
+            if (Overflows(length, now)) {
+                NoteDropped(uint32_t(queue.size()), now);
                 DropQueued();
-        } else if (skipping || Overflows(length, Clock::now())) {
+            }
+        } else if (Overflows(length, now) || (start.picture && skipping)) {
             // A picture that cannot be taken breaks the chain the following
-            // ones refer to: they go too, up to the next key frame.
-            skipping = true;
+            // ones refer to: they go too, up to where decoding can start
+            // again. What holds no picture (parameter sets) breaks nothing.
+            if (start.picture)
+                skipping = true;
             ++counters.dropped;
+            NoteDropped(1, now);
             return false;
         }
         Packet packet{header, {}, due};
@@ -116,6 +126,7 @@ bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint
         } catch (const std::bad_alloc&) {
             skipping = true;
             ++counters.dropped;
+            NoteDropped(1, now);
             return false;
         }
         if (length)
@@ -129,9 +140,41 @@ bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint
         queuedBytes += length;
         queue.push_back(std::move(packet));
         ++counters.queued;
+        if (!skipping)
+            NoteTaken();
     }
     wake.notify_one();
     return true;
+}
+
+void CVideoWorker::NoteDropped(uint32_t count, Clock::time_point now) {
+    if (count == 0)
+        return;
+    if (burstDropped == 0) {
+        burstSince = now;
+        burstTold = false;
+    }
+    burstDropped += count;
+}
+
+void CVideoWorker::NoteTaken() {
+    endedBurst += burstDropped;
+    burstDropped = 0;
+}
+
+bool CVideoWorker::TakeDropBurst(Clock::time_point now, DropBurst& burst) {
+    std::lock_guard guard(mutex);
+    if (endedBurst) {
+        burst = {endedBurst, true};
+        endedBurst = 0;
+        return true;
+    }
+    if (burstDropped && !burstTold && now - burstSince >= kBurstNotice) {
+        burstTold = true;
+        burst = {burstDropped, false};
+        return true;
+    }
+    return false;
 }
 
 void CVideoWorker::Run() {

@@ -3,7 +3,8 @@
 // receiving thread plays. Packets are handled in the order they came; each
 // may be held back until a time of its own (the sound that came with it then
 // plays as it is drawn). When the queue overflows, pictures are dropped up to
-// the next key frame, never half a picture.
+// the next one that decoding can start from, as its payload says (an IDR
+// slice or a recovery point), never half a picture.
 #pragma once
 
 #include "PacketHeader.h"
@@ -45,6 +46,17 @@ public:
     bool Push(const PacketHeader& header, const uint8_t* payload, uint32_t length,
               Clock::time_point due);
 
+    // Pictures dropped by the overflow rule, told once a burst: when a
+    // picture is taken again, or, for a burst that goes on, once it has
+    // lasted kBurstNotice (and then again when it ends).
+    struct DropBurst {
+        uint32_t dropped = 0; // in the burst so far
+        bool ended = false;
+    };
+    // True with the burst to tell of now; at most one a call.
+    bool TakeDropBurst(Clock::time_point now, DropBurst& burst);
+    static constexpr std::chrono::seconds kBurstNotice{2};
+
     // Frees the buffers kept for re-use (between connections).
     void ReleaseBuffers();
 
@@ -69,6 +81,8 @@ private:
     void Run();
     bool Overflows(uint32_t length, Clock::time_point now) const;
     void DropQueued();
+    void NoteDropped(uint32_t count, Clock::time_point now);
+    void NoteTaken();
     std::vector<uint8_t> TakeBuffer(uint32_t length);
     void KeepSpare(std::vector<uint8_t>&& buffer);
 
@@ -80,7 +94,12 @@ private:
     std::vector<std::vector<uint8_t>> spare;
     size_t spareBytes = 0;
     size_t queuedBytes = 0;
-    bool skipping = false; // dropping until the next key frame
+    bool skipping = false; // dropping until decoding can start again
+    // The burst of drops going on, and one that ended and is yet to be told.
+    uint32_t burstDropped = 0;
+    Clock::time_point burstSince;
+    bool burstTold = false;
+    uint32_t endedBurst = 0;
     bool finishing = false;
     bool stopping = false;
     Counters counters;

@@ -133,6 +133,24 @@ int main(int argc, char** argv) {
         s.insert(s.end(), cuts.begin(), cuts.end());
         ok &= Write(root / "packet_reader", "pieces-cut-off", s);
     }
+    // Where decoding can start: pictures of a stream with key frames and of
+    // one with intra refresh (recovery points, libx264's long user data).
+    {
+        for (bool refresh : {false, true}) {
+            CH264Encoder::Settings settings;
+            settings.width = 64;
+            settings.height = 48;
+            settings.keyInterval = 3;
+            settings.intraRefresh = refresh;
+            CH264Encoder maker(settings);
+            if (!maker.Ok())
+                continue;
+            int n = 0;
+            for (const CMediaPacket& p : maker.EncodePattern(4))
+                ok &= Write(root / "nal_units",
+                            (refresh ? "refresh-" : "keys-") + std::to_string(n++), p.data);
+        }
+    }
     // The chunk queue: captured tone in the sizes the capture device gives,
     // under the chunk size of five stereo AAC frames.
     {

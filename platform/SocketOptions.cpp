@@ -2,6 +2,8 @@
 
 #include "IpAddress.h"
 
+#include <algorithm>
+
 #if defined(_WIN32)
 #include <mstcpip.h>
 #include <ws2tcpip.h>
@@ -63,8 +65,7 @@ static bool SetInt(SOCKET s, int level, int name, int value) {
     return setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
-bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int count,
-                          int userTimeoutMs) {
+bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int count) {
     bool ok = SetInt(s, SOL_SOCKET, SO_KEEPALIVE, 1);
 #if defined(_WIN32)
     tcp_keepalive keepAlive{1, ULONG(idleSeconds) * 1000, ULONG(intervalSeconds) * 1000};
@@ -72,7 +73,6 @@ bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int co
     ok &= WSAIoctl(s, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned,
                    nullptr, nullptr) == 0;
     (void)count;
-    (void)userTimeoutMs;
 #else
 #if defined(TCP_KEEPIDLE)
     ok &= SetInt(s, IPPROTO_TCP, TCP_KEEPIDLE, idleSeconds);
@@ -81,33 +81,30 @@ bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int co
 #endif
     ok &= SetInt(s, IPPROTO_TCP, TCP_KEEPINTVL, intervalSeconds);
     ok &= SetInt(s, IPPROTO_TCP, TCP_KEEPCNT, count);
-#if defined(TCP_USER_TIMEOUT)
-    ok &= SetInt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, userTimeoutMs);
-#else
-    (void)userTimeoutMs;
-#endif
 #endif
     return ok;
 }
 
-long ImmediateSendRoom(SOCKET s) {
+SendState GetSendState(SOCKET s) {
+    SendState state;
 #if defined(__linux__)
     tcp_info info{};
     socklen_t length = sizeof info;
     if (getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
         length < offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd)
-        return -1;
+        return state;
     int queued = 0, unsent = 0;
     if (ioctl(s, SIOCOUTQ, &queued) != 0 || ioctl(s, SIOCOUTQNSD, &unsent) != 0)
-        return -1;
-    if (unsent > 0)
-        return 0;
-    long room = long(info.tcpi_snd_wnd) - long(queued);
-    return room > 0 ? room : 0;
+        return state;
+    state.window = long(info.tcpi_snd_wnd);
+    state.queued = queued;
+    state.unsent = unsent;
+    // Anything from the peer counts: data, or an acknowledgement alone.
+    state.quietMs = long(std::min(info.tcpi_last_data_recv, info.tcpi_last_ack_recv));
 #else
     (void)s;
-    return -1;
 #endif
+    return state;
 }
 
 long SendWithoutWaiting(SOCKET s, const void* data, size_t length) {

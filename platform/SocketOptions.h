@@ -23,15 +23,19 @@ bool IsAddressInUse(int code);
 bool IsInterrupted(int code);
 
 // Keep-alive probes after idleSeconds without traffic, every intervalSeconds,
-// count of them unanswered ending the connection; and data left
-// unacknowledged for userTimeoutMs ends it too.
-bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int count,
-                          int userTimeoutMs);
+// count of them unanswered ending the connection. The system sends them only
+// while none of our data waits for acknowledgement.
+bool SetDeadPeerDetection(SOCKET s, int idleSeconds, int intervalSeconds, int count);
 
-// Bytes a send could hand to the peer at once: what its advertised window
-// still takes, and 0 while earlier data still waits in our own queue. -1 when
-// the system cannot tell.
-long ImmediateSendRoom(SOCKET s);
+// The sending side of a connection as the system sees it; -1 where it cannot
+// tell.
+struct SendState {
+    long window = -1; // bytes the peer's window takes beyond what it acknowledged
+    long queued = -1; // bytes handed to the system and not yet acknowledged
+    long unsent = -1; // of those, bytes not yet sent
+    long quietMs = -1; // since anything at all last came from the peer
+};
+SendState GetSendState(SOCKET s);
 
 // Sends what the socket takes without waiting: the bytes taken (0 when it
 // takes none now), or -1 on a socket error, whose code is then the last one.

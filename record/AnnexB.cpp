@@ -1,33 +1,12 @@
 #include "AnnexB.h"
 
+#include "core/NalUnits.h"
+
 namespace {
 
-constexpr int kNalSliceFirst = 1;
-constexpr int kNalSliceLast = 5;
-constexpr int kNalSps = 7;
-constexpr int kNalPps = 8;
 // Parameter sets beyond this are not what an encoder makes; a peer that sends
 // them gets no stream description from them.
 constexpr size_t kMaxParameterSets = 4096;
-
-// Start of the next start code at or after from, and its length; length when
-// there is none.
-size_t NextStartCode(const uint8_t* data, size_t length, size_t from, size_t& codeLength) {
-    for (size_t i = from; i + 3 <= length; ++i) {
-        if (data[i] != 0 || data[i + 1] != 0)
-            continue;
-        if (data[i + 2] == 1) {
-            codeLength = 3;
-            return i;
-        }
-        if (i + 4 <= length && data[i + 2] == 0 && data[i + 3] == 1) {
-            codeLength = 4;
-            return i;
-        }
-    }
-    codeLength = 0;
-    return length;
-}
 
 } // namespace
 

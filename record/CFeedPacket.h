@@ -26,7 +26,8 @@ struct CFeedPacket {
     int64_t duration = 0; // audio only
     std::vector<uint8_t> data;
 
-    // Video: one access unit in Annex B form.
+    // Video: one access unit in Annex B form; key when decoding can start at
+    // it (an IDR picture, or a recovery point).
     bool key = false;
     int width = 0;
     int height = 0;

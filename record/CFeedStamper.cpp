@@ -2,6 +2,7 @@
 
 #include "AdtsFrames.h"
 #include "AnnexB.h"
+#include "core/NalUnits.h"
 
 #include <algorithm>
 
@@ -58,7 +59,9 @@ void CFeedStamper::StampVideo(const PacketHeader& header, const uint8_t* payload
     auto p = std::make_shared<CFeedPacket>();
     p->kind = CFeedPacket::Kind::Video;
     p->connection = connection;
-    p->key = header.KeyFrame();
+    // Read from the picture: the header's key flag is only a hint for
+    // drawing, and some field units never set it.
+    p->key = ReadPictureStart(payload, length).chainStart;
     if (p->key) {
         std::vector<uint8_t> sets = ParameterSets(payload, length);
         if (!sets.empty() && (!parameterSets || *parameterSets != sets))

@@ -135,6 +135,10 @@ TEST(FeedStamperTest, WhatTheHeaderOrPayloadGetWrongIsRefused) {
     ASSERT_NE(feed.out.back()->parameterSets, nullptr);
     EXPECT_EQ(*feed.out.back()->parameterSets,
               (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE}));
+    // A key frame is what the picture says, whatever the header's flag.
+    EXPECT_TRUE(feed.out.back()->key) << "an IDR picture sent without the flag";
+    EXPECT_EQ(feed.Send(kPacketVideo, 640, 360, {0, 0, 1, 0x41, 0x9A}, 100, true), 1u);
+    EXPECT_FALSE(feed.out.back()->key) << "the flag on a picture that needs others before it";
 }
 
 CFeedPacketPtr Packet(CFeedPacket::Kind kind, bool key = false, size_t size = 100) {

@@ -220,11 +220,10 @@ TEST_F(NetworkTest, AnEncoderThatCannotOpenBuildsNoGraph) {
 
 namespace {
 
-// A field unit that reads nothing, with a small receive buffer so that the
-// studio's sends soon stall.
-SOCKET ConnectWithoutReading(uint16_t port) {
+// A field unit's socket whose receive buffer is set before it connects: the
+// window it offers from the handshake on.
+SOCKET ConnectWithReceiveBuffer(uint16_t port, int size) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    int size = 2048;
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -236,6 +235,10 @@ SOCKET ConnectWithoutReading(uint16_t port) {
     }
     return s;
 }
+
+// A field unit that reads nothing, with a small receive buffer so that the
+// studio's sends soon stall.
+SOCKET ConnectWithoutReading(uint16_t port) { return ConnectWithReceiveBuffer(port, 2048); }
 
 int Unread(SOCKET s) {
     int n = 0;
@@ -297,6 +300,156 @@ TEST_F(NetworkTest, APeerThatNeverReadsKeepsItsConnectionWhileReturnPacketsAreDr
     }
     EXPECT_GT(whole, 0);
     closesocket(stalled);
+}
+
+namespace {
+
+// A field unit on a plain socket: streams a picture and a sound packet every
+// 20 ms while asked to, and reads the return audio at its own pace, checking
+// that it comes as whole packets back to back.
+class FieldPeer {
+public:
+    // Reads up to readBytes every readEvery.
+    FieldPeer(SOCKET s, size_t readBytes, std::chrono::milliseconds readEvery) : sock(s) {
+        reader = std::thread([this, readBytes, readEvery] { Read(readBytes, readEvery); });
+        writer = std::thread([this] { Stream(); });
+    }
+    ~FieldPeer() {
+        ending = true;
+        shutdown(sock, SHUT_RDWR);
+        reader.join();
+        writer.join();
+        closesocket(sock);
+    }
+
+    std::atomic<bool> streaming{true};
+    std::atomic<uint64_t> pairsSent{0};
+    std::atomic<int> returnPackets{0}; // whole and well formed
+    std::atomic<bool> framingBroken{false};
+
+private:
+    void Stream() {
+        auto video = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, true, 100, 320, 240);
+        auto audio = PacketHeader::Make(kFieldUnitMagic, kPacketAudio, false, 100, 44100, 2);
+        std::vector<uint8_t> wire(112, 0x55);
+        while (!ending) {
+            std::this_thread::sleep_for(20ms);
+            if (!streaming)
+                continue;
+            for (auto* h : {&video, &audio}) {
+                std::copy_n(h->bytes, 12, wire.begin());
+                if (!SendWhole(wire))
+                    return;
+            }
+            ++pairsSent;
+        }
+    }
+    bool SendWhole(const std::vector<uint8_t>& bytes) {
+        for (size_t at = 0; at < bytes.size() && !ending;) {
+            auto n = send(sock, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            at += size_t(n);
+        }
+        return true;
+    }
+    void Read(size_t readBytes, std::chrono::milliseconds readEvery) {
+        std::vector<uint8_t> pending, piece(readBytes);
+        while (!ending) {
+            std::this_thread::sleep_for(readEvery);
+            auto n = recv(sock, piece.data(), piece.size(), MSG_DONTWAIT);
+            if (n == 0)
+                return;
+            if (n < 0)
+                continue;
+            pending.insert(pending.end(), piece.begin(), piece.begin() + n);
+            for (;;) {
+                PacketHeader h;
+                if (pending.size() < sizeof h.bytes)
+                    break;
+                std::copy_n(pending.begin(), sizeof h.bytes, h.bytes);
+                if (h.Magic() != kReturnAudioMagic) {
+                    framingBroken = true;
+                    return;
+                }
+                const size_t size = sizeof h.bytes + h.PayloadLength();
+                if (pending.size() < size)
+                    break;
+                if (!CAdtsHeader::IsAdts(pending.data() + 12, h.PayloadLength())) {
+                    framingBroken = true;
+                    return;
+                }
+                ++returnPackets;
+                pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size));
+            }
+        }
+    }
+
+    SOCKET sock;
+    std::atomic<bool> ending{false};
+    std::thread reader, writer;
+};
+
+} // namespace
+
+TEST_F(NetworkTest, TheReturnPathNeverCostsTheFeed) {
+    TonePlayer tone;
+    ASSERT_TRUE(tone.Open("Studio_Mic_Feed", 440, 0.25));
+    StartServer();
+    // Pictures that came in a burst after a stall may be dropped and told
+    // of; nothing else may be said.
+    auto onlyPictureBursts = [&] {
+        for (const std::u16string& text : line.Texts())
+            if (text.rfind(u"Pictures fell behind", 0) != 0)
+                return false;
+        return true;
+    };
+
+    // A window smaller than one return packet from the handshake on, read
+    // at once: the return audio still comes, in whole packets.
+    {
+        SOCKET tiny = ConnectWithReceiveBuffer(port, 1);
+        ASSERT_NE(tiny, INVALID_SOCKET);
+        ASSERT_TRUE(WaitUntil([&] { return session.sender.load() != nullptr; }));
+        FieldPeer peer(tiny, 4096, 5ms);
+        ASSERT_TRUE(WaitUntil([&] { return peer.returnPackets >= 10 || !Connected(); }, 60s))
+            << "return packets taken: " << peer.returnPackets;
+        EXPECT_FALSE(peer.framingBroken);
+        // Silent while still reading, with no idle time-out set: it stays.
+        peer.streaming = false;
+        int heard = peer.returnPackets;
+        ASSERT_TRUE(WaitUntil([&] { return peer.returnPackets >= heard + 50 || !Connected(); },
+                              60s));
+        EXPECT_TRUE(Connected());
+        EXPECT_FALSE(peer.framingBroken);
+        EXPECT_TRUE(onlyPictureBursts());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !Connected(); }, 10s));
+
+    // A buffer that shrinks after the handshake: the window offered before
+    // takes more than the field unit's system then keeps, and what it throws
+    // away waits for acknowledgement. It streams and reads slowly (2 KB/s):
+    // the feed goes on past several idle time-outs.
+    session.idleTimeout = 3;
+    const uint32_t served = server->ConnectionsServed();
+    {
+        SOCKET shrinking = ConnectWithReceiveBuffer(port, 256 * 1024);
+        ASSERT_NE(shrinking, INVALID_SOCKET);
+        ASSERT_TRUE(WaitUntil([&] { return session.sender.load() != nullptr; }, 10s));
+        int small = 1;
+        ASSERT_EQ(setsockopt(shrinking, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+        FieldPeer peer(shrinking, 200, 100ms);
+        // 450 pairs, 20 ms apart at least: three idle time-outs or more.
+        const uint32_t read = server->PacketsRead();
+        ASSERT_TRUE(WaitUntil([&] { return peer.pairsSent >= 450 || !Connected(); }, 120s));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return server->PacketsRead() >= read + 800 || !Connected(); }, 60s));
+        EXPECT_TRUE(Connected());
+        EXPECT_EQ(server->ConnectionsServed(), served + 1);
+        EXPECT_GT(peer.returnPackets, 0) << "slowly, but the return audio comes";
+        EXPECT_FALSE(peer.framingBroken);
+        EXPECT_TRUE(onlyPictureBursts());
+    }
 }
 
 TEST_F(NetworkTest, StopFinishesWhileAPeerHasStoppedReading) {

@@ -3,6 +3,7 @@
 #include "codec/CVideoRenderer.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
+#include "core/NalUnits.h"
 #include "platform/VideoSurface.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
@@ -390,4 +391,68 @@ TEST_F(VideoChannelTest, HeaderSizeDifferentFromTheStreamStillDrawsTheStream) {
     SendAndWait(maker.Encode(PatternPicture(640, 360, 1)), 176, 144);
     EXPECT_EQ(server->VideoCounters().pictures, 2u);
     ExpectPattern(Shown(panel.get()), kPanelRect, 640, 360, 1);
+}
+
+TEST_F(VideoChannelTest, AfterAnOverflowPicturesResumeWhereTheStreamSaysWithOneText) {
+    // Intra refresh, and no header with the key flag: only the pictures tell
+    // where decoding can start again.
+    CH264Encoder::Settings settings;
+    settings.keyInterval = 100;
+    settings.intraRefresh = true;
+    CH264Encoder maker(settings);
+    ASSERT_TRUE(maker.Ok());
+    std::vector<CMediaPacket> clip;
+    for (int i = 0; i < 220; ++i) {
+        clip.push_back(maker.Encode(PatternPicture(320, 240, i)));
+        clip.back().key = false;
+    }
+    const size_t burstEnd = 90;
+    size_t resume = burstEnd;
+    while (resume < clip.size() &&
+           !ReadPictureStart(clip[resume].data.data(), clip[resume].data.size()).chainStart)
+        ++resume;
+    ASSERT_LE(resume + settings.keyInterval, clip.size()) << "a whole sweep after the burst";
+    RecordingLine line;
+    CErrorHandler handler(&line);
+    session.errorHandler = &handler;
+    StartServer();
+    for (size_t i = 0; i < 3; ++i)
+        SendAndWait(clip[i], 320, 240);
+
+    // Far more at once than pictures are drawn: the queue overflows, and
+    // what follows a dropped picture goes too.
+    std::vector<uint8_t> burst;
+    for (size_t i = 3; i < burstEnd; ++i) {
+        auto h = PacketHeader::Make(kFieldUnitMagic, kPacketVideo, false,
+                                    uint32_t(clip[i].data.size()), 320, 240);
+        burst.insert(burst.end(), h.bytes, h.bytes + sizeof h.bytes);
+        burst.insert(burst.end(), clip[i].data.begin(), clip[i].data.end());
+    }
+    ASSERT_TRUE(client.SendBytes(burst.data(), burst.size()));
+    ASSERT_TRUE(WaitUntil([&] { return server->PacketsRead() == burstEnd; }, 30s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            CVideoWorker::Counters c = server->VideoQueueCounters();
+            return c.handled == c.queued;
+        },
+        30s));
+    const uint32_t dropped = server->VideoQueueCounters().dropped;
+    ASSERT_GT(dropped, 0u);
+    EXPECT_TRUE(line.Texts().empty()) << "told when the burst ends";
+
+    // The pictures up to the next recovery point are lost on the way; from
+    // it on pictures are shown again, at the latest once its sweep is over.
+    const uint32_t presented = panel->GetCounters().presented;
+    size_t next = resume;
+    while (next < clip.size() && panel->GetCounters().presented == presented &&
+           !HasFatalFailure())
+        SendAndWait(clip[next++], 320, 240);
+    EXPECT_GT(panel->GetCounters().presented, presented) << "the picture resumes";
+    EXPECT_EQ(server->VideoQueueCounters().dropped, dropped);
+    auto texts = line.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], Utf8ToUtf16("Pictures fell behind: " + std::to_string(dropped) +
+                                    " dropped, up to the next picture decoding could start "
+                                    "from."));
+    session.errorHandler = nullptr;
 }

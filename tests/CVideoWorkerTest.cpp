@@ -1,4 +1,5 @@
-// The video thread's queue: order, holding back, and what overflow drops.
+// The video thread's queue: order, holding back, what overflow drops, and how
+// the drops are told.
 #include "core/CVideoWorker.h"
 #include "support/TestClient.h"
 
@@ -14,10 +15,15 @@ using Clock = CVideoWorker::Clock;
 
 namespace {
 
-// Packets carry their sequence number as the width.
-PacketHeader Picture(uint16_t number, bool key) {
-    return PacketHeader::Make(kFieldUnitMagic, kPacketVideo, key, 4, number, 0);
+// Packets carry their sequence number as the width. The header's key flag is
+// set only where the payload says otherwise, to show it counts for nothing.
+PacketHeader Picture(uint16_t number, bool flag = false) {
+    return PacketHeader::Make(kFieldUnitMagic, kPacketVideo, flag, 6, number, 0);
 }
+
+const uint8_t kIdr[6] = {0, 0, 0, 1, 0x65, 0x88};
+const uint8_t kNonIdr[6] = {0, 0, 0, 1, 0x41, 0x9A};
+const uint8_t kParameterSets[6] = {0, 0, 1, 0x67, 0x42, 0x00};
 
 struct Recorder {
     std::mutex mutex;
@@ -40,8 +46,6 @@ struct Recorder {
     }
 };
 
-const uint8_t kBytes[4] = {0, 0, 0, 1};
-
 } // namespace
 
 TEST(CVideoWorker, HandlesInOrderAndNeverBeforeTheirTime) {
@@ -50,7 +54,7 @@ TEST(CVideoWorker, HandlesInOrderAndNeverBeforeTheirTime) {
     ASSERT_TRUE(worker.Start());
     auto now = Clock::now();
     for (uint16_t i = 0; i < 5; ++i)
-        ASSERT_TRUE(worker.Push(Picture(i, i == 0), kBytes, 4, now + i * 40ms));
+        ASSERT_TRUE(worker.Push(Picture(i), i == 0 ? kIdr : kNonIdr, 6, now + i * 40ms));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled == 5; }, 30s));
     // One due sooner than those before it brings them forward, in order.
     ASSERT_TRUE(worker.Push(Picture(5, false), kBytes, 4, Clock::now() + 1h));
@@ -63,48 +67,61 @@ TEST(CVideoWorker, HandlesInOrderAndNeverBeforeTheirTime) {
         EXPECT_GE(late, 0ms);
 }
 
-TEST(CVideoWorker, OverflowDropsUpToTheNextKeyFrameAndStopDropsTheRest) {
+TEST(CVideoWorker, OverflowDropsUpToWhereThePayloadLetsDecodingStartAndStopDropsTheRest) {
     Recorder recorder;
     recorder.hold = true;
     CVideoWorker worker(recorder.Handler());
     ASSERT_TRUE(worker.Start());
     auto now = Clock::now();
+    CVideoWorker::DropBurst burst;
     uint16_t n = 0;
     // The first is taken up by the held handler; the queue then fills.
-    ASSERT_TRUE(worker.Push(Picture(n++, true), kBytes, 4, now));
+    ASSERT_TRUE(worker.Push(Picture(n++), kIdr, 6, now));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().queued == 1; }, 10s));
     std::this_thread::sleep_for(50ms);
     for (size_t i = 0; i < CVideoWorker::kMaxPackets; ++i)
-        ASSERT_TRUE(worker.Push(Picture(n++, false), kBytes, 4, now));
+        ASSERT_TRUE(worker.Push(Picture(n++), kNonIdr, 6, now));
     uint16_t firstDropped = n;
-    EXPECT_FALSE(worker.Push(Picture(n++, false), kBytes, 4, now));
+    EXPECT_FALSE(worker.Push(Picture(n++), kNonIdr, 6, now));
+    EXPECT_FALSE(worker.TakeDropBurst(Clock::now(), burst)) << "told once it ends";
     recorder.hold = false;
-    ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled >= 5; }, 30s));
-    // There is room again, but the chain is broken until a key frame.
-    EXPECT_FALSE(worker.Push(Picture(n++, false), kBytes, 4, now));
-    uint16_t key = n;
-    EXPECT_TRUE(worker.Push(Picture(n++, true), kBytes, 4, now));
-    EXPECT_TRUE(worker.Push(Picture(n++, false), kBytes, 4, now));
+    ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled == firstDropped; }, 30s));
+    // There is room again, but the chain is broken: a flag on the header
+    // changes nothing, parameter sets alone break nothing and go through.
+    EXPECT_FALSE(worker.Push(Picture(n++, true), kNonIdr, 6, now));
+    uint16_t sets = n;
+    EXPECT_TRUE(worker.Push(Picture(n++), kParameterSets, 6, now));
+    EXPECT_FALSE(worker.TakeDropBurst(Clock::now(), burst));
+    uint16_t idr = n;
+    EXPECT_TRUE(worker.Push(Picture(n++), kIdr, 6, now));
+    ASSERT_TRUE(worker.TakeDropBurst(Clock::now(), burst));
+    EXPECT_TRUE(burst.ended);
+    EXPECT_EQ(burst.dropped, 2u);
+    EXPECT_FALSE(worker.TakeDropBurst(Clock::now(), burst)) << "once a burst";
+    EXPECT_TRUE(worker.Push(Picture(n++), kNonIdr, 6, now));
     worker.Finish();
 
     std::vector<uint16_t> handled = recorder.Handled();
     std::vector<uint16_t> expected;
     for (uint16_t i = 0; i < firstDropped; ++i)
         expected.push_back(i);
-    expected.push_back(key);
-    expected.push_back(key + 1);
+    expected.insert(expected.end(), {sets, idr, uint16_t(idr + 1)});
     EXPECT_EQ(handled, expected);
     EXPECT_EQ(worker.GetCounters().dropped, 2u);
 
-    // A key frame that finds the queue full replaces what waits there.
+    // A picture decoding can start at that finds the queue full replaces
+    // what waits there; that burst ends at once.
     recorder.hold = true;
     ASSERT_TRUE(worker.Start());
-    ASSERT_TRUE(worker.Push(Picture(1000, true), kBytes, 4, now));
+    ASSERT_TRUE(worker.Push(Picture(1000), kIdr, 6, now));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().queued == expected.size() + 1; }, 10s));
     std::this_thread::sleep_for(50ms);
     for (size_t i = 0; i < CVideoWorker::kMaxPackets; ++i)
-        worker.Push(Picture(uint16_t(1001 + i), false), kBytes, 4, now);
-    EXPECT_TRUE(worker.Push(Picture(2000, true), kBytes, 4, now));
+        worker.Push(Picture(uint16_t(1001 + i)), kNonIdr, 6, now);
+    EXPECT_TRUE(worker.Push(Picture(2000), kIdr, 6, now));
+    ASSERT_TRUE(worker.TakeDropBurst(Clock::now(), burst));
+    EXPECT_TRUE(burst.ended);
+    EXPECT_EQ(burst.dropped, CVideoWorker::kMaxPackets);
     recorder.hold = false;
     worker.Finish();
     handled = recorder.Handled();
@@ -112,9 +129,36 @@ TEST(CVideoWorker, OverflowDropsUpToTheNextKeyFrameAndStopDropsTheRest) {
     EXPECT_EQ(handled[handled.size() - 2], 1000);
     EXPECT_EQ(handled.back(), 2000);
 
-    // Stop drops what waits, even what is not due for a long time.
+    // A stream that never gives a place to start again is told of once it
+    // has gone on for a while, and again when it ends.
+    recorder.hold = true;
     ASSERT_TRUE(worker.Start());
-    worker.Push(Picture(3000, true), kBytes, 4, Clock::now() + 1h);
+    const uint32_t queued = worker.GetCounters().queued;
+    ASSERT_TRUE(worker.Push(Picture(3000), kIdr, 6, Clock::now()));
+    ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().queued == queued + 1; }, 10s));
+    std::this_thread::sleep_for(50ms);
+    // Not due for long: only the count overflows.
+    const auto notYet = Clock::now() + 1h;
+    for (size_t i = 0; i < CVideoWorker::kMaxPackets + 5; ++i)
+        worker.Push(Picture(uint16_t(3001 + i)), kNonIdr, 6, notYet);
+    const auto later = Clock::now() + CVideoWorker::kBurstNotice;
+    EXPECT_FALSE(worker.TakeDropBurst(later - 1s, burst));
+    ASSERT_TRUE(worker.TakeDropBurst(later, burst));
+    EXPECT_FALSE(burst.ended);
+    EXPECT_EQ(burst.dropped, 5u);
+    EXPECT_FALSE(worker.TakeDropBurst(later + 1s, burst));
+    worker.Push(Picture(4000), kNonIdr, 6, notYet);
+    EXPECT_TRUE(worker.Push(Picture(4001), kIdr, 6, notYet));
+    ASSERT_TRUE(worker.TakeDropBurst(later + 1s, burst));
+    EXPECT_TRUE(burst.ended);
+    EXPECT_EQ(burst.dropped, 6u + CVideoWorker::kMaxPackets);
+
+    // Stop drops what waits, even what is not due for a long time.
+    recorder.hold = false;
+    worker.Finish();
+    ASSERT_TRUE(worker.Start());
+    worker.Push(Picture(5000), kIdr, 6, Clock::now() + 1h);
     worker.Stop();
-    EXPECT_EQ(recorder.Handled().back(), 2000);
+    EXPECT_EQ(recorder.Handled().back(), 4001);
+    EXPECT_FALSE(worker.TakeDropBurst(Clock::now() + 1h, burst)) << "Stop is no overflow";
 }

@@ -84,6 +84,8 @@ bool CH264Encoder::Open(const Settings& s, std::string& error) {
     // No global header flag: libx264 then repeats SPS and PPS before every
     // key frame, in the stream itself.
     std::string params = "slices=" + std::to_string(s.slices) + ":scenecut=0:repeat-headers=1";
+    if (s.intraRefresh)
+        params += ":intra-refresh=1";
     av_opt_set(context->priv_data, "x264-params", params.c_str(), 0);
     int rc = avcodec_open2(context, codec, nullptr);
     if (rc < 0) {

@@ -32,6 +32,10 @@ public:
         int frameRate = 30;
         // Monochrome (4:0:0) streams may have odd sizes; only Y is coded.
         bool monochrome = false;
+        // A column of intra blocks sweeps the picture every keyInterval
+        // pictures instead of key frames: after the first picture no IDR,
+        // a recovery point SEI where each sweep begins.
+        bool intraRefresh = false;
         std::string preset = "veryfast";
         // Bits per second with a one-second buffer; 0 leaves the rate to the
         // quality setting.
