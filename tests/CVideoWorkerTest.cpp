@@ -57,9 +57,9 @@ TEST(CVideoWorker, HandlesInOrderAndNeverBeforeTheirTime) {
         ASSERT_TRUE(worker.Push(Picture(i), i == 0 ? kIdr : kNonIdr, 6, now + i * 40ms));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled == 5; }, 30s));
     // One due sooner than those before it brings them forward, in order.
-    ASSERT_TRUE(worker.Push(Picture(5, false), kBytes, 4, Clock::now() + 1h));
-    ASSERT_TRUE(worker.Push(Picture(6, false), kBytes, 4, Clock::now() + 1h));
-    ASSERT_TRUE(worker.Push(Picture(7, false), kBytes, 4, Clock::now() + 50ms));
+    ASSERT_TRUE(worker.Push(Picture(5), kNonIdr, 6, Clock::now() + 1h));
+    ASSERT_TRUE(worker.Push(Picture(6), kNonIdr, 6, Clock::now() + 1h));
+    ASSERT_TRUE(worker.Push(Picture(7), kNonIdr, 6, Clock::now() + 50ms));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled == 8; }, 30s));
     worker.Finish();
     EXPECT_EQ(recorder.Handled(), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7}));
