@@ -105,10 +105,10 @@ bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
     if (allowList.Open() || (known && allowList.Allows(peer)))
         return true;
     platform::CloseAbortively(c);
-    ++connectionsRefused;
     const auto now = std::chrono::steady_clock::now();
     if (refusalReported && now - *refusalReported < std::chrono::seconds(1)) {
         ++refusalsUnreported;
+        ++connectionsRefused;
         return false;
     }
     std::string text =
@@ -120,6 +120,8 @@ bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
     ReportText(Utf8ToUtf16(text));
     refusalReported = now;
     refusalsUnreported = 0;
+    // Counted once it is said, so that whoever sees the count sees the text.
+    ++connectionsRefused;
     return false;
 }
 
@@ -391,7 +393,8 @@ void CGateway::Dispatch() {
         if (session->skipPictures)
             break;
         const auto arrival = CVideoWorker::Clock::now();
-        CVideoWorker::Packet packet{header, {}, PictureDue(arrival)};
+        const auto due = PictureDue(arrival);
+        CVideoWorker::Packet packet{header, {}, due, due};
         // Noted first: the video thread may draw it before Push returns.
         NoteArrival(packet.due, arrival);
         if (videoThread) {
@@ -433,7 +436,7 @@ void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
     const auto drawn = CVideoWorker::Clock::now();
     double took = std::chrono::duration<double, std::micro>(drawn - start).count();
     pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
-    NoteTiming(packet.due, drawn, took, shown);
+    NoteTiming(packet.pushedDue, drawn, took, shown);
 }
 
 void CGateway::ReportDropBurst(CVideoWorker::Clock::time_point now) {

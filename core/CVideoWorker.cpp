@@ -120,7 +120,7 @@ bool CVideoWorker::Push(const PacketHeader& header, const uint8_t* payload, uint
             NoteDropped(1, now);
             return false;
         }
-        Packet packet{header, {}, due};
+        Packet packet{header, {}, due, due};
         try {
             packet.payload = TakeBuffer(length);
         } catch (const std::bad_alloc&) {
@@ -201,9 +201,11 @@ void CVideoWorker::Run() {
         Packet packet = std::move(queue.front());
         queue.pop_front();
         queuedBytes -= packet.payload.size();
+        inHand = true;
         lock.unlock();
         handler(packet);
         lock.lock();
+        inHand = false;
         ++counters.handled;
         KeepSpare(std::move(packet.payload));
     }
@@ -218,5 +220,7 @@ void CVideoWorker::ReleaseBuffers() {
 
 CVideoWorker::Counters CVideoWorker::GetCounters() const {
     std::lock_guard guard(mutex);
-    return counters;
+    Counters c = counters;
+    c.waiting = uint32_t(queue.size()) + (inHand ? 1 : 0);
+    return c;
 }

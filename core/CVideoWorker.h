@@ -25,6 +25,9 @@ public:
         PacketHeader header;
         std::vector<uint8_t> payload;
         Clock::time_point due; // not handled before then
+        // The due it was pushed with, which names it to the caller: due
+        // itself may be brought forward while it waits.
+        Clock::time_point pushedDue;
     };
     using Handler = std::function<void(const Packet&)>;
 
@@ -64,6 +67,7 @@ public:
         uint32_t queued = 0;  // packets taken in
         uint32_t handled = 0; // packets handed to the handler
         uint32_t dropped = 0; // packets dropped by the overflow rule
+        uint32_t waiting = 0; // packets in the queue now, the one in hand too
     };
     Counters GetCounters() const;
 
@@ -101,6 +105,7 @@ private:
     bool burstTold = false;
     uint32_t endedBurst = 0;
     bool finishing = false;
+    bool inHand = false; // the thread is in the handler
     bool stopping = false;
     Counters counters;
 };
