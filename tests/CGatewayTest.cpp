@@ -335,13 +335,8 @@ TEST_F(GatewayTest, StopThenStartBindsTheSamePortAgain) {
 }
 
 TEST_F(GatewayTest, PortInUseIsReportedAndTheSessionStillStartsAndStops) {
-    SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(squatter, 4), 0);
+    SOCKET squatter = testing_support::Squat(port);
+    ASSERT_NE(squatter, INVALID_SOCKET);
 
     StartServer();
     auto texts = line.Texts();
@@ -420,13 +415,8 @@ TEST_F(GatewayTest, OnlyAllowedAddressesAreServed) {
 // Asked to, the server tries the address again every second until it can
 // listen, and says so once when it starts trying and once when it listens.
 TEST_F(GatewayTest, ListeningIsRetriedUntilThePortIsFree) {
-    SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(squatter, 4), 0);
+    SOCKET squatter = testing_support::Squat(port);
+    ASSERT_NE(squatter, INVALID_SOCKET);
 
     server = std::make_unique<CGateway>(&session);
     server->SetRetryListen(true);

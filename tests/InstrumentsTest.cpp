@@ -184,13 +184,8 @@ TEST(MetricsEndpoint, HealthFollowsTheReceiverAndTheInstanceNamesEverySeries) {
     {
         // A port that is taken: the server runs, but nobody can reach it.
         const uint16_t port = testing_support::FreePort();
-        SOCKET squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(listen(squatter, 4), 0);
+        SOCKET squatter = testing_support::Squat(port);
+        ASSERT_NE(squatter, INVALID_SOCKET);
         testing_support::FillSession(session, port, playback, capture);
         CGateway failing(&session);
         answer = health(&failing);

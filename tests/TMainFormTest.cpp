@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+using testing_support::Squat;
 using testing_support::TestClient;
 
 namespace {
@@ -68,20 +69,6 @@ std::shared_ptr<BoxAnswer> AnswerNextBox(QMessageBox::StandardButton button) {
     });
     timer->start(10);
     return answer;
-}
-
-// Another program listening on 127.0.0.1:port; INVALID_SOCKET when it cannot.
-SOCKET Squat(uint16_t port) {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 1) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
 }
 
 // Records the enabled states a widget passes through.

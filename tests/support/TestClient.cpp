@@ -36,6 +36,19 @@ uint16_t FreePort() {
     return TryPort(0);
 }
 
+SOCKET Squat(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 uint16_t FreePortUpTo(uint16_t highest) {
     static unsigned seed = unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 1000; ++attempt) {

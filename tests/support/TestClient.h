@@ -17,6 +17,8 @@ namespace testing_support {
 uint16_t FreePort();
 // A free port from 20000 up to highest, for places whose port range is limited.
 uint16_t FreePortUpTo(uint16_t highest);
+// Another program listening on 127.0.0.1:port; INVALID_SOCKET when it cannot.
+SOCKET Squat(uint16_t port);
 
 // Polls cond every few milliseconds until it holds or timeout passes.
 bool WaitUntil(const std::function<bool()>& cond,
