@@ -36,3 +36,9 @@ bool CThread::StopRequested(uint32_t timeoutMs) {
 }
 
 bool CThread::Running() { return thread.joinable() && !finished.IsSet(); }
+
+bool CThread::Stop(uint32_t timeoutMs) {
+    Terminate();
+    Wake();
+    return WaitFor(timeoutMs) == WAIT_OBJECT_0;
+}

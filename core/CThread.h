@@ -32,6 +32,16 @@ public:
     // True from Start until Execute has returned.
     bool Running();
 
+    // The one way to end the thread: asks it to stop, wakes it from whatever
+    // else it waits on, and waits up to timeoutMs for it to end. True once it
+    // has ended (or never ran).
+    bool Stop(uint32_t timeoutMs = platform::INFINITE);
+
+protected:
+    // Called by Stop after the stop event is set: unblocks a body that waits
+    // on something the event cannot reach (a socket, a condition).
+    virtual void Wake() {}
+
 private:
     std::thread thread;
     std::unique_ptr<platform::CEvent> stopEvent;
