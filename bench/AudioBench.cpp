@@ -148,9 +148,7 @@ int main(int argc, char** argv) {
     testing_support::WaitUntil([&] { return server->AudioCounters().latencyMicros < 50000; }, 10s);
 
     client.Close();
-    server->Terminate();
-    server->CloseListener();
-    server->WaitFor(30000);
+    server->Stop(30000);
     server.reset();
     delete session.errorHandler.load();
     session.errorHandler = nullptr;

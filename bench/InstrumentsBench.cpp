@@ -147,9 +147,7 @@ double RunLink(const Material& m, bool instruments, int seconds) {
     scraper.join();
     sender.join();
     const CGateway::Traffic traffic = server->GetTraffic();
-    server->Terminate();
-    server->CloseListener();
-    server->WaitFor(30000);
+    server->Stop(30000);
     if (view)
         view->SetServer(nullptr);
     std::printf("  %-28s %6.1f %%   (%llu pictures, %llu sound packets in all)\n",

@@ -142,9 +142,7 @@ public:
         run.pictures = server->VideoCounters().pictures;
         run.cpuPerPicture = cpu * 1000 / double(expected);
         client.Close();
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
+        server->Stop(30000);
         return run;
     }
 

@@ -198,9 +198,7 @@ int main(int argc, char** argv) {
     auto arrivals = unit.Arrivals();
     auto clickTimes = clicks.Clicks();
 
-    server->Terminate();
-    server->CloseListener();
-    server->WaitFor(30000);
+    server->Stop(30000);
     server.reset();
 
     // Each click is found in the first packet after it that carries it.

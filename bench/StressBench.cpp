@@ -142,9 +142,7 @@ public:
         if (!server)
             return 0;
         auto start = Clock::now();
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
+        server->Stop(30000);
         server.reset();
         double ms = Ms(Clock::now() - start);
         handler.reset();

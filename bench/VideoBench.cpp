@@ -235,9 +235,7 @@ PathFigures RunPath(const Clip& clip, const DrawRect& rect, QSize windowSize, bo
             figures.serverLatencyMs.push_back(t.latencyMicros / 1000.0);
     }
 
-    server->Terminate();
-    server->CloseListener();
-    server->WaitFor(30000);
+    server->Stop(30000);
     return figures;
 }
 

@@ -59,9 +59,7 @@ void CSessionRunner::Report(const std::string& text, CErrorLine::Level level) {
 
 void CSessionRunner::Stop() {
     if (server) {
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
+        server->Stop(30000);
         if (serverWatch)
             serverWatch(nullptr);
         // The server's destructor waits on if the worker is still busy: it

@@ -126,17 +126,12 @@ bool CGateway::Admit(SOCKET c, const sockaddr_storage& from) {
 }
 
 CGateway::~CGateway() {
-    if (Running()) {
-        Terminate();
-        CloseListener();
-        WaitFor(platform::INFINITE);
-    }
-    WaitFor(platform::INFINITE);
+    Stop();
     SOCKET l = listener.exchange(INVALID_SOCKET);
     if (l != INVALID_SOCKET) closesocket(l);
 }
 
-void CGateway::CloseListener() {
+void CGateway::Wake() {
     // The handle stays open until the destructor: the worker may be about to
     // call accept on it, and a closed number could meanwhile be given to
     // another file.

@@ -40,9 +40,6 @@ public:
 
     uint32_t Execute() override;
 
-    // Ends a pending accept and the current connection's pending receive, so
-    // that the worker notices a Terminate at once. Called by the GUI thread.
-    void CloseListener();
     // Sends the pictures to the window and rectangle now in the session. The
     // decoder is not closed: a display change never waits for a key frame.
     // Once it returns, nothing more is drawn into the window left. Called by
@@ -158,6 +155,11 @@ public:
     const CPictureMeter& PictureMeter() const { return video.Meter(); }
     // Whether a studio source was chosen for the return audio.
     bool ReturnChosen() const { return session->audioSource != 0; }
+
+protected:
+    // Ends a pending accept and the current connection's pending receive, so
+    // that the worker notices a Stop at once.
+    void Wake() override;
 
 private:
     // Binds and listens on the session's address: the socket, or

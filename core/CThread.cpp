@@ -20,17 +20,6 @@ bool CThread::Start(int /*priority*/) {
     return true;
 }
 
-void CThread::Terminate() {
-    if (stopEvent) stopEvent->Set();
-}
-
-uint32_t CThread::WaitFor(uint32_t timeoutMs) {
-    if (!thread.joinable()) return WAIT_OBJECT_0;
-    if (!finished.Wait(timeoutMs)) return WAIT_TIMEOUT;
-    thread.join();
-    return WAIT_OBJECT_0;
-}
-
 bool CThread::StopRequested(uint32_t timeoutMs) {
     return stopEvent && stopEvent->Wait(timeoutMs);
 }
@@ -38,7 +27,10 @@ bool CThread::StopRequested(uint32_t timeoutMs) {
 bool CThread::Running() { return thread.joinable() && !finished.IsSet(); }
 
 bool CThread::Stop(uint32_t timeoutMs) {
-    Terminate();
+    if (stopEvent) stopEvent->Set();
     Wake();
-    return WaitFor(timeoutMs) == WAIT_OBJECT_0;
+    if (!thread.joinable()) return true;
+    if (!finished.Wait(timeoutMs)) return false;
+    thread.join();
+    return true;
 }

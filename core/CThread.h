@@ -8,9 +8,6 @@
 #include <memory>
 #include <thread>
 
-constexpr uint32_t WAIT_OBJECT_0 = 0;
-constexpr uint32_t WAIT_TIMEOUT = 258;
-
 class CThread {
 public:
     CThread() = default;
@@ -24,9 +21,6 @@ public:
 
     // Runs Execute on a new thread. Priority 0 is normal; others are hints.
     bool Start(int priority);
-    void Terminate();
-    // WAIT_OBJECT_0 once the thread has ended, WAIT_TIMEOUT otherwise.
-    uint32_t WaitFor(uint32_t timeoutMs);
     // True when the stop event is signalled, waiting up to timeoutMs for it.
     bool StopRequested(uint32_t timeoutMs);
     // True from Start until Execute has returned.

@@ -28,11 +28,9 @@ CFeedWriter::~CFeedWriter() {
         av.av_packet_free(&avPacket);
 }
 
-void CFeedWriter::Stop() {
+void CFeedWriter::Wake() {
     stopping = true;
-    Terminate();
     queue.Wake();
-    WaitFor(platform::INFINITE);
 }
 
 CFeedWriter::Status CFeedWriter::GetStatus() {

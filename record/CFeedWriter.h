@@ -52,12 +52,13 @@ public:
 
     // From the stream server's worker: never waits.
     void Push(CFeedPacketPtr packet) { queue.Push(std::move(packet)); }
-    // Ends the current output properly and the thread; safe to repeat.
-    void Stop();
+    // Stop ends the current output properly and the thread; safe to repeat.
     Status GetStatus();
 
 protected:
     uint32_t Execute() override;
+    // Breaks off a connection attempt or a wait for packets.
+    void Wake() override;
 
     // "mpegts" or "flv".
     virtual const char* FormatName() const = 0;

@@ -74,9 +74,7 @@ protected:
     void TearDown() override {
         client.Close();
         if (server) {
-            server->Terminate();
-            server->CloseListener();
-            server->WaitFor(30000);
+            server->Stop(30000);
             server.reset();
         }
         delete session.errorHandler.load();

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -27,38 +29,90 @@ public:
     std::atomic<bool> ran{false};
 };
 
+// Waits on a condition of its own, which the stop event cannot reach: only
+// Wake ends the wait. Until released, it ignores both.
+class Sleeper : public CThread {
+public:
+    explicit Sleeper(bool held = false) : released(!held) {}
+    uint32_t Execute() override {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [this] { return woken && released; });
+        return 0;
+    }
+    void Release() {
+        {
+            std::lock_guard guard(lock);
+            released = true;
+        }
+        changed.notify_all();
+    }
+    int wakes = 0;
+
+protected:
+    void Wake() override {
+        {
+            std::lock_guard guard(lock);
+            woken = true;
+            ++wakes;
+        }
+        changed.notify_all();
+    }
+
+private:
+    std::mutex lock;
+    std::condition_variable changed;
+    bool woken = false, released;
+};
+
 using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-TEST(CThread, WaitForTimesOutWhileRunningAndSucceedsOnceEnded) {
+TEST(CThread, StopEndsAPollingBodyAtOnceAndIsSafeToRepeat) {
     Poller t;
     ASSERT_TRUE(t.Start(0));
     EXPECT_FALSE(t.Start(0)) << "one thread per object";
-    auto start = Clock::now();
-    EXPECT_EQ(t.WaitFor(50), WAIT_TIMEOUT);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(45));
     EXPECT_TRUE(t.Running());
 
-    start = Clock::now();
-    t.Terminate();
-    EXPECT_EQ(t.WaitFor(30000), WAIT_OBJECT_0);
+    const auto start = Clock::now();
+    EXPECT_TRUE(t.Stop(30000));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500))
         << "the 1000 ms wait returns as soon as the event is set";
     EXPECT_FALSE(t.Running());
-    EXPECT_EQ(t.WaitFor(0), WAIT_OBJECT_0);
+    EXPECT_TRUE(t.StopRequested(100)) << "manual reset: still set";
+    EXPECT_TRUE(t.Stop(0));
 }
 
-TEST(CThread, StopEventStaysSetAndIsAbsentBeforeStart) {
+TEST(CThread, StopWakesABodyThatWaitsOnSomethingElse) {
+    Sleeper t;
+    ASSERT_TRUE(t.Start(0));
+    EXPECT_TRUE(t.Stop(30000));
+    EXPECT_EQ(t.wakes, 1);
+    EXPECT_FALSE(t.Running());
+}
+
+TEST(CThread, StopGivesUpAfterItsTimeoutAndCanBeRepeated) {
+    Sleeper t(true);
+    ASSERT_TRUE(t.Start(0));
+    const auto start = Clock::now();
+    EXPECT_FALSE(t.Stop(50)) << "the body ignores the request";
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(45));
+    EXPECT_TRUE(t.Running());
+    t.Release();
+    EXPECT_TRUE(t.Stop());
+    EXPECT_FALSE(t.Running());
+}
+
+TEST(CThread, StopBeforeStartAndAfterTheBodyEndedOnItsOwn) {
     Quick q;
     EXPECT_FALSE(q.StopRequested(0));
-    EXPECT_EQ(q.WaitFor(10), WAIT_OBJECT_0) << "nothing to wait for before Start";
+    EXPECT_TRUE(q.Stop(10)) << "nothing to wait for before Start";
     ASSERT_TRUE(q.Start(0));
-    EXPECT_EQ(q.WaitFor(5000), WAIT_OBJECT_0);
+    EXPECT_FALSE(q.StopRequested(0));
+    while (q.Running()) std::this_thread::yield();
     EXPECT_TRUE(q.ran);
-    q.Terminate();
+    EXPECT_TRUE(q.Stop(0));
     EXPECT_TRUE(q.StopRequested(0));
-    EXPECT_TRUE(q.StopRequested(100)) << "manual reset: still set";
 }
 
 namespace {

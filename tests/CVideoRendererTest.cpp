@@ -5,6 +5,7 @@
 #include "core/CGateway.h"
 #include "core/NalUnits.h"
 #include "platform/VideoSurface.h"
+#include "support/OddSizedVideo.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "support/VideoCheck.h"
@@ -63,9 +64,7 @@ protected:
 
     void TearDown() override {
         if (server) {
-            server->Terminate();
-            server->CloseListener();
-            server->WaitFor(30000);
+            server->Stop(30000);
             server.reset();
         }
         renderer.Close();
@@ -216,11 +215,7 @@ TEST_F(VideoChannelTest, UnusableHeaderSizesLayOutThePictureAtTheStreamsSize) {
 }
 
 TEST_F(VideoChannelTest, OddSizedStreamFillsItsOddSizedImage) {
-    CH264Encoder::Settings settings;
-    settings.width = 175;
-    settings.height = 99;
-    settings.monochrome = true;
-    CH264Encoder maker(settings);
+    CH264Encoder maker(testing_support::OddSizedMonochrome());
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenRenderer(175, 99), 1);
     std::vector<uint8_t> grey(25851, 128);

@@ -238,9 +238,7 @@ TEST(MetricsEndpoint, HealthFollowsTheReceiverAndTheInstanceNamesEverySeries) {
         EXPECT_NE(text.substr(at, text.find('\n', at + 1) - at).find(name), std::string::npos)
             << text.substr(at, 80);
 
-    server.Terminate();
-    server.CloseListener();
-    server.WaitFor(30000);
+    server.Stop(30000);
     answer = health(&server);
     EXPECT_EQ(answer.status, 503) << "a server that has stopped listens no more";
     EXPECT_NE(answer.body.find("\"state\":\"not_listening\""), std::string::npos);

@@ -60,9 +60,7 @@ protected:
         client.Close();
         if (!server)
             return;
-        server->Terminate();
-        server->CloseListener();
-        server->WaitFor(30000);
+        server->Stop(30000);
         // As the console does: the last counts, then no server.
         Sample();
         server.reset();

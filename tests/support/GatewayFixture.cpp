@@ -40,9 +40,7 @@ std::chrono::milliseconds GatewayFixture::Stop() {
     if (!server)
         return std::chrono::milliseconds(0);
     auto start = std::chrono::steady_clock::now();
-    server->Terminate();
-    server->CloseListener();
-    server->WaitFor(30000);
+    server->Stop(30000);
     server.reset();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start);

@@ -13,45 +13,32 @@ CStatusLine::~CStatusLine() {
 
 void CStatusLine::Start(bool quiet) {
     Stop();
-    stopping = false;
     if (!quiet)
-        thread = std::thread([this] { Run(); });
+        CThread::Start(0);
 }
 
-void CStatusLine::Stop() {
-    {
-        std::lock_guard guard(lock);
-        stopping = true;
-    }
-    wake.notify_all();
-    if (thread.joinable())
-        thread.join();
-}
-
-void CStatusLine::Run() {
+uint32_t CStatusLine::Execute() {
     auto last = std::chrono::steady_clock::now();
-    std::unique_lock guard(lock);
-    for (;;) {
-        if (wake.wait_for(guard, std::chrono::seconds(1), [this] { return stopping; }))
-            return;
+    while (!StopRequested(1000)) {
         auto now = std::chrono::steady_clock::now();
         double seconds = std::chrono::duration<double>(now - last).count();
         last = now;
         CLog::Status(Line(seconds));
     }
+    return 0;
 }
 
 void CStatusLine::CountVideo(size_t bytes) {
-    ++videoPackets;
-    videoBytes += bytes;
+    sent.Add(&Sent::videoPackets);
+    sent.Add(&Sent::videoBytes, bytes);
 }
 
 void CStatusLine::CountAudio(size_t) {
-    ++audioPackets;
+    sent.Add(&Sent::audioPackets);
 }
 
 void CStatusLine::CountReturn(const int16_t* samples, size_t count) {
-    ++returnPackets;
+    sent.Add(&Sent::returnPackets);
     double sum = 0;
     for (size_t i = 0; i < count; ++i)
         sum += double(samples[i]) * samples[i];
@@ -69,7 +56,7 @@ double CStatusLine::LevelDbfs(double sum, uint64_t count) {
 std::string CStatusLine::Line(double seconds) {
     if (seconds <= 0)
         seconds = 1;
-    uint64_t v = videoPackets, vb = videoBytes, a = audioPackets, r = returnPackets;
+    const Sent now = sent.Snapshot();
     double sum;
     uint64_t count;
     {
@@ -85,13 +72,11 @@ std::string CStatusLine::Line(double seconds) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "video %.1f fps %.0f kbit/s | audio %.1f pkt/s | return %llu pkt, level %s",
-                  double(v - lastVideo) / seconds, double(vb - lastVideoBytes) * 8 / 1000 / seconds,
-                  double(a - lastAudio) / seconds, static_cast<unsigned long long>(r - lastReturn),
-                  level);
-    lastVideo = v;
-    lastVideoBytes = vb;
-    lastAudio = a;
-    lastReturn = r;
+                  double(now.videoPackets - last.videoPackets) / seconds,
+                  double(now.videoBytes - last.videoBytes) * 8 / 1000 / seconds,
+                  double(now.audioPackets - last.audioPackets) / seconds,
+                  static_cast<unsigned long long>(now.returnPackets - last.returnPackets), level);
+    last = now;
     std::string line = text;
     if (returnTone)
         line += ", " + returnTone->StatusText();
@@ -103,8 +88,9 @@ std::string CStatusLine::Line(double seconds) {
 }
 
 std::string CStatusLine::Totals() const {
-    return "sent " + std::to_string(videoPackets.load()) + " video and " +
-           std::to_string(audioPackets.load()) + " audio packets (" +
-           std::to_string(videoBytes.load() / 1024) + " KiB of video); received " +
-           std::to_string(returnPackets.load()) + " return audio packets";
+    const Sent s = sent.Snapshot();
+    return "sent " + std::to_string(s.videoPackets) + " video and " +
+           std::to_string(s.audioPackets) + " audio packets (" +
+           std::to_string(s.videoBytes / 1024) + " KiB of video); received " +
+           std::to_string(s.returnPackets) + " return audio packets";
 }

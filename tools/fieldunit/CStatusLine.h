@@ -2,25 +2,24 @@
 // video frames and kbit/s, audio packets, return packets and their level.
 #pragma once
 
+#include "core/CCounters.h"
+#include "core/CThread.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 class CReturnTone;
 
-class CStatusLine {
+class CStatusLine : public CThread {
 public:
     CStatusLine() = default;
-    virtual ~CStatusLine();
-    CStatusLine(const CStatusLine&) = delete;
-    CStatusLine& operator=(const CStatusLine&) = delete;
+    ~CStatusLine() override;
 
-    // Starts printing once a second (nothing is printed when quiet).
+    // Starts printing once a second (nothing is printed when quiet); Stop
+    // ends it.
     void Start(bool quiet);
-    void Stop();
 
     void CountVideo(size_t bytes);
     void CountAudio(size_t bytes);
@@ -37,13 +36,17 @@ public:
     // RMS level of samples in dBFS; -inf for silence.
     static double LevelDbfs(double sumSquares, uint64_t count);
 
-private:
-    void Run();
+protected:
+    uint32_t Execute() override;
 
-    std::atomic<uint64_t> videoPackets{0};
-    std::atomic<uint64_t> videoBytes{0};
-    std::atomic<uint64_t> audioPackets{0};
-    std::atomic<uint64_t> returnPackets{0};
+private:
+    struct Sent {
+        uint64_t videoPackets = 0;
+        uint64_t videoBytes = 0;
+        uint64_t audioPackets = 0;
+        uint64_t returnPackets = 0;
+    };
+    CCounters<Sent> sent;
     std::atomic<bool> waiting{false};
     std::atomic<bool> silent{false};
     CReturnTone* returnTone = nullptr;
@@ -51,10 +54,5 @@ private:
     double sumSquares = 0;
     uint64_t sampleCount = 0;
 
-    uint64_t lastVideo = 0, lastVideoBytes = 0, lastAudio = 0, lastReturn = 0;
-
-    std::mutex lock;
-    std::condition_variable wake;
-    bool stopping = false;
-    std::thread thread;
+    Sent last; // at the last Line
 };
