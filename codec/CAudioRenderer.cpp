@@ -17,7 +17,7 @@ CAudioRenderer::~CAudioRenderer() {
 }
 
 void CAudioRenderer::Open(SessionContext* s) {
-    ++opens;
+    counters.Add(&Counters::opens);
     session = s;
     decoderOpen = false;
     deviceOpen = false;
@@ -47,10 +47,10 @@ void CAudioRenderer::Open(SessionContext* s) {
 }
 
 void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
-    ++packets;
+    counters.Add(&Counters::packets);
     lastPacketMicros = 0;
     if (!decoderOpen || !deviceOpen || !data) {
-        ++dropped;
+        counters.Add(&Counters::dropped);
         return;
     }
 
@@ -72,7 +72,7 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         length -= static_cast<uint32_t>(used);
     }
     if (failed || total <= 0) {
-        ++dropped;
+        counters.Add(&Counters::dropped);
         if (int32_t rate = decoder.RefusedRate()) {
             const auto& f = *session->playbackFormat;
             std::u16string text = Utf8ToUtf16(
@@ -87,7 +87,7 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
         const uint32_t chosen = receiveLatencyMs.load(std::memory_order_relaxed);
         limit += chosen ? chosen : platform::CAudioOut::kLongestAdaptiveMs;
         if (waveOut.LatencyMs() >= limit) {
-            ++dropped;
+            counters.Add(&Counters::dropped);
             return;
         }
     }
@@ -97,16 +97,16 @@ void CAudioRenderer::Play(const uint8_t* data, uint32_t length) {
     platform::WAVEHDR& h = headers[index];
     if ((h.dwFlags.load(std::memory_order_acquire) & platform::WHDR_INQUEUE) ||
         !Provide(h, capacities[index], uint32_t(total))) {
-        ++dropped;
+        counters.Add(&Counters::dropped);
         return;
     }
     h.dwBufferLength = static_cast<uint32_t>(total);
     std::memcpy(h.lpData, pcmBuffer, static_cast<size_t>(total));
     if (!waveOut.Write(&h)) {
-        ++dropped;
+        counters.Add(&Counters::dropped);
         return;
     }
-    ++queued;
+    counters.Add(&Counters::queued);
     if (bytesPerSecond)
         lastPacketMicros = uint32_t(uint64_t(total) * 1000000 / bytesPerSecond);
     // Here rather than on the device's thread, which must never wait.
@@ -144,7 +144,7 @@ void CAudioRenderer::Report(const char16_t* text) {
 }
 
 void CAudioRenderer::Close() {
-    ++closes;
+    counters.Add(&Counters::closes);
     Release();
 }
 
@@ -189,7 +189,7 @@ uint32_t CAudioRenderer::AheadMicros() const {
 }
 
 CAudioRenderer::Counters CAudioRenderer::GetCounters() const {
-    Counters c{opens.load(), packets.load(), queued.load(), dropped.load(), closes.load()};
+    Counters c = counters.Snapshot();
     c.underruns = waveOut.Underruns();
     c.skips = waveOut.Skips();
     c.latencyMicros = static_cast<uint32_t>(waveOut.LatencyMs() * 1000.0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/CAudioDecoder.h"
+#include "core/CCounters.h"
 #include "core/SessionContext.h"
 #include "instruments/CLevelMeter.h"
 #include "platform/AudioOut.h"
@@ -104,5 +105,6 @@ private:
     uint32_t bytesPerSecond = 0;
     uint32_t lastPacketMicros = 0;
     std::atomic<uint32_t> volume{0xFFFFFFFF};
-    std::atomic<uint32_t> opens{0}, packets{0}, queued{0}, dropped{0}, closes{0};
+    // The gauges are the device's, read when asked.
+    CCounters<Counters, uint32_t> counters;
 };

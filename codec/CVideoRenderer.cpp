@@ -17,7 +17,7 @@ int32_t CVideoRenderer::ImageSize(int32_t w, int32_t h) {
 }
 
 int32_t CVideoRenderer::Open(SessionContext* s) {
-    ++opens;
+    counters.Add(&Counters::opens);
     if (open)
         Close();
     open = true;
@@ -56,9 +56,9 @@ bool CVideoRenderer::Resize(int32_t w, int32_t h) {
 void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame) {
     // Counted on the way out, so that a finished count means a finished draw.
     struct CountOnReturn {
-        std::atomic<uint32_t>& count;
-        ~CountOnReturn() { ++count; }
-    } counted{draws};
+        CCounters<Counters, uint32_t>& counters;
+        ~CountOnReturn() { counters.Add(&Counters::draws); }
+    } counted{counters};
     if (!decoderOpen)
         return;
     if (!decoder.Decode(data, length, nullptr)) {
@@ -91,7 +91,7 @@ void CVideoRenderer::Draw(const uint8_t* data, uint32_t length, int32_t keyFrame
     target->Present(picture, dst, keyFrame != 0);
     if (picture.hold)
         picture.hold->Release();
-    ++pictures;
+    counters.Add(&Counters::pictures);
 }
 
 void CVideoRenderer::Retarget(SessionContext* s) {
@@ -110,9 +110,9 @@ void CVideoRenderer::Close() {
     decoderOpen = false;
     refusals = {};
     width = height = 0;
-    ++closes;
+    counters.Add(&Counters::closes);
 }
 
 CVideoRenderer::Counters CVideoRenderer::GetCounters() const {
-    return {opens.load(), draws.load(), pictures.load(), closes.load()};
+    return counters.Snapshot();
 }

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "codec/CVideoDecoder.h"
+#include "core/CCounters.h"
 #include "core/SessionContext.h"
 #include "instruments/CPictureMeter.h"
 
-#include <atomic>
 #include <cstdint>
 
 class CVideoRenderer {
@@ -79,5 +79,5 @@ private:
     bool open = false;
     Refusals refusals;
     CPictureMeter meter;
-    std::atomic<uint32_t> opens{0}, draws{0}, pictures{0}, closes{0};
+    CCounters<Counters, uint32_t> counters;
 };
