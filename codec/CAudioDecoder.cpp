@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int kMaxChannels = 8;
 // Frames one packet may give before the rest is thrown away: a packet that
 // keeps the decoder busy for longer is not a packet of live audio.
 constexpr int kMaxFramesPerPacket = 4096;
@@ -36,32 +35,12 @@ int16_t SampleAt(const AVFrame* f, int format, int channelCount, int c, int i) {
 
 } // namespace
 
-CAudioDecoder::CAudioDecoder() = default;
-
-CAudioDecoder::~CAudioDecoder() {
-    // Owners close first; this only keeps a forgotten Close from leaking.
-    Close();
-}
-
 int32_t CAudioDecoder::Open(SessionContext* session) {
     Close();
-    if (!session || !session->playbackFormat)
+    if (!session ||
+        !NewContext(Direction::kDecode, session->playbackFormat, session->audioBitRate))
         return 0;
     const WAVEFORMATEX& format = *session->playbackFormat;
-    // The format comes from the field unit's packet header.
-    if (format.nChannels == 0 || format.nChannels > kMaxChannels || format.nSamplesPerSec == 0 ||
-        format.nSamplesPerSec > 0x7FFFFFFF)
-        return 0;
-
-    codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-    if (!codec)
-        return 0;
-    context = avcodec_alloc_context3(codec);
-    if (!context)
-        return 0;
-    context->bit_rate = session->audioBitRate;
-    context->sample_rate = static_cast<int>(format.nSamplesPerSec);
-    av_channel_layout_default(&context->ch_layout, format.nChannels);
     context->request_sample_fmt = AV_SAMPLE_FMT_S16;
     if (avcodec_open2(context, codec, nullptr) < 0)
         return 0;
@@ -176,12 +155,7 @@ int32_t CAudioDecoder::Convert(const AVFrame* decoded, uint8_t* out, int32_t roo
 }
 
 void CAudioDecoder::Close() {
-    if (context)
-        avcodec_free_context(&context);
-    if (frame)
-        av_frame_free(&frame);
-    if (packet)
-        av_packet_free(&packet);
+    FreeContext();
     sampleRate = 0;
     refusedRate = 0;
     channels = 0;

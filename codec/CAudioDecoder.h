@@ -3,18 +3,13 @@
 // 16-bit samples in the playback format of the session.
 #pragma once
 
-#include "codec/CAvCodec.h"
-#include "codec/CAvUtil.h"
+#include "codec/CAacCodec.h"
 #include "core/SessionContext.h"
 
 #include <cstdint>
 
-class CAudioDecoder : public CAvUtil, public CAvCodec {
+class CAudioDecoder : public CAacCodec {
 public:
-    CAudioDecoder();
-    ~CAudioDecoder() override;
-    CAudioDecoder(const CAudioDecoder&) = delete;
-    CAudioDecoder& operator=(const CAudioDecoder&) = delete;
 
     // Opens the decoder for the session's playback format; non-zero on success.
     int32_t Open(SessionContext* session);
@@ -29,16 +24,11 @@ public:
     // format's rate; 0 when none was.
     int32_t RefusedRate() const { return refusedRate; }
 
-    const AVCodec* codec = nullptr;
-    AVCodecContext* context = nullptr;
-
 private:
     // Converts a decoded frame into out; the bytes written, or -1 when it
     // does not fit in room or cannot be converted.
     int32_t Convert(const AVFrame* decoded, uint8_t* out, int32_t room) const;
 
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
     int32_t sampleRate = 0;
     int32_t channels = 0;
     mutable int32_t refusedRate = 0;

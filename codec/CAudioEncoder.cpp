@@ -2,28 +2,12 @@
 
 #include <cstring>
 
-CAudioEncoder::CAudioEncoder() = default;
-
-CAudioEncoder::~CAudioEncoder() {
-    // Owners close first; this only keeps a forgotten Close from leaking.
-    Close();
-}
-
 int32_t CAudioEncoder::Open(SessionContext* session) {
     Close();
-    if (!session || !session->captureFormat)
+    if (!session ||
+        !NewContext(Direction::kEncode, session->captureFormat, session->audioBitRate))
         return 0;
     const WAVEFORMATEX& format = *session->captureFormat;
-    if (format.nChannels == 0 || format.nChannels > 8 || format.nSamplesPerSec == 0 ||
-        format.nSamplesPerSec > 0x7FFFFFFF)
-        return 0;
-
-    codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec)
-        return 0;
-    context = avcodec_alloc_context3(codec);
-    if (!context)
-        return 0;
 
     // The encoder takes planar float; signed 16-bit is used where it is taken
     // as it is.
@@ -39,10 +23,6 @@ int32_t CAudioEncoder::Open(SessionContext* session) {
     if (sampleFormat == AV_SAMPLE_FMT_NONE)
         return 0;
 
-    // A bit rate of 0 lets the encoder choose its own for the channel count.
-    context->bit_rate = session->audioBitRate;
-    context->sample_rate = static_cast<int>(format.nSamplesPerSec);
-    av_channel_layout_default(&context->ch_layout, format.nChannels);
     context->sample_fmt = sampleFormat;
     context->time_base = AVRational{1, context->sample_rate};
     if (avcodec_open2(context, codec, nullptr) < 0)
@@ -122,12 +102,7 @@ int32_t CAudioEncoder::Encode(uint8_t* out, int32_t capacity, const int16_t* sam
 }
 
 void CAudioEncoder::Close() {
-    if (context)
-        avcodec_free_context(&context);
-    if (frame)
-        av_frame_free(&frame);
-    if (packet)
-        av_packet_free(&packet);
+    FreeContext();
     frameSize = 0;
     channels = 0;
 }

@@ -3,19 +3,14 @@
 #pragma once
 
 #include "codec/CAdtsHeader.h"
-#include "codec/CAvCodec.h"
-#include "codec/CAvUtil.h"
+#include "codec/CAacCodec.h"
 #include "core/CFrameEncoder.h"
 #include "core/SessionContext.h"
 
 #include <cstdint>
 
-class CAudioEncoder : public CAvUtil, public CAvCodec, public CFrameEncoder {
+class CAudioEncoder : public CAacCodec, public CFrameEncoder {
 public:
-    CAudioEncoder();
-    ~CAudioEncoder() override;
-    CAudioEncoder(const CAudioEncoder&) = delete;
-    CAudioEncoder& operator=(const CAudioEncoder&) = delete;
 
     // Opens the encoder for the session's capture format; returns the frame
     // size in samples per channel (1024 for AAC), 0 when it cannot be opened.
@@ -29,13 +24,9 @@ public:
 
     static constexpr int32_t kAdtsHeaderBytes = int32_t(CAdtsHeader::kSize);
 
-    const AVCodec* codec = nullptr;
-    AVCodecContext* context = nullptr;
-
 private:
-    // Both made once at Open, so that Encode allocates nothing of its own.
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
+    // The frame and packet are made once at Open, so that Encode allocates
+    // nothing of its own.
     int32_t frameSize = 0;
     int32_t channels = 0;
     int64_t nextPts = 0;
