@@ -6,6 +6,7 @@
 //
 // Input: the bytes of a stream connection, packets with their 12-byte headers.
 #include "CodecLibraries.h"
+#include "FuzzInput.h"
 
 #include "codec/CAudioRenderer.h"
 #include "core/CPacketReader.h"
@@ -17,7 +18,6 @@ extern "C" {
 }
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -36,13 +36,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    size_t at = 0;
-    CPacketReader reader([&](void* buffer, uint32_t length) -> long {
-        size_t n = std::min<size_t>(length, size - at);
-        std::memcpy(buffer, data + at, n);
-        at += n;
-        return long(n);
-    });
+    fuzzing::FuzzInput input(data, size);
+    CPacketReader reader(
+        [&](void* buffer, uint32_t length) { return long(input.Read(buffer, length)); });
 
     WAVEFORMATEX playback = DefaultWaveFormat();
     SessionContext session;

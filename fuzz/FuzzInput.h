@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace fuzzing {
 
@@ -27,6 +28,15 @@ public:
         const uint8_t* p = data + at;
         at += got;
         return p;
+    }
+    // Copies up to count bytes from here on to out, as a stream gives them:
+    // the number copied, 0 at the end.
+    size_t Read(void* out, size_t count) {
+        size_t got = 0;
+        const uint8_t* p = Bytes(count, got);
+        if (got)
+            std::memcpy(out, p, got);
+        return got;
     }
 
 private:

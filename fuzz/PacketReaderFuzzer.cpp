@@ -59,27 +59,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t streamSize = input.Remaining() - cutCount;
     size_t got = 0;
     const uint8_t* stream = input.Bytes(streamSize, got);
-    const uint8_t* cuts = input.Bytes(cutCount, got);
+    fuzzing::FuzzInput pieces(stream, streamSize);
+    fuzzing::FuzzInput cuts(input.Bytes(cutCount, got), cutCount);
 
-    size_t at = 0, cut = 0;
     CPacketReader reader([&](void* buffer, uint32_t length) -> long {
         Check(length > 0);
-        if (at == streamSize) {
+        if (pieces.Empty()) {
             if (endMode == 1)
                 return -1;
             if (endMode == 2)
                 return long(length) + 1;
             return 0;
         }
-        size_t n = std::min<size_t>(length, streamSize - at);
-        if (cut < cutCount) {
-            uint8_t c = cuts[cut++];
+        size_t n = length;
+        if (!cuts.Empty()) {
+            uint8_t c = cuts.U8();
             if (c != 0xFF)
                 n = std::min<size_t>(n, size_t(c) + 1);
         }
-        std::memcpy(buffer, stream + at, n);
-        at += n;
-        return long(n);
+        return long(pieces.Read(buffer, n));
     });
 
     const std::vector<Expected> expected = ParseWhole(stream, streamSize);

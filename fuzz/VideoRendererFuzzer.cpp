@@ -6,6 +6,7 @@
 //
 // Input: the bytes of a stream connection, packets with their 12-byte headers.
 #include "CodecLibraries.h"
+#include "FuzzInput.h"
 
 #include "codec/CVideoRenderer.h"
 #include "core/CPacketReader.h"
@@ -15,7 +16,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include <cstring>
 #include <memory>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -27,13 +27,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    size_t at = 0;
-    CPacketReader reader([&](void* buffer, uint32_t length) -> long {
-        size_t n = std::min<size_t>(length, size - at);
-        std::memcpy(buffer, data + at, n);
-        at += n;
-        return long(n);
-    });
+    fuzzing::FuzzInput input(data, size);
+    CPacketReader reader(
+        [&](void* buffer, uint32_t length) { return long(input.Read(buffer, length)); });
 
     SessionContext session;
     ClearSessionContext(session);
