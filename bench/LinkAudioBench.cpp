@@ -69,8 +69,10 @@
 // surplus of the field unit's clock over the sink's, over the span, less the
 // drift.
 #include "CMonitorTap.h"
+#include "CScreenWatch.h"
 #include "CStudioProgram.h"
 #include "CTempDir.h"
+#include "LinkTones.h"
 #include "ProcessFigures.h"
 #include "support/HttpExchange.h"
 #include "support/TestClient.h"
@@ -94,9 +96,6 @@
 
 #include <QRect>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -110,9 +109,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kRecordRate = 44100;
-constexpr double kProgrammeHz = 1000;
-constexpr double kReturnHz = 600;
 constexpr double kMarkSeconds = 5;
 constexpr double kSoakMarkSeconds = 10;
 
@@ -542,7 +538,6 @@ std::string Tail(const std::string& text, size_t lines) {
     return text.substr(at);
 }
 
-
 // The field unit's own word on whether it kept time: a stall of its own
 // reaches the studio like one of the network's.
 void PrintPacing(const CChildProcess& field) {
@@ -887,23 +882,8 @@ void Return(const Settings& s, const char* name, bool pacat, double seconds) {
 // along the bottom edge are nowhere near the row.
 class CPictureWatch {
 public:
-    bool Start(const QRect& row) {
-        display = XOpenDisplay(nullptr);
-        if (!display)
-            return false;
-        where = row;
-        thread = std::thread([this] { Run(); });
-        return true;
-    }
-    void Stop() {
-        stop = true;
-        if (thread.joinable())
-            thread.join();
-        if (display)
-            XCloseDisplay(display);
-        display = nullptr;
-    }
-    ~CPictureWatch() { Stop(); }
+    bool Start(const QRect& row) { return screen.Watch(row, 3ms); }
+    void Stop() { screen.Stop(); }
     // Steady clock seconds of every change seen.
     std::vector<double> Changes() {
         std::lock_guard guard(lock);
@@ -911,35 +891,19 @@ public:
     }
 
 private:
-    void Run() {
-        const Window root = DefaultRootWindow(display);
-        std::vector<unsigned long> last, now;
-        while (!stop) {
-            XImage* image = XGetImage(display, root, where.x(), where.y(), where.width(),
-                                      where.height(), AllPlanes, ZPixmap);
-            const double at = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-            if (image) {
-                now.clear();
-                for (int y = 0; y < where.height(); ++y)
-                    for (int x = 0; x < where.width(); ++x)
-                        now.push_back(XGetPixel(image, x, y));
-                XDestroyImage(image);
-                if (!last.empty() && now != last) {
-                    std::lock_guard guard(lock);
-                    changes.push_back(at);
-                }
-                last.swap(now);
-            }
-            std::this_thread::sleep_for(3ms);
+    void Look(const std::vector<unsigned long>& pixels, double at) {
+        if (!last.empty() && pixels != last) {
+            std::lock_guard guard(lock);
+            changes.push_back(at);
         }
+        last = pixels;
     }
 
-    Display* display = nullptr;
-    QRect where;
-    std::thread thread;
-    std::atomic<bool> stop{false};
+    std::vector<unsigned long> last;
     std::mutex lock;
     std::vector<double> changes;
+    // Last, so that its thread ends before what it fills goes.
+    CScreenWatch screen{[this](const auto& pixels, double, double after) { Look(pixels, after); }};
 };
 
 // When each mark was made at the field unit, on the steady clock, from its

@@ -10,13 +10,11 @@
 //
 //   scripts/headless.sh build/bench/lipsync_bench [--events N] [--lumenfeed PATH]
 #include "CMonitorTap.h"
+#include "CScreenWatch.h"
 #include "e2e/CStudioProgram.h"
 #include "e2e/CTempDir.h"
 #include "support/TestClient.h"
 #include "tools/media/CChildProcess.h"
-
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <atomic>
@@ -38,69 +36,43 @@ constexpr int kRate = 48000;
 constexpr double kEverySeconds = 1.0;
 constexpr int kSettleEvents = 3; // while the link settles, not counted
 
-double Now() {
-    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
-
 // Polls a small patch of the screen for the picture turning white.
 class CFlashWatch {
 public:
     bool Start(const QRect& patch) {
-        display = XOpenDisplay(nullptr);
-        if (!display)
-            return false;
-        where = patch;
-        thread = std::thread([this] { Run(); });
-        return true;
+        size = patch.width() * patch.height();
+        return screen.Watch(patch, 1ms);
     }
-    void Stop() {
-        stop = true;
-        if (thread.joinable())
-            thread.join();
-        if (display)
-            XCloseDisplay(display);
-        display = nullptr;
-    }
+    void Stop() { screen.Stop(); }
     std::vector<double> Flashes() {
         std::lock_guard guard(lock);
         return flashes;
     }
 
 private:
-    void Run() {
-        Window root = DefaultRootWindow(display);
-        bool white = false;
-        while (!stop) {
-            double before = Now();
-            XImage* image = XGetImage(display, root, where.x(), where.y(), where.width(),
-                                      where.height(), AllPlanes, ZPixmap);
-            double after = Now();
-            if (image) {
-                long sum = 0;
-                for (int y = 0; y < where.height(); ++y)
-                    for (int x = 0; x < where.width(); ++x)
-                        sum += (XGetPixel(image, x, y) >> 8) & 0xFF; // green
-                XDestroyImage(image);
-                double mean = double(sum) / (where.width() * where.height());
-                if (!white && mean > 180) {
-                    std::lock_guard guard(lock);
-                    flashes.push_back((before + after) / 2);
-                }
-                if (mean > 180)
-                    white = true;
-                else if (mean < 80)
-                    white = false;
-            }
-            std::this_thread::sleep_for(1ms);
+    void Look(const std::vector<unsigned long>& pixels, double before, double after) {
+        long sum = 0;
+        for (unsigned long pixel : pixels)
+            sum += (pixel >> 8) & 0xFF; // green
+        const double mean = double(sum) / size;
+        if (!white && mean > 180) {
+            std::lock_guard guard(lock);
+            flashes.push_back((before + after) / 2);
         }
+        if (mean > 180)
+            white = true;
+        else if (mean < 80)
+            white = false;
     }
 
-    Display* display = nullptr;
-    QRect where;
-    std::thread thread;
-    std::atomic<bool> stop{false};
+    int size = 1;
+    bool white = false;
     std::mutex lock;
     std::vector<double> flashes;
+    // Last, so that its thread ends before what it fills goes.
+    CScreenWatch screen{[this](const auto& pixels, double before, double after) {
+        Look(pixels, before, after);
+    }};
 };
 
 // Finds where each beep begins in the recording: the first sample above half

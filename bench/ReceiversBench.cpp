@@ -18,6 +18,7 @@
 // of a single receiver that decodes them, for what decoding costs.
 #include "CMonitorTap.h"
 #include "CTempDir.h"
+#include "LinkTones.h"
 #include "MediaFiles.h"
 #include "ProcessFigures.h"
 #include "core/PacketHeader.h"
@@ -47,9 +48,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr double kProgrammeHz = 1000;
-constexpr double kReturnHz = 600;
 // Figures are taken from this long after the field units start: the
 // connection and the first seconds of sound are not the steady state.
 constexpr double kSettleSeconds = 5;
@@ -70,7 +68,7 @@ double Seconds(Clock::duration d) {
 class CEar {
 public:
     explicit CEar(double seconds, double frequency = kProgrammeHz)
-        : check(kRate, 2, frequency), wanted(uint64_t(seconds * kRate)) {}
+        : check(kRecordRate, 2, frequency), wanted(uint64_t(seconds * kRecordRate)) {}
 
     void Feed(const int16_t* samples, size_t count) {
         std::lock_guard guard(lock);
@@ -81,7 +79,7 @@ public:
             if (from == frames)
                 return;
             heard = true;
-            skip = kRate / 2;
+            skip = kRecordRate / 2;
         }
         const size_t skipped = std::min<size_t>(skip, frames - from);
         skip -= skipped;
@@ -213,7 +211,7 @@ void Run(const Settings& s, int count, bool decode) {
         }
     for (auto& r : receivers) {
         Receiver* me = r.get();
-        if (!r->tap.Start(r->Sink() + ".monitor", kRate, 2,
+        if (!r->tap.Start(r->Sink() + ".monitor", kRecordRate, 2,
                           [me](const int16_t* p, size_t n) { me->ear->Feed(p, n); })) {
             std::printf("  parecord records nothing from %s.monitor\n", r->Sink().c_str());
             return;
@@ -223,7 +221,7 @@ void Run(const Settings& s, int count, bool decode) {
     // got wrong reaches every return alike.
     CEar microphone(s.seconds + 3, kReturnHz);
     CMonitorTap micTap;
-    micTap.Start("studio_mic", kRate, 2, [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
+    micTap.Start("studio_mic", kRecordRate, 2, [&](const int16_t* p, size_t n) { microphone.Feed(p, n); });
     // A plain player beside them: the same tone played by pacat with 30 ms
     // of buffer into a null sink of its own. Gaps it hears too are the
     // machine's (the sound server, or everything at once held up).
@@ -232,8 +230,8 @@ void Run(const Settings& s, int count, bool decode) {
     plain.ear = std::make_unique<CEar>(s.seconds - kSettleSeconds);
     const std::string tone = home.File("plain.raw");
     CChildProcess player;
-    if (LoadSink(plain) && mediafiles::WriteRawTone(tone, kRate, kProgrammeHz, 0.25, s.seconds + 15))
-        plain.tap.Start(plain.Sink() + ".monitor", kRate, 2,
+    if (LoadSink(plain) && mediafiles::WriteRawTone(tone, kRecordRate, kProgrammeHz, 0.25, s.seconds + 15))
+        plain.tap.Start(plain.Sink() + ".monitor", kRecordRate, 2,
                         [&](const int16_t* p, size_t n) { plain.ear->Feed(p, n); });
     player.Start({"pacat", "-p", "--latency-msec=30", "--device=" + plain.Sink(), "--raw",
                   "--format=s16le", "--rate=44100", "--channels=2", tone},
@@ -380,7 +378,7 @@ int main(int argc, char** argv) {
         total += s.seconds + 40;
     total += s.seconds + 40 + 20.0 * s.restarts;
     CChildProcess feeder;
-    if (!mediafiles::WriteRawTone(tone, kRate, kReturnHz, 0.3, total) ||
+    if (!mediafiles::WriteRawTone(tone, kRecordRate, kReturnHz, 0.3, total) ||
         !feeder.Start({"pacat", "-p", "--latency-msec=100", "--device=studio_mic_feed", "--raw",
                        "--format=s16le", "--rate=44100", "--channels=2", tone},
                       {}, dir.File("feeder.log"))) {

@@ -1,5 +1,6 @@
 // The H.264 decoder fed with real libx264 streams, clean and damaged.
 #include "codec/CVideoDecoder.h"
+#include "support/OddSizedVideo.h"
 #include "tools/media/CH264Encoder.h"
 #include "tools/media/I420Picture.h"
 
@@ -98,13 +99,7 @@ TEST_F(VideoDecoderTest, PicturesArePackedPlaneAfterPlane) {
 }
 
 TEST_F(VideoDecoderTest, OddSizeCopiesTruncatedChromaRows) {
-    // 4:0:0 is the one H.264 form with odd sizes; it decodes as 4:2:0 with
-    // neutral chroma.
-    CH264Encoder::Settings settings;
-    settings.width = 175;
-    settings.height = 99;
-    settings.monochrome = true;
-    CH264Encoder maker(settings);
+    CH264Encoder maker(testing_support::OddSizedMonochrome());
     ASSERT_TRUE(maker.Ok());
     ASSERT_EQ(OpenFor(175, 99), 1);
     Yuv grey{150, 128, 128};

@@ -23,11 +23,6 @@
 #include <thread>
 #include <vector>
 
-using media::PatternBoxLeft;
-using media::PatternBoxSide;
-using media::PatternPicture;
-using media::SolidPicture;
-using media::YuvFromRgb;
 using platform::CVideoSurface;
 using platform::DrawRect;
 using platform::YuvColour;
