@@ -39,10 +39,10 @@ TEST(CKeyFrameQueue, BoundedByCountAndBytes) {
     EXPECT_EQ(q.Bytes(), 6u);
     EXPECT_EQ(Offer(q, "a2", Link::kNone), Verdict::kNoRoom) << "by count";
     EXPECT_EQ(q.Pop(), "K1");
-    EXPECT_EQ(Offer(q, "a2345", Link::kNone), Verdict::kNoRoom) << "by bytes: 4 + 5 > 10";
-    EXPECT_EQ(Offer(q, "a234", Link::kNone), Verdict::kTake) << "exactly full";
+    EXPECT_EQ(Offer(q, "a234567", Link::kNone), Verdict::kNoRoom) << "by bytes: 4 + 7 > 10";
+    EXPECT_EQ(Offer(q, "a23456", Link::kNone), Verdict::kTake) << "exactly full";
     EXPECT_EQ(q.Bytes(), 10u);
-    EXPECT_EQ(Drain(q), (std::vector<std::string>{"a1", "P1", "a234"}));
+    EXPECT_EQ(Drain(q), (std::vector<std::string>{"a1", "P1", "a23456"}));
     EXPECT_EQ(q.Bytes(), 0u);
 
     // Larger than the whole queue: only where the owner says an empty queue

@@ -187,7 +187,7 @@ TEST(CVideoWorker, HandsPicturesOnInOrderWhenDueFinishHurriesAndStopDrops) {
         << "no thread yet";
     ASSERT_TRUE(worker.Start());
     auto now = Clock::now();
-    ASSERT_TRUE(worker.Push(Picture(0), kIdr, 6, now - 1s, now));
+    ASSERT_TRUE(worker.Push(Picture(0), kIdr, 6, now - 100ms, now));
     ASSERT_TRUE(worker.Push(Picture(1), kNonIdr, 6, now, now));
     ASSERT_TRUE(worker.Push(Picture(2), kNonIdr, 6, now + 20ms, now));
     ASSERT_TRUE(WaitUntil([&] { return worker.GetCounters().handled == 3; }, 30s));
