@@ -1,6 +1,7 @@
 #include "CGateway.h"
 
 #include "CErrorHandler.h"
+#include "CLipSyncPolicy.h"
 #include "capture/CNetwork.h"
 #include "codec/CAudioEncoder.h"
 #include "platform/IpAddress.h"
@@ -393,7 +394,7 @@ void CGateway::Dispatch() {
         // Noted first: the video thread may draw it before Push returns.
         NoteArrival(packet.due, arrival);
         if (videoThread) {
-            if (!videoWorker.Push(header, payload, payloadLength, packet.due))
+            if (!videoWorker.Push(header, payload, payloadLength, packet.due, arrival))
                 ForgetArrival(packet.due);
             ReportDropBurst(arrival);
         } else {
@@ -430,7 +431,7 @@ void CGateway::DrawVideo(const CVideoWorker::Packet& packet) {
     }
     const auto drawn = CVideoWorker::Clock::now();
     double took = std::chrono::duration<double, std::micro>(drawn - start).count();
-    pictureMicros = pictureMicros + (took - pictureMicros) * 0.1;
+    pictureMicros = CLipSyncPolicy::SmoothDrawMicros(pictureMicros, took);
     NoteTiming(packet.pushedDue, drawn, took, shown);
 }
 
@@ -448,21 +449,21 @@ void CGateway::ReportDropBurst(CVideoWorker::Clock::time_point now) {
 }
 
 CVideoWorker::Clock::time_point CGateway::PictureDue(CVideoWorker::Clock::time_point arrival) {
-    if (!session->lipSync) {
-        holdBackMicros = 0;
-        return arrival;
+    CLipSyncPolicy::Settings settings;
+    settings.on = session->lipSync != 0;
+    if (settings.on) {
+        settings.offsetMs = session->lipSyncOffsetMs;
+        settings.longestMicros = LongestHoldBackMicros();
     }
-    const double heard =
-        std::chrono::duration<double, std::micro>(pictureClock.Heard(arrival) - arrival).count();
-    const double hold = heard + session->lipSyncOffsetMs * 1000.0 - pictureMicros;
-    holdBackMicros = int64_t(std::clamp(hold, 0.0, double(LongestHoldBackMicros())));
-    return arrival + std::chrono::microseconds(holdBackMicros.load());
+    const int64_t hold =
+        CLipSyncPolicy::HoldBackMicros(arrival, pictureClock, pictureMicros, settings);
+    holdBackMicros = hold;
+    return arrival + std::chrono::microseconds(hold);
 }
 
 int64_t CGateway::LongestHoldBackMicros() const {
-    const uint32_t chosen = audio.ReceiveLatencyMs();
-    return int64_t(chosen ? chosen : platform::CAudioOut::kLongestAdaptiveMs) * 1000 +
-           kHoldBackBeyondLatencyMicros;
+    return CLipSyncPolicy::LongestHoldBackMicros(audio.ReceiveLatencyMs(),
+                                                 kHoldBackBeyondLatencyMicros);
 }
 
 void CGateway::PlaySound(const uint8_t* payload, uint32_t length) {

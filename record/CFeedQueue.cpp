@@ -1,6 +1,13 @@
 #include "CFeedQueue.h"
 
-CFeedQueue::CFeedQueue(size_t b, size_t p) : maxBytes(b), maxPackets(p) {}
+namespace {
+
+using Queue = CKeyFrameQueue<CFeedPacketPtr>;
+
+} // namespace
+
+CFeedQueue::CFeedQueue(size_t b, size_t p)
+    : packets(Queue::Limits{p, b, false, Queue::KeyWhenFull::kDropped}) {}
 
 void CFeedQueue::Push(CFeedPacketPtr packet) {
     using Kind = CFeedPacket::Kind;
@@ -9,49 +16,41 @@ void CFeedQueue::Push(CFeedPacketPtr packet) {
         if (closed)
             return;
         const bool video = packet->kind == Kind::Video;
-        if (video && packet->key && !writing) {
-            counters.skipped += packets.size();
-            DropAll();
-        }
-        if (video && awaitingKey && !packet->key) {
-            ++(writing ? counters.droppedPictures : counters.skipped);
-            return;
-        }
+        if (video && packet->key && !writing)
+            counters.Add(&Counters::skipped, packets.Clear());
+        const Queue::Link link = !video     ? Queue::Link::kNone
+                                 : packet->key ? Queue::Link::kKey
+                                               : Queue::Link::kPicture;
         // The end of a connection always fits: it carries no data.
-        const bool fits = packet->kind == Kind::End ||
-                          (packets.size() < maxPackets && bytes + packet->data.size() <= maxBytes);
-        if (!fits) {
-            if (!writing) {
-                ++counters.skipped;
-            } else if (video) {
-                ++counters.droppedPictures;
-            } else {
-                ++counters.droppedAudioFrames;
-            }
-            if (video)
-                awaitingKey = true;
+        const Queue::Room room =
+            packet->kind == Kind::End ? Queue::Room::kAlways : Queue::Room::kByLimits;
+        const size_t size = packet->data.size();
+        switch (packets.Admit(size, link, room).verdict) {
+        case Queue::Verdict::kTake:
+            break;
+        case Queue::Verdict::kAwaitingKey:
+            counters.Add(writing ? &Counters::droppedPictures : &Counters::skipped);
+            return;
+        case Queue::Verdict::kNoRoom:
+            counters.Add(!writing ? &Counters::skipped
+                         : video  ? &Counters::droppedPictures
+                                  : &Counters::droppedAudioFrames);
             return;
         }
-        if (video)
-            awaitingKey = false;
-        bytes += packet->data.size();
-        packets.push_back(std::move(packet));
-        if (packets.size() > counters.highWater)
-            counters.highWater = packets.size();
+        packets.Push(std::move(packet), size);
+        if (packets.Size() > counters.Get(&Counters::highWater))
+            counters.Set(&Counters::highWater, packets.Size());
     }
     ready.notify_one();
 }
 
 CFeedPacketPtr CFeedQueue::Pop(std::chrono::milliseconds timeout) {
     std::unique_lock guard(lock);
-    ready.wait_for(guard, timeout, [this] { return woken || !packets.empty(); });
+    ready.wait_for(guard, timeout, [this] { return woken || !packets.Empty(); });
     woken = false;
-    if (packets.empty())
+    if (packets.Empty())
         return nullptr;
-    CFeedPacketPtr packet = std::move(packets.front());
-    packets.pop_front();
-    bytes -= packet->data.size();
-    return packet;
+    return packets.Pop();
 }
 
 void CFeedQueue::Wake() {
@@ -68,22 +67,12 @@ void CFeedQueue::SetWriting(bool w) {
 }
 
 void CFeedQueue::Close() {
-    std::deque<CFeedPacketPtr> released;
+    // Let go of outside the lock: the last holder of a packet frees it.
+    Queue released(Queue::Limits{});
     {
         std::lock_guard guard(lock);
         closed = true;
-        released.swap(packets);
-        bytes = 0;
+        packets.MoveInto(released);
     }
     ready.notify_all();
-}
-
-CFeedQueue::Counters CFeedQueue::GetCounters() {
-    std::lock_guard guard(lock);
-    return counters;
-}
-
-void CFeedQueue::DropAll() {
-    packets.clear();
-    bytes = 0;
 }

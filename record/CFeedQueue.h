@@ -5,11 +5,12 @@
 #pragma once
 
 #include "CFeedPacket.h"
+#include "core/CCounters.h"
+#include "core/CKeyFrameQueue.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 
 class CFeedQueue {
@@ -40,21 +41,14 @@ public:
     void SetWriting(bool writing);
     // Stops taking packets for good and lets go of those held.
     void Close();
-    Counters GetCounters();
+    Counters GetCounters() const { return counters.Snapshot(); }
 
 private:
-    void DropAll();
-
-    const size_t maxBytes;
-    const size_t maxPackets;
     std::mutex lock;
     std::condition_variable ready;
-    std::deque<CFeedPacketPtr> packets;
-    size_t bytes = 0;
+    CKeyFrameQueue<CFeedPacketPtr> packets;
     bool writing = true;
     bool closed = false;
     bool woken = false;
-    // A picture was lost: the rest of its group goes too.
-    bool awaitingKey = false;
-    Counters counters;
+    CCounters<Counters> counters;
 };
