@@ -1,7 +1,9 @@
 // Return audio over the test set-up's loopback: clicks played into
 // "Studio_Mic_Feed" are captured from "Studio_Mic", encoded and sent to a field
 // unit on 127.0.0.1, which times their arrival. Prints packets sent, chunks
-// dropped, click-to-packet latency and the encoding cost per packet.
+// dropped, click-to-packet latency, the encoding cost per packet and the
+// process's CPU while it runs (player and field unit included, the same
+// before and after a change to the return path).
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
 #include "capture/CNetwork.h"
@@ -11,6 +13,7 @@
 #include "support/TestClient.h"
 #include "tools/media/CAacDecoder.h"
 #include "tools/media/CReturnReader.h"
+#include "ProcessFigures.h"
 
 #include <SDL.h>
 
@@ -189,8 +192,10 @@ int main(int argc, char** argv) {
     while (unit.Arrivals().empty() && Clock::now() < waitUntil)
         std::this_thread::sleep_for(10ms);
     auto start = Clock::now();
+    const double cpuBefore = CpuSeconds(getpid());
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     auto end = Clock::now();
+    const double cpu = CpuSeconds(getpid()) - cpuBefore;
 
     CNetwork::Counters counters = session.sender.load()->GetCounters();
     uint64_t ringBytes = session.sender.load()->CaptureBytesDropped();
@@ -243,5 +248,7 @@ int main(int argc, char** argv) {
     if (counters.chunks > 0)
         std::printf("  encode cost per packet  %.3f ms (five frames)\n",
                     counters.encodeNanoseconds / 1e6 / double(counters.chunks));
+    std::printf("  process CPU             %.2f %% of one core\n",
+                100.0 * cpu / std::chrono::duration<double>(end - start).count());
     return 0;
 }
