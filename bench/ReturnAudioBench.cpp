@@ -6,7 +6,6 @@
 // before and after a change to the return path).
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
-#include "capture/CNetwork.h"
 #include "codec/CAdtsHeader.h"
 #include "platform/SdlAudio.h"
 #include "support/GatewayFixture.h"
@@ -185,7 +184,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot connect to the server\n");
         return 1;
     }
-    while (!session.sender.load())
+    while (!server->ReturnStatus())
         std::this_thread::sleep_for(5ms);
     // The idle sink's first buffer may take a while: time from the first packet.
     auto waitUntil = Clock::now() + 10s;
@@ -197,9 +196,9 @@ int main(int argc, char** argv) {
     auto end = Clock::now();
     const double cpu = CpuSeconds(getpid()) - cpuBefore;
 
-    CNetwork::Counters counters = session.sender.load()->GetCounters();
-    uint64_t ringBytes = session.sender.load()->CaptureBytesDropped();
-    int32_t chunkSize = session.chunkSize;
+    CReturnAudio::Counters counters = server->ReturnCounters();
+    uint64_t ringBytes = counters.captureBytesDropped;
+    int32_t chunkSize = int32_t(server->ReturnStatus().value_or(CCapture::Status{}).bufferBytes);
     auto arrivals = unit.Arrivals();
     auto clickTimes = clicks.Clicks();
 

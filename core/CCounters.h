@@ -29,11 +29,11 @@ public:
     // Each field read once; fields bumped together may be caught between.
     Plain Snapshot() const {
         Values values;
-        for (size_t i = 0; i < kCount; ++i) values[i] = slots[i].load(std::memory_order_relaxed);
+        for (size_t i = 0; i < kCount; ++i) values[i] = cells[i].load(std::memory_order_relaxed);
         return std::bit_cast<Plain>(values);
     }
     void Reset() {
-        for (auto& slot : slots) slot.store(0, std::memory_order_relaxed);
+        for (auto& slot : cells) slot.store(0, std::memory_order_relaxed);
     }
 
     // Field by field: totals over several sets, or over connections gone.
@@ -50,8 +50,8 @@ private:
         const auto* base = reinterpret_cast<const std::byte*>(&probe);
         return size_t(reinterpret_cast<const std::byte*>(&(probe.*field)) - base) / sizeof(T);
     }
-    std::atomic<T>& Slot(Field field) { return slots[Index(field)]; }
-    const std::atomic<T>& Slot(Field field) const { return slots[Index(field)]; }
+    std::atomic<T>& Slot(Field field) { return cells[Index(field)]; }
+    const std::atomic<T>& Slot(Field field) const { return cells[Index(field)]; }
 
-    std::array<std::atomic<T>, kCount> slots{};
+    std::array<std::atomic<T>, kCount> cells{};
 };
