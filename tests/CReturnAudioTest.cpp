@@ -22,6 +22,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <mutex>
 #include <numbers>
@@ -84,14 +86,14 @@ double Amplitude(const std::vector<int16_t>& stereo, size_t from, double hz) {
     return *middle;
 }
 
-// The streaming thread's name, seen from outside it.
+// The names of this process's threads.
 std::string ThreadNames() {
     std::string names;
-    if (FILE* pipe = popen("cat /proc/self/task/*/comm", "r")) {
-        char line[64];
-        while (fgets(line, sizeof line, pipe))
-            names += line;
-        pclose(pipe);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names += name + "\n";
     }
     return names;
 }
@@ -152,7 +154,9 @@ TEST_F(ReturnAudioTest, TheStudioToneArrivesAsAacPackets) {
     TonePlayer tone;
     ASSERT_TRUE(tone.Open("Studio_Mic_Feed", 1000, 0.25));
     Start();
-    EXPECT_NE(ThreadNames().find(CReturnAudio::kStreamingThreadName), std::string::npos);
+    EXPECT_TRUE(WaitUntil([] {
+        return ThreadNames().find(CReturnAudio::kStreamingThreadName) != std::string::npos;
+    }));
     media::CAacDecoder decoder;
     ASSERT_TRUE(decoder.Open());
     std::vector<int16_t> pcm;
