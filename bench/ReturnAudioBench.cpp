@@ -1,16 +1,18 @@
 // Return audio over the test set-up's loopback: clicks played into
 // "Studio_Mic_Feed" are captured from "Studio_Mic", encoded and sent to a field
 // unit on 127.0.0.1, which times their arrival. Prints packets sent, chunks
-// dropped, click-to-packet latency and the encoding cost per packet.
+// dropped, click-to-packet latency, the encoding cost per packet and the
+// process's CPU while it runs (player and field unit included, the same
+// before and after a change to the return path).
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
-#include "capture/CNetwork.h"
 #include "codec/CAdtsHeader.h"
 #include "platform/SdlAudio.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"
 #include "tools/media/CAacDecoder.h"
 #include "tools/media/CReturnReader.h"
+#include "ProcessFigures.h"
 
 #include <SDL.h>
 
@@ -182,19 +184,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot connect to the server\n");
         return 1;
     }
-    while (!session.sender.load())
+    while (!server->ReturnStatus())
         std::this_thread::sleep_for(5ms);
     // The idle sink's first buffer may take a while: time from the first packet.
     auto waitUntil = Clock::now() + 10s;
     while (unit.Arrivals().empty() && Clock::now() < waitUntil)
         std::this_thread::sleep_for(10ms);
     auto start = Clock::now();
+    const double cpuBefore = CpuSeconds(getpid());
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     auto end = Clock::now();
+    const double cpu = CpuSeconds(getpid()) - cpuBefore;
 
-    CNetwork::Counters counters = session.sender.load()->GetCounters();
-    uint64_t ringBytes = session.sender.load()->CaptureBytesDropped();
-    int32_t chunkSize = session.chunkSize;
+    CReturnAudio::Counters counters = server->ReturnCounters();
+    uint64_t ringBytes = counters.captureBytesDropped;
+    int32_t chunkSize = int32_t(server->ReturnStatus().value_or(CCapture::Status{}).bufferBytes);
     auto arrivals = unit.Arrivals();
     auto clickTimes = clicks.Clicks();
 
@@ -241,5 +245,7 @@ int main(int argc, char** argv) {
     if (counters.chunks > 0)
         std::printf("  encode cost per packet  %.3f ms (five frames)\n",
                     counters.encodeNanoseconds / 1e6 / double(counters.chunks));
+    std::printf("  process CPU             %.2f %% of one core\n",
+                100.0 * cpu / std::chrono::duration<double>(end - start).count());
     return 0;
 }

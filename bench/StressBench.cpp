@@ -17,9 +17,9 @@
 //
 //   scripts/headless.sh build/bench/stress_bench [--cycles 1000] [--rounds 5]
 //       [--deaf-seconds 60] [--default-arenas]
-#include "capture/CNetwork.h"
 #include "platform/AllocatorArenas.h"
 #include "platform/VideoSurface.h"
+#include "return/CReturnAudio.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"
 #include "tools/media/AacTone.h"
@@ -629,9 +629,7 @@ int Run(platform::CVideoWindow* window, int cycles, int rounds, int deafSeconds)
             15s);
         std::this_thread::sleep_for(300ms);
         CNetwork::Counters sent = server.ReturnCounters();
-        uint64_t ringDropped = 0;
-        if (CNetwork* sender = studio.Session().sender)
-            ringDropped = sender->CaptureBytesDropped();
+        const uint64_t ringDropped = sent.captureBytesDropped;
         WaitUntil([&] { return returns.Packets() >= sent.packetsSent; }, 5s);
         auto video = server.VideoCounters();
         auto audio = server.AudioCounters();

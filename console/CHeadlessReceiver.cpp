@@ -2,15 +2,14 @@
 
 #include "CConfiguration.h"
 #include "CInstrumentsView.h"
-#include "capture/CDevice.h"
 #include "core/CGateway.h"
 #include "instruments/CMetricsEndpoint.h"
 #include "platform/AudioOut.h"
-#include "platform/Com.h"
 #include "platform/ProcessSignals.h"
 #include "platform/SocketCompat.h"
 #include "record/CFeedTap.h"
 #include "record/CPublisher.h"
+#include "return/CDevice.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -35,7 +34,6 @@ CHeadlessReceiver::CHeadlessReceiver(const LaunchOptions& options, QObject* pare
     : QObject(parent), launch(options),
       notes(options.instance, platform::ErrorOutputIsJournal()) {
     platform::StartSockets();
-    platform::CoInitialize(nullptr);
     playbackFormat = DefaultWaveFormat();
     captureFormat = playbackFormat;
     ClearSessionContext(session);
@@ -43,7 +41,6 @@ CHeadlessReceiver::CHeadlessReceiver(const LaunchOptions& options, QObject* pare
 
 CHeadlessReceiver::~CHeadlessReceiver() {
     Close();
-    platform::CoUninitialize();
     platform::StopSockets();
 }
 
@@ -61,16 +58,13 @@ int CHeadlessReceiver::ChooseOutput(const std::string& name) {
 int CHeadlessReceiver::ChooseSource(const std::string& name) {
     if (name.empty() || name == "(none)")
         return 0;
-    CDevice devices;
     int position = 0, found = -1;
     const std::u16string wanted = QString::fromStdString(name).toStdU16String();
-    devices.ListDevices(
-        [&](const std::u16string& device) {
-            ++position;
-            if (device == wanted && found < 0)
-                found = position;
-        },
-        1);
+    for (const std::u16string& device : CDevice::Names()) {
+        ++position;
+        if (device == wanted && found < 0)
+            found = position;
+    }
     if (found < 0)
         Say("The studio source \"" + name +
                 "\" is not there now; it is looked for again at every connection.",
@@ -102,14 +96,9 @@ int CHeadlessReceiver::Open() {
     std::string source = !launch.source.empty() ? launch.source : stored.source.value_or("");
     int sourceIndex = 0;
     if (source.empty() && stored.audioSource && *stored.audioSource > 0) {
-        CDevice devices;
-        int position = 0;
-        devices.ListDevices(
-            [&](const std::u16string& device) {
-                if (++position == *stored.audioSource)
-                    source = QString::fromStdU16String(device).toStdString();
-            },
-            1);
+        const std::vector<std::u16string> devices = CDevice::Names();
+        if (size_t(*stored.audioSource) <= devices.size())
+            source = QString::fromStdU16String(devices[size_t(*stored.audioSource) - 1]).toStdString();
     }
     sourceIndex = ChooseSource(source);
 

@@ -17,7 +17,7 @@ QString FormatText(const WAVEFORMATEX& f) {
         .arg(f.wBitsPerSample);
 }
 
-QString BufferText(const platform::CCaptureFilter::Properties& p) {
+QString BufferText(const CCapture::Status& p) {
     uint32_t frames = p.format.nBlockAlign ? p.bufferBytes / p.format.nBlockAlign : 0;
     double ms = p.format.nSamplesPerSec ? 1000.0 * frames / p.format.nSamplesPerSec : 0.0;
     return QStringLiteral("%1 bytes (%2 frames, %3 ms)")
@@ -26,7 +26,7 @@ QString BufferText(const platform::CCaptureFilter::Properties& p) {
         .arg(ms, 0, 'f', 1);
 }
 
-QString StateText(const platform::CCaptureFilter::Properties& p) {
+QString StateText(const CCapture::Status& p) {
     if (p.running)
         return QStringLiteral("Running");
     return p.connected ? QStringLiteral("Stopped") : QStringLiteral("Not connected");
@@ -42,11 +42,11 @@ QLabel* AddRow(QFormLayout* form, const QString& caption, const char* name) {
 
 } // namespace
 
-void ShowCapturePropertiesDialog(platform::OwnerWindow owner,
-                                 std::shared_ptr<platform::CCaptureFilter> capture) {
+void ShowCapturePropertiesDialog(QWidget* owner, const CaptureStatusReader& read,
+                                 CCapture::Status first) {
     QDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("CapturePropertiesDialog"));
-    dialog.setWindowTitle(QString::fromStdU16String(capture->GraphName()));
+    dialog.setWindowTitle(QStringLiteral("AudioCapture"));
     auto* layout = new QVBoxLayout(&dialog);
     auto* form = new QFormLayout;
     layout->addLayout(form);
@@ -60,9 +60,15 @@ void ShowCapturePropertiesDialog(platform::OwnerWindow owner,
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
 
-    auto refresh = [=] {
-        platform::CCaptureFilter::Properties p = capture->GetProperties();
-        device->setText(QString::fromStdU16String(p.friendlyName));
+    CCapture::Status p = std::move(first);
+    auto refresh = [&] {
+        if (std::optional<CCapture::Status> now = read()) {
+            p = std::move(*now);
+        } else {
+            p.connected = false;
+            p.running = false;
+        }
+        device->setText(QString::fromStdU16String(p.device));
         format->setText(FormatText(p.format));
         buffer->setText(BufferText(p));
         state->setText(StateText(p));

@@ -1,13 +1,18 @@
-// The capture device's property pages: a modal dialog captioned with the
-// filter's name in its graph, with the device, its format and buffer, its
-// state and its counters, which move while the dialog is open.
+// The studio source's properties: a modal dialog with the device, its format
+// and buffer, its state and its counters, which move while it is open.
 #pragma once
 
-#include "platform/CaptureGraph.h"
+#include "return/CCapture.h"
 
-#include <memory>
+#include <functional>
+#include <optional>
 
-// GUI thread only; returns when the dialog closes. The dialog keeps the
-// filter, so the filter's graph may go away meanwhile.
-void ShowCapturePropertiesDialog(platform::OwnerWindow owner,
-                                 std::shared_ptr<platform::CCaptureFilter> capture);
+class QWidget;
+
+// What the source does now; nothing once its connection has gone.
+using CaptureStatusReader = std::function<std::optional<CCapture::Status>()>;
+
+// GUI thread only; returns when the dialog closes. Once read gives nothing,
+// the dialog shows the last status it had, no longer connected.
+void ShowCapturePropertiesDialog(QWidget* owner, const CaptureStatusReader& read,
+                                 CCapture::Status first);

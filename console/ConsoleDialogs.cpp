@@ -1,8 +1,6 @@
 #include "ConsoleDialogs.h"
 
-#include "CapturePropertiesDialog.h"
 #include "platform/ErrorMessage.h"
-#include "platform/PropertyPages.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -29,5 +27,4 @@ void ShowMessageBox(const std::string& text, const std::string& caption) {
 
 void InstallConsoleDialogs() {
     platform::SetErrorMessagePresenter(&ShowMessageBox);
-    platform::SetPropertyPagesPresenter(&ShowCapturePropertiesDialog);
 }

@@ -7,13 +7,12 @@
 #include "CQtErrorLine.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
-#include "capture/CDevice.h"
-#include "capture/CNetwork.h"
+#include "CapturePropertiesDialog.h"
+#include "return/CDevice.h"
 #include "core/CErrorHandler.h"
 #include "core/CGateway.h"
 #include "instruments/CAlarmPolicy.h"
 #include "platform/AudioOut.h"
-#include "platform/Com.h"
 #include "platform/HostAddresses.h"
 #include "platform/SocketCompat.h"
 #include "platform/VideoSurface.h"
@@ -89,7 +88,6 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
                 error->setText(connectionEnded && !shown.isEmpty() ? shown + " " + text : text);
             });
     platform::StartSockets();
-    platform::CoInitialize(nullptr);
     server = nullptr;
     runner.SetServerWatch([this](CGateway* made) {
         if (made) {
@@ -415,12 +413,8 @@ void TMainForm::FillAudioOutList() {
 void TMainForm::FillAudioSourceList() {
     AudioSources->clear();
     AudioSources->addItem("(none)");
-    CDevice device;
-    device.ListDevices(
-        [this](const std::u16string& name) {
-            AudioSources->addItem(QString::fromUtf16(name.data(), qsizetype(name.size())));
-        },
-        1);
+    for (const std::u16string& name : CDevice::Names())
+        AudioSources->addItem(QString::fromUtf16(name.data(), qsizetype(name.size())));
     AudioSources->setCurrentIndex(0);
 }
 
@@ -688,12 +682,15 @@ void TMainForm::VolumeChange() {
 }
 
 void TMainForm::Button1Click() {
-    if (!session.sender)
+    // Only a connection whose studio source was found has properties to show.
+    std::optional<CCapture::Status> status = server ? server->ReturnStatus() : std::nullopt;
+    if (!status || status->device.empty())
         return;
-    // The worker may end the connection at any moment: the request goes
-    // through the sender's guarded accessor, which keeps the capture device
-    // alive for as long as its dialog is open.
-    CNetwork::ShowCaptureProperties(&session, this);
+    // The worker may end the connection at any moment: the dialog reads
+    // copies through the server, never the source itself.
+    ShowCapturePropertiesDialog(
+        this, [this] { return server ? server->ReturnStatus() : std::nullopt; },
+        std::move(*status));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -712,7 +709,6 @@ bool TMainForm::OnFormClose() {
     if (QMessageBox::question(this, "Save", "Do you want to save the current configuration?",
                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
         SaveConfiguration();
-    platform::CoUninitialize();
     platform::StopSockets();
     if (AboutForm)
         AboutForm->exec();

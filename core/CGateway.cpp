@@ -2,7 +2,6 @@
 
 #include "CErrorHandler.h"
 #include "CLipSyncPolicy.h"
-#include "capture/CNetwork.h"
 #include "codec/CAudioEncoder.h"
 #include "platform/IpAddress.h"
 #include "platform/SocketOptions.h"
@@ -150,18 +149,24 @@ void CGateway::MoveVideo() {
         video.Retarget(session);
 }
 
-CNetwork::Counters CGateway::ReturnCounters() {
+CReturnAudio::Counters CGateway::ReturnCounters() {
     std::lock_guard guard(senderLock);
-    CNetwork* sender = session->sender;
-    return sender ? sender->GetCounters() : CNetwork::Counters{};
+    return returnAudio ? returnAudio->GetCounters() : CReturnAudio::Counters{};
 }
 
-CNetwork::Counters CGateway::ReturnTotals() {
+CReturnAudio::Counters CGateway::ReturnTotals() {
     std::lock_guard guard(senderLock);
-    CNetwork::Counters totals = returnDone;
-    if (CNetwork* sender = session->sender)
-        totals += sender->GetCounters();
+    CReturnAudio::Counters totals = returnDone;
+    if (returnAudio)
+        CCounters<CReturnAudio::Counters>::Sum(totals, returnAudio->GetCounters());
     return totals;
+}
+
+std::optional<CCapture::Status> CGateway::ReturnStatus() {
+    std::lock_guard guard(senderLock);
+    if (!returnAudio)
+        return std::nullopt;
+    return returnAudio->GetStatus();
 }
 
 CGateway::Traffic CGateway::GetTraffic() const {
@@ -316,14 +321,13 @@ void CGateway::Serve() {
         arrivalCount = 0;
     }
     session->connected = 1;
-    session->socket = connection.load();
-    CNetwork* sender =
-        new (std::nothrow) CNetwork(session, std::make_unique<CAudioEncoder>(), &returnMeter);
-    if (sender)
-        sender->SetPeerGoneAfter(peerGoneAfter);
+    std::unique_ptr<CReturnAudio> returned(new (std::nothrow) CReturnAudio(
+        session, connection.load(), std::make_unique<CAudioEncoder>(), &returnMeter));
+    if (returned)
+        returned->SetPeerGoneAfter(peerGoneAfter);
     {
         std::lock_guard guard(senderLock);
-        session->sender = sender;
+        returnAudio = std::move(returned);
     }
     {
         std::lock_guard guard(lock);
@@ -501,11 +505,13 @@ void CGateway::Teardown() {
     if (tap)
         tap->ConnectionEnded();
     {
+        // Stopped before the socket it writes to is closed.
         std::lock_guard guard(senderLock);
-        CNetwork* sender = session->sender.exchange(nullptr);
-        if (sender)
-            returnDone += sender->GetCounters();
-        delete sender;
+        if (returnAudio) {
+            returnAudio->Stop();
+            CCounters<CReturnAudio::Counters>::Sum(returnDone, returnAudio->GetCounters());
+            returnAudio.reset();
+        }
     }
     {
         std::lock_guard guard(peerLock);
@@ -520,7 +526,6 @@ void CGateway::Teardown() {
         }
     }
     session->connected = 0;
-    session->socket = 0;
     // Pictures still queued are drawn, unless the session is stopping.
     if (StopRequested(0))
         videoWorker.Stop();

@@ -13,12 +13,12 @@
 #include "CVideoWorker.h"
 #include "PacketHeader.h"
 #include "SessionContext.h"
-#include "capture/CNetwork.h"
 #include "codec/CAudioRenderer.h"
 #include "codec/CVideoRenderer.h"
 #include "instruments/CLevelMeter.h"
 #include "instruments/CPictureMeter.h"
 #include "platform/SocketCompat.h"
+#include "return/CReturnAudio.h"
 
 #include <algorithm>
 #include <array>
@@ -107,7 +107,10 @@ public:
                    : std::clamp(chosen, kShortestReceiveLatencyMs, kLongestReceiveLatencyMs);
     }
     // The current connection's return audio; zeros between connections.
-    CNetwork::Counters ReturnCounters();
+    CReturnAudio::Counters ReturnCounters();
+    // What the current connection's studio source is doing, for its property
+    // dialog; nothing between connections. Any thread.
+    std::optional<CCapture::Status> ReturnStatus();
 
     // True once the current connection has put a picture on the screen; false
     // between connections. Any thread.
@@ -133,7 +136,7 @@ public:
     };
     Peer ConnectedPeer() const;
     // The return audio of every connection so far, the current one included.
-    CNetwork::Counters ReturnTotals();
+    CReturnAudio::Counters ReturnTotals();
     // For each video packet drawn: how long decoding and handing the picture
     // to the window took, and how long from the last byte of its packet
     // until it was handed over (kUnknown when it gave no picture, or its
@@ -239,8 +242,9 @@ private:
     uint32_t picturesAtStart = 0;
     std::atomic<bool> connectionPicture{false};
 
-    // Keeps the sender alive while another thread reads its counters.
+    // Keeps the return audio alive while another thread reads it.
     std::mutex senderLock;
+    std::unique_ptr<CReturnAudio> returnAudio; // the current connection's; under senderLock
     // Orders closing the connection and putting a new listener in place
     // (worker) against waking them (GUI thread).
     std::mutex connectionLock;
@@ -254,7 +258,7 @@ private:
     bool receiveEnded = false; // the last packet read met an end or error of the connection
     mutable std::mutex peerLock;
     Peer peer;
-    CNetwork::Counters returnDone; // of the connections that have ended; under senderLock
+    CReturnAudio::Counters returnDone; // of the connections that have ended; under senderLock
     CLevelMeter returnMeter;
     // Packets on their way to the video thread, by the time they are due,
     // and the timings of the newest pictures, numbered.

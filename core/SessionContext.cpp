@@ -24,10 +24,6 @@ void ClearSessionContext(SessionContext& s) {
     s.captureFormat = nullptr;
     s.audioSource = 0;
     std::fill(std::begin(s.audioSourceName), std::end(s.audioSourceName), u'\0');
-    s.grabber = nullptr;
-    s.chunkSize = 0;
-    s.sender = nullptr;
-    s.socket = 0;
     s.idleTimeout = 0;
     s.receiveLatencyMs = 0;
     s.pictureBlackLevel = 0;

@@ -12,8 +12,6 @@
 #include <string_view>
 
 class CErrorHandler;
-class CAudioIn;
-class CNetwork;
 
 constexpr int kSessionTextUnits = 260;
 
@@ -39,10 +37,6 @@ struct SessionContext {
     WAVEFORMATEX* captureFormat = nullptr;
     int32_t audioSource = 0;
     char16_t audioSourceName[kSessionTextUnits] = {};
-    std::atomic<CAudioIn*> grabber{nullptr};
-    std::atomic<int32_t> chunkSize{0};
-    std::atomic<CNetwork*> sender{nullptr};
-    std::atomic<SOCKET> socket{0};
     // Seconds without a byte from the field unit before its connection is
     // closed; 0 waits for ever. Read at every accept.
     std::atomic<int32_t> idleTimeout{0};

@@ -151,31 +151,26 @@ int main(int argc, char** argv) {
                             (refresh ? "refresh-" : "keys-") + std::to_string(n++), p.data);
         }
     }
-    // The chunk queue: captured tone in the sizes the capture device gives,
-    // under the chunk size of five stereo AAC frames.
+    // The chunk ring: captured tone in the sizes the capture device gives,
+    // under the chunk size of five stereo AAC frames, eight chunks, read
+    // now and then.
     {
         auto pcm = media::MakePcmTone(44100, 2, 440.0, 0.5, 4410);
         const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
         Bytes s;
         s.push_back(0);
         PutU32(s, 5 * 1024 * 4);
-        for (uint32_t length : {4410u * 4 / 4, 4410u * 4 / 2, 4410u * 4 / 4}) {
-            s.push_back(1);
-            PutU32(s, length);
-            s.push_back(255);
-            s.insert(s.end(), bytes, bytes + 255);
+        s.push_back(7);
+        for (int round = 0; round < 3; ++round) {
+            for (uint32_t length : {4410u * 4 / 4, 4410u * 4 / 2, 4410u * 4 / 4}) {
+                s.push_back(1);
+                PutU32(s, length);
+                s.push_back(255);
+                s.insert(s.end(), bytes, bytes + 255);
+            }
+            s.push_back(2);
         }
-        s.push_back(2);
-        s.push_back(1);
-        PutU32(s, 100);
-        s.push_back(0);
         s.push_back(4);
-        s.push_back(64);
-        s.push_back(0);
-        s.push_back(16);
-        s.insert(s.end(), bytes, bytes + 16);
-        s.push_back(5);
-        PutU32(s, 32);
         ok &= Write(root / "chunk_queue", "capture", s);
     }
     return ok ? 0 : 1;

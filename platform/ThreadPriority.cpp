@@ -1,6 +1,7 @@
 #include "ThreadPriority.h"
 
 #if defined(__linux__)
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -69,6 +70,14 @@ bool KeepMemoryResident() {
     return mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
 #else
     return false;
+#endif
+}
+
+void SetThreadName(const char* name) {
+#if defined(__linux__)
+    pthread_setname_np(pthread_self(), name);
+#else
+    (void)name;
 #endif
 }
 

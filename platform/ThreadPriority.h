@@ -22,4 +22,8 @@ void SetThreadPriority(ThreadRole role);
 // it could.
 bool KeepMemoryResident();
 
+// Names the calling thread for the system's tools, where threads have names
+// (at most 15 characters are kept).
+void SetThreadName(const char* name);
+
 } // namespace platform

@@ -30,18 +30,15 @@ TEST_F(GatewayTest, ConnectionFieldsFollowTheFieldUnit) {
     StartServer();
     TestClient client;
     ASSERT_TRUE(client.Connect(port));
-    // connected comes first, the sender once it is built
-    ASSERT_TRUE(WaitUntil([&] { return session.sender.load() != nullptr; }))
-        << "a sender exists even with the (none) source";
+    // connected comes first, the return audio once it is built
+    ASSERT_TRUE(WaitUntil([&] { return server->ReturnStatus().has_value(); }))
+        << "a return path exists even with the (none) source";
     EXPECT_TRUE(Connected());
-    EXPECT_NE(session.socket, 0);
-    EXPECT_EQ(session.grabber.load(), nullptr);
-    EXPECT_EQ(session.chunkSize, 0);
+    EXPECT_TRUE(server->ReturnStatus()->device.empty());
 
     client.Close();
     ASSERT_TRUE(WaitUntil([&] { return !Connected(); }));
-    EXPECT_EQ(session.socket, 0);
-    EXPECT_EQ(session.sender.load(), nullptr);
+    EXPECT_FALSE(server->ReturnStatus().has_value());
     EXPECT_TRUE(line.Texts().empty()) << "an orderly close shows nothing";
 }
 
@@ -289,7 +286,6 @@ TEST_F(GatewayTest, StopEndsTheWorkerWithinASecondInEveryState) {
         EXPECT_TRUE(idle.WaitForClose(1s));
     }
     EXPECT_EQ(session.connected, 0u);
-    EXPECT_EQ(session.sender.load(), nullptr);
 
     // Connected, with a header sent and the payload never coming.
     StartServer();

@@ -1,6 +1,6 @@
 #include "CStudioProgram.h"
 
-#include "capture/CDevice.h"
+#include "return/CDevice.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -10,15 +10,12 @@
 #include <sstream>
 
 int CStudioProgram::AudioSourcePosition(const std::u16string& name) {
-    CDevice devices;
     int position = 0, found = -1;
-    devices.ListDevices(
-        [&](const std::u16string& device) {
-            ++position;
-            if (device == name && found < 0)
-                found = position;
-        },
-        1);
+    for (const std::u16string& device : CDevice::Names()) {
+        ++position;
+        if (device == name && found < 0)
+            found = position;
+    }
     return found;
 }
 
