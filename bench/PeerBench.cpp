@@ -512,7 +512,7 @@ int main(int argc, char** argv) {
 
     // Each build of lumenfeed against the cheaper of the two players, both
     // with the X server's share: the receiver's whole cost of showing.
-    auto total = [&](const std::string& key) {
+    auto total = [&](const std::string& key) -> double {
         auto found = runs.find(key);
         if (found == runs.end())
             return NAN;
