@@ -718,7 +718,11 @@ void CVideoSurface::SetOverlay(std::vector<OverlayPiece> pieces) {
         return;
     overlay = std::move(pieces);
     ++overlayNumber;
-    update();
+    // The widget itself shows only while the picture's window is hidden;
+    // painted beneath it, the whole top-level window would be composed and
+    // sent to the screen again for nothing, the full screen's included.
+    if (container->isHidden())
+        update();
     if (!overlayTimer->isActive())
         overlayTimer->start();
 }

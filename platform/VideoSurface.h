@@ -71,9 +71,9 @@ public:
     // off screen at the widget's size and read back.
     QImage grabFramebuffer();
 
-    // Where pictures are converted to RGB: chosen by the renderer and the
-    // sizes, or always by the shader, or always on the CPU (where the
-    // driver takes BGRA textures). GUI thread only.
+    // On the OpenGL path, where pictures are converted to RGB: chosen by
+    // the renderer and the sizes, or always by the shader, or always on the
+    // CPU (where the driver takes BGRA textures). GUI thread only.
     enum class ConversionPlace { Automatic, Shader, Cpu };
     void SetConversionPlace(ConversionPlace place);
 
