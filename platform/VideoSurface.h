@@ -1,5 +1,5 @@
-// A video window drawn with OpenGL: the Y plane goes to a single-channel
-// texture and U and V to one two-channel texture, a shader converts them to
+// A video window, drawn with OpenGL where it has a graphics processor: the Y
+// plane goes to a single-channel texture and U and V to one two-channel texture, a shader converts them to
 // RGB with the picture's own matrix and range, and the quad is stretched into
 // the destination rectangle, filtered linearly where it is enlarged. Any
 // thread may present; only the newest picture is kept, so a slow display
