@@ -1,9 +1,9 @@
 // A video window, drawn with OpenGL where it has a graphics processor: the Y
-// plane goes to a single-channel texture and U and V to one two-channel texture, a shader converts them to
-// RGB with the picture's own matrix and range, and the quad is stretched into
-// the destination rectangle, filtered linearly where it is enlarged. Any
-// thread may present; only the newest picture is kept, so a slow display
-// drops pictures instead of queueing them.
+// plane goes to a single-channel texture and U and V to one two-channel
+// texture, a shader converts them to RGB with the picture's own matrix and
+// range, and the quad is stretched into the destination rectangle, filtered
+// linearly where it is enlarged. Any thread may present; only the newest
+// picture is kept, so a slow display drops pictures instead of queueing them.
 //
 // Where OpenGL renders in software, it is not used at all: the CPU converts
 // each picture straight to the size it is shown at, into an image the
