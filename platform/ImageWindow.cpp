@@ -102,9 +102,10 @@ void CImageWindow::Render() {
     const qreal ratio = devicePixelRatio();
     QRegion flushed;
     for (const QRect& r : drawn)
-        flushed |= QRect(QPoint(int(std::floor(r.left() / ratio)), int(std::floor(r.top() / ratio))),
-                         QPoint(int(std::ceil((r.right() + 1) / ratio)) - 1,
-                                int(std::ceil((r.bottom() + 1) / ratio)) - 1));
+        flushed |=
+            QRect(QPoint(int(std::floor(r.left() / ratio)), int(std::floor(r.top() / ratio))),
+                  QPoint(int(std::ceil((r.right() + 1) / ratio)) - 1,
+                         int(std::ceil((r.bottom() + 1) / ratio)) - 1));
     if (!flushed.isEmpty())
         store->flush(flushed & all);
     whole = false;
@@ -136,10 +137,9 @@ QRegion CImageWindow::Draw(QImage& image, bool all, bool screen) {
     const QRect visible = target & bounds;
     std::vector<QRect> pieces;
     for (const OverlayPiece& piece : owner->overlay)
-        pieces.push_back(
-            QRect(QPoint(qRound(piece.at.x() * ratio), qRound(piece.at.y() * ratio)),
-                  piece.image.size()) &
-            bounds);
+        pieces.push_back(QRect(QPoint(qRound(piece.at.x() * ratio), qRound(piece.at.y() * ratio)),
+                               piece.image.size()) &
+                         bounds);
 
     // The picture is drawn whole each time; the rest only where it may have
     // changed: where the overlay lies or lay, or all of it when the picture
@@ -158,8 +158,8 @@ QRegion CImageWindow::Draw(QImage& image, bool all, bool screen) {
         uint8_t* out = image.bits() + ptrdiff_t(visible.top()) * image.bytesPerLine() +
                        ptrdiff_t(visible.left()) * 4;
         scaler.Scale(SourceOf(shown), target.width(), target.height(),
-                     {visible.left() - target.left(), visible.top() - target.top(),
-                      visible.width(), visible.height()},
+                     {visible.left() - target.left(), visible.top() - target.top(), visible.width(),
+                      visible.height()},
                      out, int32_t(image.bytesPerLine()));
     }
     if (!owner->overlay.empty()) {

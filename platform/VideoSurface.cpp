@@ -480,8 +480,7 @@ bool SoftwareOpenGL() {
         if (!context.makeCurrent(&offscreen))
             return true;
         const auto* renderer = context.functions()->glGetString(GL_RENDERER);
-        const bool onCpu =
-            !renderer || IsSoftwareRenderer(reinterpret_cast<const char*>(renderer));
+        const bool onCpu = !renderer || IsSoftwareRenderer(reinterpret_cast<const char*>(renderer));
         context.doneCurrent();
         return onCpu;
     }();

@@ -145,11 +145,10 @@ namespace {
 class CRowConverter {
 public:
     explicit CRowConverter(const YuvColour& colour)
-        : factors(FactorsOf(colour)), fixed(FixedOf(factors))
+        : factors(FactorsOf(colour)), fixed(FixedOf(factors)) {
 #ifdef LUMEN_YUV_SSE2
-          , lanes(LanesOf(factors))
+        lanes = LanesOf(factors);
 #endif
-    {
     }
 
     void Row(const YuvSource& s, int32_t row, uint8_t* out) const {
@@ -190,9 +189,8 @@ void StretchRow(const uint8_t* row, const int32_t* index, const uint16_t* weight
                 two, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + 8 * k)));
         };
         const __m128i a = pixels(at), b = pixels(at + 1);
-        const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(a, b),
-                                                        _mm_unpackhi_epi64(a, b)),
-                                          half);
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)), half);
         return _mm_srli_epi16(sum, 8);
     };
     for (; i + 4 <= n; i += 4)
@@ -220,8 +218,7 @@ void BlendRows(const uint8_t* a, const uint8_t* b, int w, int32_t bytes, uint8_t
     const __m128i wa = _mm_set1_epi16(int16_t(256 - w)), wb = _mm_set1_epi16(int16_t(w));
     auto blend = [&](__m128i x, __m128i y) {
         return _mm_srli_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)), half),
-            8);
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)), half), 8);
     };
     for (; i + 16 <= bytes; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
@@ -274,8 +271,8 @@ void CBgraScaler::Fill(Axis& a, int32_t pictureSide, int32_t side, int32_t from,
                 weight = int(std::lround((at - index) * 256));
             }
         } else {
-            index = int32_t(std::min<int64_t>((2 * int64_t(d) + 1) * pictureSide / (2 * int64_t(side)),
-                                              pictureSide - 1));
+            index = int32_t(std::min<int64_t>(
+                (2 * int64_t(d) + 1) * pictureSide / (2 * int64_t(side)), pictureSide - 1));
         }
         const size_t k = size_t(d - from);
         a.index[k] = index;

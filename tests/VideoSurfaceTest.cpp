@@ -96,8 +96,8 @@ std::string PathName(const ::testing::TestParamInfo<Path>& info) {
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(VideoSurfaceTest, VideoSurfacePathTest, ::testing::Values(Path::OpenGL, Path::Image),
-                         PathName);
+INSTANTIATE_TEST_SUITE_P(VideoSurfaceTest, VideoSurfacePathTest,
+                         ::testing::Values(Path::OpenGL, Path::Image), PathName);
 
 TEST_F(VideoSurfaceTest, PathIsChosenByTheRendererAndCanBeForced) {
     // Under Xvfb OpenGL renders in software (Mesa's llvmpipe): the surface
@@ -149,14 +149,14 @@ TEST_P(VideoSurfacePathTest, PatchesKeepTheirColoursAndPlacesInPanelAndFullScree
         ASSERT_TRUE(WaitPainted(++painted));
         const DrawRect& r = place.dst;
         for (bool screen : {false, true}) {
-            const QImage image =
-                screen ? surface->screen()->grabWindow(surface->winId()).toImage()
-                       : surface->grabFramebuffer();
+            const QImage image = screen ? surface->screen()->grabWindow(surface->winId()).toImage()
+                                        : surface->grabFramebuffer();
             const std::string where = std::string(place.name) + (screen ? " on the screen" : "");
             // Each patch's middle and its corners, three pixels in from the
             // rectangle's edges and from the lines between the patches.
             for (int i = 0; i < 4; ++i) {
-                const int left = r.left + (i % 2) * r.width / 2, top = r.top + (i / 2) * r.height / 2;
+                const int left = r.left + (i % 2) * r.width / 2,
+                          top = r.top + (i / 2) * r.height / 2;
                 const int right = left + r.width / 2 - 1, bottom = top + r.height / 2 - 1;
                 const Rgb want = Reference(patches[i], colour);
                 for (auto [x, y] : {std::pair{(left + right) / 2, (top + bottom) / 2},
@@ -169,9 +169,11 @@ TEST_P(VideoSurfacePathTest, PatchesKeepTheirColoursAndPlacesInPanelAndFullScree
             for (auto [x, y] : {std::pair{r.left - 1, r.top + r.height / 2},
                                 {r.left + r.width, r.top + r.height / 2},
                                 {r.left + r.width / 2, r.top - 1},
-                                {r.left + r.width / 2, r.top + r.height}})
-                if (x >= 0 && y >= 0 && x < image.width() && y < image.height())
+                                {r.left + r.width / 2, r.top + r.height}}) {
+                if (x >= 0 && y >= 0 && x < image.width() && y < image.height()) {
                     EXPECT_TRUE(PixelIs(image, x, y, kBlack, 0)) << where;
+                }
+            }
         }
     }
 }
