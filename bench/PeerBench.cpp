@@ -9,7 +9,8 @@
 //   ffmpeg      decoding alone into the null muxer, for reference
 // and the CPU time each receiver's process spent per picture (user + system,
 // from /proc, over a steady window after the start-up), with the X server's
-// own share beside it: the players hand part of their work to it.
+// own share beside it: the players hand part of their work to it; last,
+// each build of lumenfeed's receiver + X server against the cheaper player's.
 //   scripts/headless.sh build/bench/peer_bench [--seconds 12] [--warm-up 3] [--rounds 1]
 //                       [--only lumenfeed|ffplay|gstreamer|ffmpeg]
 //                       [--lumenfeed PROGRAM] [--also NAME=PROGRAM]
@@ -504,6 +505,40 @@ int main(int argc, char** argv) {
                         std::snprintf(cell + n, sizeof cell - size_t(n), " %3.0f%%",
                                       median(shown) * 100);
                 }
+                std::printf(" %21s", cell);
+            }
+        std::printf("\n");
+    }
+
+    // Each build of lumenfeed against the cheaper of the two players, both
+    // with the X server's share: the receiver's whole cost of showing.
+    auto total = [&](const std::string& key) -> double {
+        auto found = runs.find(key);
+        if (found == runs.end())
+            return NAN;
+        std::vector<double> sums;
+        for (const Figures& f : found->second)
+            sums.push_back(f.receiverMs + (std::isnan(f.serverMs) ? 0 : f.serverMs));
+        return median(sums);
+    };
+    std::printf("\nreceiver + X server against the cheaper player (gstreamer, ffplay)\n%-10s", "");
+    for (const CameraClip& clip : clips)
+        for (const char* place : places)
+            std::printf(" %10s %-10s", clip.name, place);
+    std::printf("\n");
+    for (const Kind& kind : kinds) {
+        if (kind.name == "ffmpeg" || kind.name == "gstreamer" || kind.name == "ffplay" ||
+            (!s.only.empty() && s.only != kind.name))
+            continue;
+        std::printf("%-10s", kind.name.c_str());
+        for (const CameraClip& clip : clips)
+            for (const char* place : places) {
+                const std::string key = clip.name + std::string(place);
+                const double own = total(kind.name + key);
+                const double peer = std::fmin(total("gstreamer" + key), total("ffplay" + key));
+                char cell[64] = "-";
+                if (!std::isnan(own) && !std::isnan(peer))
+                    std::snprintf(cell, sizeof cell, "%5.1f / %5.1f = %4.2f", own, peer, own / peer);
                 std::printf(" %21s", cell);
             }
         std::printf("\n");

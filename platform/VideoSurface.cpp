@@ -1,4 +1,5 @@
 #include "VideoSurface.h"
+#include "SurfaceWindow.h"
 #include "YuvToBgra.h"
 
 #include <QExposeEvent>
@@ -166,17 +167,13 @@ void InterleaveChroma(const PicturePlanes& picture, uint8_t* out) {
 
 // The native window the picture is drawn into, with the GL context, the
 // textures and the shader of its surface. GUI thread only.
-class CPictureWindow : public QWindow {
+class CPictureWindow : public CSurfaceWindow {
 public:
     explicit CPictureWindow(CVideoSurface* owner);
     ~CPictureWindow() override;
 
-    // Draws what the surface shows to the screen; nothing while the window
-    // is not exposed.
-    void Render();
-    // Draws it off screen at size (device-independent pixels) and reads it
-    // back.
-    QImage Grab(QSize size, qreal ratio);
+    void Render() override;
+    QImage Grab(QSize size, qreal ratio) override;
 
 protected:
     void exposeEvent(QExposeEvent* event) override;
@@ -205,7 +202,6 @@ private:
     // The strip over the viewport with the program, which is bound.
     void DrawQuad(QOpenGLShaderProgram& program);
 
-    CVideoSurface* owner;
     std::unique_ptr<QOpenGLContext> context;
     // For drawing while the window cannot be, and for releasing our objects.
     std::unique_ptr<QOffscreenSurface> offscreen;
@@ -240,7 +236,7 @@ private:
     uint64_t bgraUploaded = 0; // the number of the picture in it
 };
 
-CPictureWindow::CPictureWindow(CVideoSurface* o) : owner(o) {
+CPictureWindow::CPictureWindow(CVideoSurface* o) : CSurfaceWindow(o) {
     setSurfaceType(QSurface::OpenGLSurface);
     // Nothing is drawn with depth or stencil. Without them Mesa's software
     // renderer may blend the overlay, a plain copy at its own size, by its
@@ -249,9 +245,6 @@ CPictureWindow::CPictureWindow(CVideoSurface* o) : owner(o) {
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(0);
     setFormat(format);
-    // Mouse and keys go to the widgets beneath, as they would to the surface
-    // itself: the full-screen window's Esc, tool tips, context menus.
-    setFlags(flags() | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
 }
 
 CPictureWindow::~CPictureWindow() {
@@ -450,7 +443,7 @@ bool CPictureWindow::ConvertsOnCpu(const CVideoSurface::Picture& picture,
            4 * int64_t(target.width()) * target.height() >= int64_t(picture.width) * picture.height;
 }
 
-void CPictureWindow::UploadBgra(const CVideoSurface::Picture& picture) {
+YuvSource CSurfaceWindow::SourceOf(const Picture& picture) {
     const int32_t w = picture.width, h = picture.height;
     YuvSource source;
     source.width = w;
@@ -471,6 +464,32 @@ void CPictureWindow::UploadBgra(const CVideoSurface::Picture& picture) {
         source.uStride = source.vStride = 2 * (w / 2);
         source.chromaStep = 2;
     }
+    return source;
+}
+
+bool SoftwareOpenGL() {
+    // A context of the kind the surface's would be, made current on an
+    // off-screen surface just long enough to ask for its renderer.
+    static const bool software = [] {
+        QOpenGLContext context;
+        QOffscreenSurface offscreen;
+        if (!context.create())
+            return true;
+        offscreen.setFormat(context.format());
+        offscreen.create();
+        if (!context.makeCurrent(&offscreen))
+            return true;
+        const auto* renderer = context.functions()->glGetString(GL_RENDERER);
+        const bool onCpu = !renderer || IsSoftwareRenderer(reinterpret_cast<const char*>(renderer));
+        context.doneCurrent();
+        return onCpu;
+    }();
+    return software;
+}
+
+void CPictureWindow::UploadBgra(const CVideoSurface::Picture& picture) {
+    const int32_t w = picture.width, h = picture.height;
+    const YuvSource source = SourceOf(picture);
     converted.resize(size_t(w) * h * 4);
     ConvertToBgra(source, converted.data(), 4 * w);
     gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -635,13 +654,7 @@ CVideoSurface::CVideoSurface(QWidget* parent) : QWidget(parent) {
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
-    window = new CPictureWindow(this);
-    container = QWidget::createWindowContainer(window, this);
-    container->setObjectName("PictureWindow");
-    container->setFocusPolicy(Qt::NoFocus);
-    container->setAttribute(Qt::WA_TransparentForMouseEvents);
-    container->setGeometry(rect());
-    container->hide();
+    MakeWindow(DisplayPath::Automatic);
     // A new overlay goes out with the next picture; only when none comes
     // soon is the last one drawn again for it.
     overlayTimer = new QTimer(this);
@@ -658,6 +671,30 @@ CVideoSurface::~CVideoSurface() {
     delete container;
     LetGo(newest);
     LetGo(shown);
+}
+
+void CVideoSurface::MakeWindow(DisplayPath path) {
+    if (path == DisplayPath::Automatic)
+        path = SoftwareOpenGL() ? DisplayPath::Image : DisplayPath::OpenGL;
+    const bool replacing = container != nullptr;
+    if (replacing && path == pathInUse)
+        return;
+    delete container;
+    pathInUse = path;
+    window = path == DisplayPath::Image ? NewImageWindow(this) : new CPictureWindow(this);
+    container = QWidget::createWindowContainer(window, this);
+    container->setObjectName("PictureWindow");
+    container->setFocusPolicy(Qt::NoFocus);
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setGeometry(rect());
+    container->hide();
+    // A picture shown so far is drawn again once the new window is shown.
+    if (replacing)
+        ScheduleUpdate();
+}
+
+void CVideoSurface::SetDisplayPath(DisplayPath path) {
+    MakeWindow(path);
 }
 
 void CVideoSurface::resizeEvent(QResizeEvent* event) {
@@ -680,7 +717,11 @@ void CVideoSurface::SetOverlay(std::vector<OverlayPiece> pieces) {
         return;
     overlay = std::move(pieces);
     ++overlayNumber;
-    update();
+    // The widget itself shows only while the picture's window is hidden;
+    // painted beneath it, the whole top-level window would be composed and
+    // sent to the screen again for nothing, the full screen's included.
+    if (container->isHidden())
+        update();
     if (!overlayTimer->isActive())
         overlayTimer->start();
 }

@@ -1,14 +1,17 @@
-// A video window drawn with OpenGL: the Y plane goes to a single-channel
-// texture and U and V to one two-channel texture, a shader converts them to
-// RGB with the picture's own matrix and range, and the quad is stretched into
-// the destination rectangle, filtered linearly where it is enlarged. Any
-// thread may present; only the newest picture is kept, so a slow display
-// drops pictures instead of queueing them.
+// A video window, drawn with OpenGL where it has a graphics processor: the Y
+// plane goes to a single-channel texture and U and V to one two-channel
+// texture, a shader converts them to RGB with the picture's own matrix and
+// range, and the quad is stretched into the destination rectangle, filtered
+// linearly where it is enlarged. Any thread may present; only the newest
+// picture is kept, so a slow display drops pictures instead of queueing them.
 //
-// Where OpenGL renders in software, a picture shown at a quarter of its own
-// pixel count or more is converted on the CPU instead, once, and the
-// renderer only copies or stretches the result: there, shown at its own
-// size, the shader costs about three times as much.
+// Where OpenGL renders in software, it is not used at all: the CPU converts
+// each picture straight to the size it is shown at, into an image the
+// window system takes from shared memory, and the overlay is drawn into the
+// same image. There even OpenGL's plain copy of a converted picture costs
+// more than converting and scaling it. (Forced to OpenGL there, a picture
+// shown at a quarter of its own pixel count or more is still converted on
+// the CPU and only copied or stretched by the renderer.)
 //
 // The picture is drawn into a native child window of its own, and only when
 // a new one has come: the rest of the top-level window is not composed again
@@ -32,7 +35,9 @@
 
 namespace platform {
 
+class CSurfaceWindow;
 class CPictureWindow;
+class CImageWindow;
 
 // A piece of what is laid over the picture: an image at its own size (its
 // device pixel ratio counts), its top left at 'at' in widget pixels.
@@ -66,11 +71,21 @@ public:
     // off screen at the widget's size and read back.
     QImage grabFramebuffer();
 
-    // Where pictures are converted to RGB: chosen by the renderer and the
-    // sizes, or always by the shader, or always on the CPU (where the
-    // driver takes BGRA textures). GUI thread only.
+    // On the OpenGL path, where pictures are converted to RGB: chosen by
+    // the renderer and the sizes, or always by the shader, or always on the
+    // CPU (where the driver takes BGRA textures). GUI thread only.
     enum class ConversionPlace { Automatic, Shader, Cpu };
     void SetConversionPlace(ConversionPlace place);
+
+    // How pictures reach the screen: drawn with OpenGL, or finished on the
+    // CPU as images the window system copies. Automatic takes the images
+    // where OpenGL renders in software (or is missing), and is chosen once,
+    // as the surface is made; setting another path makes the window anew.
+    // GUI thread only.
+    enum class DisplayPath { Automatic, OpenGL, Image };
+    void SetDisplayPath(DisplayPath path);
+    // The path in use: OpenGL or Image.
+    DisplayPath DisplayPathInUse() const { return pathInUse; }
 
     // Images laid over the picture, blended by their alpha; none takes them
     // away. They lie over the black as well when there is no picture. Only
@@ -87,7 +102,9 @@ protected:
     virtual void PictureDrawn(uint32_t number) { (void)number; }
 
 private:
+    friend class CSurfaceWindow;
     friend class CPictureWindow;
+    friend class CImageWindow;
 
     // One picture as the display keeps it: held where its maker keeps it, or
     // else copied as Y, then U and V interleaved, as the textures take them.
@@ -104,6 +121,8 @@ private:
 
     // Lets go of a held picture.
     static void LetGo(Picture& picture);
+    // The window of the path in use, in place of any other.
+    void MakeWindow(DisplayPath path);
     void ScheduleUpdate();
     void PaintSoon();
     // On the GUI thread: takes up the newest picture, if any, into 'shown'.
@@ -134,8 +153,9 @@ private:
     uint64_t overlayDrawn = 0; // the number last drawn with a picture
     QTimer* overlayTimer;
 
-    CPictureWindow* window;
-    QWidget* container;
+    DisplayPath pathInUse = DisplayPath::OpenGL;
+    CSurfaceWindow* window = nullptr;
+    QWidget* container = nullptr;
 };
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define LUMEN_YUV_SSE2 1
@@ -138,16 +139,20 @@ YuvFactors FactorsOf(const YuvColour& colour) {
             chroma * 2 * (1 - kb)};
 }
 
-void ConvertToBgra(const YuvSource& s, uint8_t* out, int32_t outStride) {
-    if (s.width < 2 || s.height < 2)
-        return;
-    const Factors factors = FactorsOf(s.colour);
-    const Fixed fixed = FixedOf(factors);
+namespace {
+
+// One row of a picture at a time, with its colours' factors worked out once.
+class CRowConverter {
+public:
+    explicit CRowConverter(const YuvColour& colour)
+        : factors(FactorsOf(colour)), fixed(FixedOf(factors)) {
 #ifdef LUMEN_YUV_SSE2
-    const Lanes lanes = LanesOf(factors);
+        lanes = LanesOf(factors);
 #endif
-    const int32_t chromaWidth = s.width / 2, chromaHeight = s.height / 2;
-    for (int32_t row = 0; row < s.height; ++row, out += outStride) {
+    }
+
+    void Row(const YuvSource& s, int32_t row, uint8_t* out) const {
+        const int32_t chromaWidth = s.width / 2, chromaHeight = s.height / 2;
         const uint8_t* y = s.y + int64_t(row) * s.yStride;
         const int64_t chromaRow = std::min(row / 2, chromaHeight - 1);
         const uint8_t* u = s.u + chromaRow * s.uStride;
@@ -157,6 +162,180 @@ void ConvertToBgra(const YuvSource& s, uint8_t* out, int32_t outStride) {
         done = RowSse2(lanes, y, u, v, s.chromaStep, s.width, chromaWidth, out);
 #endif
         RowScalar(fixed, y, u, v, s.chromaStep, chromaWidth, done, s.width, out);
+    }
+
+private:
+    Factors factors;
+    Fixed fixed;
+#ifdef LUMEN_YUV_SSE2
+    Lanes lanes;
+#endif
+};
+
+// A converted row stretched linearly: each pixel of out blends the pixel at
+// its index with the next by its weights.
+void StretchRow(const uint8_t* row, const int32_t* index, const uint16_t* weight, int32_t n,
+                uint8_t* out) {
+    int32_t i = 0;
+#ifdef LUMEN_YUV_SSE2
+    // In 16-bit lanes: levels times weights of at most 256 stay below 2^16.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(128);
+    auto pair = [&](int32_t at) {
+        auto pixels = [&](int32_t k) {
+            const __m128i two = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * index[k])), zero);
+            return _mm_mullo_epi16(
+                two, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + 8 * k)));
+        };
+        const __m128i a = pixels(at), b = pixels(at + 1);
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)), half);
+        return _mm_srli_epi16(sum, 8);
+    };
+    for (; i + 4 <= n; i += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i),
+                         _mm_packus_epi16(pair(i), pair(i + 2)));
+#endif
+    for (; i < n; ++i) {
+        const uint8_t* p = row + 4 * index[i];
+        const int w = weight[8 * i + 4];
+        for (int c = 0; c < 4; ++c)
+            out[4 * i + c] = uint8_t((p[c] * (256 - w) + p[4 + c] * w + 128) >> 8);
+    }
+}
+
+// Two rows blended, the second weighing w in 256ths.
+void BlendRows(const uint8_t* a, const uint8_t* b, int w, int32_t bytes, uint8_t* out) {
+    if (w == 0 || w == 256) {
+        std::memcpy(out, w ? b : a, size_t(bytes));
+        return;
+    }
+    int32_t i = 0;
+#ifdef LUMEN_YUV_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i wa = _mm_set1_epi16(int16_t(256 - w)), wb = _mm_set1_epi16(int16_t(w));
+    auto blend = [&](__m128i x, __m128i y) {
+        return _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)), half), 8);
+    };
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i low = blend(_mm_unpacklo_epi8(x, zero), _mm_unpacklo_epi8(y, zero));
+        const __m128i high = blend(_mm_unpackhi_epi8(x, zero), _mm_unpackhi_epi8(y, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < bytes; ++i)
+        out[i] = uint8_t((a[i] * (256 - w) + b[i] * w + 128) >> 8);
+}
+
+} // namespace
+
+void ConvertToBgra(const YuvSource& s, uint8_t* out, int32_t outStride) {
+    if (s.width < 2 || s.height < 2)
+        return;
+    const CRowConverter converter(s.colour);
+    for (int32_t row = 0; row < s.height; ++row, out += outStride)
+        converter.Row(s, row, out);
+}
+
+void CBgraScaler::Fill(Axis& a, int32_t pictureSide, int32_t side, int32_t from, int32_t to,
+                       bool linear, int lanes) {
+    if (a.pictureSide == pictureSide && a.side == side && a.from == from && a.to == to &&
+        a.linear == linear && !a.index.empty())
+        return;
+    a.pictureSide = pictureSide;
+    a.side = side;
+    a.from = from;
+    a.to = to;
+    a.linear = linear;
+    a.index.resize(size_t(to - from));
+    a.weight.assign(size_t(to - from) * size_t(lanes), 0);
+    for (int32_t d = from; d < to; ++d) {
+        int32_t index;
+        int weight = 0;
+        if (linear) {
+            // The pixel's centre among the picture's sample centres, as
+            // OpenGL's linear filter finds it, clamped to the edge.
+            const double at = (d + 0.5) * pictureSide / side - 0.5;
+            if (at <= 0) {
+                index = 0;
+            } else if (at >= pictureSide - 1) {
+                index = pictureSide - 2;
+                weight = 256;
+            } else {
+                index = int32_t(at);
+                weight = int(std::lround((at - index) * 256));
+            }
+        } else {
+            index = int32_t(std::min<int64_t>(
+                (2 * int64_t(d) + 1) * pictureSide / (2 * int64_t(side)), pictureSide - 1));
+        }
+        const size_t k = size_t(d - from);
+        a.index[k] = index;
+        for (int lane = 0; lane < lanes; ++lane)
+            a.weight[k * size_t(lanes) + size_t(lane)] =
+                uint16_t(lanes == 1 || lane >= lanes / 2 ? weight : 256 - weight);
+    }
+}
+
+void CBgraScaler::Scale(const YuvSource& s, int32_t width, int32_t height, const DrawRect& clip,
+                        uint8_t* out, int32_t outStride) {
+    if (s.width < 2 || s.height < 2 || width <= 0 || height <= 0)
+        return;
+    const int32_t left = std::max(clip.left, 0), top = std::max(clip.top, 0);
+    const int32_t right = std::min(int64_t(clip.left) + clip.width, int64_t(width));
+    const int32_t bottom = std::min(int64_t(clip.top) + clip.height, int64_t(height));
+    if (left >= right || top >= bottom)
+        return;
+    const bool linear = width > s.width || height > s.height;
+    Fill(columns, s.width, width, left, right, linear, linear ? 8 : 1);
+    Fill(rows, s.height, height, top, bottom, linear, 1);
+    const CRowConverter converter(s.colour);
+    const int32_t n = right - left;
+    converted.resize(size_t(s.width) * 4);
+
+    if (!linear) {
+        // At the picture's own width the row is converted where it goes.
+        const bool direct = width == s.width && left == 0 && right == width;
+        for (int32_t i = 0; i < bottom - top; ++i, out += outStride) {
+            const int32_t row = rows.index[size_t(i)];
+            if (direct) {
+                converter.Row(s, row, out);
+                continue;
+            }
+            converter.Row(s, row, converted.data());
+            const int32_t* index = columns.index.data();
+            for (int32_t x = 0; x < n; ++x)
+                std::memcpy(out + 4 * x, converted.data() + 4 * index[x], 4);
+        }
+        return;
+    }
+
+    // Each picture row is converted and stretched across once, and kept
+    // while the rows of the rectangle between it and the next blend them.
+    stretched.resize(size_t(n) * 8);
+    int32_t held[2] = {-1, -1};
+    auto stretchedRow = [&](int32_t row, int32_t keep) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (held[slot] == row)
+                return stretched.data() + size_t(slot) * 4 * size_t(n);
+        const int slot = held[0] == keep ? 1 : 0;
+        uint8_t* into = stretched.data() + size_t(slot) * 4 * size_t(n);
+        converter.Row(s, row, converted.data());
+        StretchRow(converted.data(), columns.index.data(), columns.weight.data(), n, into);
+        held[slot] = row;
+        return into;
+    };
+    for (int32_t i = 0; i < bottom - top; ++i, out += outStride) {
+        const int32_t row = rows.index[size_t(i)];
+        const int w = rows.weight[size_t(i)];
+        const uint8_t* a = w < 256 ? stretchedRow(row, row + 1) : nullptr;
+        const uint8_t* b = w > 0 ? stretchedRow(row + 1, row) : nullptr;
+        BlendRows(a, b, w, 4 * n, out);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/VideoWindow.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 
@@ -44,5 +45,34 @@ struct YuvSource {
 // Each level is within one of the exact conversion. Pictures narrower or
 // lower than 2 pixels are not converted.
 void ConvertToBgra(const YuvSource& source, uint8_t* out, int32_t outStride);
+
+// A picture converted to BGRA and stretched over a rectangle of width x
+// height pixels as the display's OpenGL stretches it: linearly filtered
+// where the rectangle is larger than the picture on either side, else the
+// nearest sample. Only the part 'clip' of the rectangle (in its own
+// coordinates) is written, its top left at out. Keeps the tables and rows
+// of the last sizes, so that steady sizes allocate nothing.
+class CBgraScaler {
+public:
+    void Scale(const YuvSource& source, int32_t width, int32_t height, const DrawRect& clip,
+               uint8_t* out, int32_t outStride);
+
+private:
+    // Where each column or row of the clip samples the picture: the first
+    // of two neighbours and the second's weight in 256ths, or, for the
+    // nearest sample, the one sample.
+    struct Axis {
+        int32_t pictureSide = 0, side = 0, from = 0, to = 0;
+        bool linear = false;
+        std::vector<int32_t> index;
+        std::vector<uint16_t> weight; // for columns, 8 lanes each: 4 of 256 - w, 4 of w
+    };
+    static void Fill(Axis& axis, int32_t pictureSide, int32_t side, int32_t from, int32_t to,
+                     bool linear, int lanes);
+
+    Axis columns, rows;
+    std::vector<uint8_t> converted; // one picture row in BGRA
+    std::vector<uint8_t> stretched; // two picture rows stretched across the clip
+};
 
 } // namespace platform

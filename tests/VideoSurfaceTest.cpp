@@ -1,5 +1,5 @@
-// The OpenGL video surface in a real window (Xvfb, Mesa), read back pixel by
-// pixel.
+// The video surface in a real window (Xvfb, Mesa), read back pixel by pixel,
+// by both of its paths: OpenGL, and images finished on the CPU.
 #include "platform/VideoSurface.h"
 #include "platform/YuvToBgra.h"
 #include "codec/CVideoDecoder.h"
@@ -24,6 +24,7 @@
 #include <vector>
 
 using platform::CVideoSurface;
+using Path = platform::CVideoSurface::DisplayPath;
 using platform::DrawRect;
 using platform::YuvColour;
 using platform::YuvMatrix;
@@ -74,9 +75,105 @@ Rgb Reference(Yuv c, YuvColour colour) {
 // Drawn RGB within this many levels of the reference.
 constexpr int kColourTolerance = 3;
 
+// The same checks for each path, forced.
+class VideoSurfacePathTest : public VideoSurfaceTest, public ::testing::WithParamInterface<Path> {
+protected:
+    void SetUp() override {
+        VideoSurfaceTest::SetUp();
+        surface->SetDisplayPath(GetParam());
+        ASSERT_EQ(surface->DisplayPathInUse(), GetParam());
+    }
+};
+
+std::string PathName(const ::testing::TestParamInfo<Path>& info) {
+    return info.param == Path::OpenGL ? "OpenGL" : "Image";
+}
+
 } // namespace
 
-TEST_F(VideoSurfaceTest, PanelRectangleShowsThePictureStretchedWithABlackBorder) {
+INSTANTIATE_TEST_SUITE_P(VideoSurfaceTest, VideoSurfacePathTest,
+                         ::testing::Values(Path::OpenGL, Path::Image), PathName);
+
+TEST_F(VideoSurfaceTest, PathIsChosenByTheRendererAndCanBeForced) {
+    // Under Xvfb OpenGL renders in software (Mesa's llvmpipe): the surface
+    // finishes images on the CPU.
+    EXPECT_EQ(surface->DisplayPathInUse(), Path::Image);
+    surface->Present(Solid(64, 48, kBlue).data(), 64, 48, {0, 0, 362, 290}, true);
+    ASSERT_TRUE(WaitPainted(1));
+    // Each path in turn; the new window draws the picture shown so far.
+    for (Path path : {Path::OpenGL, Path::Image, Path::OpenGL, Path::Automatic}) {
+        surface->SetDisplayPath(path);
+        EXPECT_EQ(surface->DisplayPathInUse(), path == Path::Automatic ? Path::Image : path);
+        EXPECT_TRUE(Pump([&] {
+            return PixelIs(surface->screen()->grabWindow(surface->winId()).toImage(), 181, 145,
+                           kBlue, kSurfaceTolerance);
+        })) << "path " << int(path);
+    }
+}
+
+TEST_P(VideoSurfacePathTest, PatchesKeepTheirColoursAndPlacesInPanelAndFullScreen) {
+    // A 16:9 picture of four patches, placed as the console places it:
+    // letterboxed in the panel (made smaller), stretched over a 16:9 screen,
+    // letterboxed on a 4:3 one (both made larger).
+    const int w = 1280, h = 720;
+    const Yuv patches[4] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {210, 16, 146}};
+    std::vector<uint8_t> picture(size_t(w) * h * 3 / 2);
+    uint8_t* u = picture.data() + w * h;
+    uint8_t* v = u + w * h / 4;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Yuv& c = patches[(y >= h / 2) * 2 + (x >= w / 2)];
+            picture[size_t(y) * w + x] = c.y;
+            u[(y / 2) * (w / 2) + x / 2] = c.u;
+            v[(y / 2) * (w / 2) + x / 2] = c.v;
+        }
+    const YuvColour colour{YuvMatrix::Bt709, false};
+    struct Place {
+        const char* name;
+        QSize window;
+        DrawRect dst;
+    };
+    const Place places[] = {{"panel", {362, 290}, {1, 44, 360, 202}},
+                            {"16:9 screen", {1920, 1080}, {0, 0, 1920, 1080}},
+                            {"4:3 screen", {1024, 768}, {0, 96, 1024, 576}}};
+    uint32_t painted = 0;
+    for (const Place& place : places) {
+        surface->resize(place.window);
+        ASSERT_TRUE(Pump([&] { return surface->size() == place.window; }));
+        surface->Present(picture.data(), w, h, place.dst, true, colour);
+        ASSERT_TRUE(WaitPainted(++painted));
+        const DrawRect& r = place.dst;
+        for (bool screen : {false, true}) {
+            const QImage image = screen ? surface->screen()->grabWindow(surface->winId()).toImage()
+                                        : surface->grabFramebuffer();
+            const std::string where = std::string(place.name) + (screen ? " on the screen" : "");
+            // Each patch's middle and its corners, three pixels in from the
+            // rectangle's edges and from the lines between the patches.
+            for (int i = 0; i < 4; ++i) {
+                const int left = r.left + (i % 2) * r.width / 2,
+                          top = r.top + (i / 2) * r.height / 2;
+                const int right = left + r.width / 2 - 1, bottom = top + r.height / 2 - 1;
+                const Rgb want = Reference(patches[i], colour);
+                for (auto [x, y] : {std::pair{(left + right) / 2, (top + bottom) / 2},
+                                    {left + 3, top + 3}, {right - 3, top + 3},
+                                    {left + 3, bottom - 3}, {right - 3, bottom - 3}})
+                    EXPECT_TRUE(PixelIs(image, x, y, want, kColourTolerance))
+                        << where << ", patch " << i;
+            }
+            // The bars around it stay black.
+            for (auto [x, y] : {std::pair{r.left - 1, r.top + r.height / 2},
+                                {r.left + r.width, r.top + r.height / 2},
+                                {r.left + r.width / 2, r.top - 1},
+                                {r.left + r.width / 2, r.top + r.height}}) {
+                if (x >= 0 && y >= 0 && x < image.width() && y < image.height()) {
+                    EXPECT_TRUE(PixelIs(image, x, y, kBlack, 0)) << where;
+                }
+            }
+        }
+    }
+}
+
+TEST_P(VideoSurfacePathTest, PanelRectangleShowsThePictureStretchedWithABlackBorder) {
     const DrawRect panel{1, 1, 360, 288};
     auto picture = PatternPicture(320, 240, 3);
     surface->Present(picture.data(), 320, 240, panel, true);
@@ -99,7 +196,7 @@ TEST_F(VideoSurfaceTest, PanelRectangleShowsThePictureStretchedWithABlackBorder)
     EXPECT_TRUE(PixelIs(screen, 0, 0, kBlack, 0));
 }
 
-TEST_F(VideoSurfaceTest, FullWindowRectangleCoversTheWindow) {
+TEST_P(VideoSurfacePathTest, FullWindowRectangleCoversTheWindow) {
     surface->resize(640, 360);
     ASSERT_TRUE(Pump([&] { return surface->width() == 640; }));
     const DrawRect full{0, 0, 640, 360};
@@ -115,7 +212,7 @@ TEST_F(VideoSurfaceTest, FullWindowRectangleCoversTheWindow) {
     EXPECT_TRUE(PixelIs(image, 639, 359, kWhite, kSurfaceTolerance));
 }
 
-TEST_F(VideoSurfaceTest, EachPictureBringsItsOwnRectangle) {
+TEST_P(VideoSurfacePathTest, EachPictureBringsItsOwnRectangle) {
     auto picture = SolidPicture(64, 64, YuvFromRgb(0, 0, 255));
     surface->Present(picture.data(), 64, 64, {0, 0, 100, 100}, true);
     ASSERT_TRUE(WaitPainted(1));
@@ -128,7 +225,7 @@ TEST_F(VideoSurfaceTest, EachPictureBringsItsOwnRectangle) {
     EXPECT_TRUE(PixelIs(image, 300, 200, kBlack, 0));
 }
 
-TEST_F(VideoSurfaceTest, StretchingFiltersLinearly) {
+TEST_P(VideoSurfacePathTest, StretchingFiltersLinearly) {
     // Two columns, black and white: stretched, the middle is a blend.
     std::vector<uint8_t> picture = {16, 235, 16, 235, 128, 128};
     surface->Present(picture.data(), 2, 2, {0, 0, 362, 290}, true);
@@ -143,7 +240,7 @@ TEST_F(VideoSurfaceTest, StretchingFiltersLinearly) {
     EXPECT_GT(qRed(image.pixel(240, 145)), middle);
 }
 
-TEST_F(VideoSurfaceTest, OddSizesShowWithTruncatedChroma) {
+TEST_P(VideoSurfacePathTest, OddSizesShowWithTruncatedChroma) {
     auto picture = PatternPicture(175, 99, 0);
     ASSERT_EQ(picture.size(), 25851u);
     const DrawRect panel{1, 1, 360, 288};
@@ -183,7 +280,7 @@ TEST_F(VideoSurfaceTest, KeepsTheLastKeyFrameFlag) {
     ASSERT_TRUE(WaitPainted(1));
 }
 
-TEST_F(VideoSurfaceTest, ClearTurnsTheSurfaceBlack) {
+TEST_P(VideoSurfacePathTest, ClearTurnsTheSurfaceBlack) {
     auto picture = SolidPicture(64, 48, YuvFromRgb(255, 255, 255));
     surface->Present(picture.data(), 64, 48, {0, 0, 362, 290}, true);
     ASSERT_TRUE(WaitPainted(1));
@@ -198,7 +295,7 @@ TEST_F(VideoSurfaceTest, ClearTurnsTheSurfaceBlack) {
         << "on the screen as well";
 }
 
-TEST_F(VideoSurfaceTest, OverlayLiesOverThePictureAndTheBlack) {
+TEST_P(VideoSurfacePathTest, OverlayLiesOverThePictureAndTheBlack) {
     // Half-transparent white, premultiplied: over red it gives pink.
     QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
     image.fill(qRgba(128, 128, 128, 128));
@@ -247,7 +344,7 @@ TEST_F(VideoSurfaceTest, PicturesWithoutContentAreIgnored) {
     EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 5, 5, kBlack, 0));
 }
 
-TEST_F(VideoSurfaceTest, PictureSurvivesAMoveToAnotherWindow) {
+TEST_P(VideoSurfacePathTest, PictureSurvivesAMoveToAnotherWindow) {
     auto picture = PatternPicture(320, 240, 5);
     const DrawRect panel{1, 1, 360, 288};
     surface->Present(picture.data(), 320, 240, panel, true);
@@ -270,11 +367,13 @@ TEST_F(VideoSurfaceTest, PictureSurvivesAMoveToAnotherWindow) {
 
 TEST_F(VideoSurfaceTest, ColourFollowsThePicturesMatrixAndRange) {
     // Black and white levels of both ranges, and two colours far apart,
-    // converted by the shader and on the CPU.
+    // converted by OpenGL's shader, on the CPU for OpenGL, and on the CPU
+    // into images.
     const Yuv samples[] = {{16, 128, 128}, {235, 128, 128}, {0, 128, 128}, {255, 128, 128},
                            {81, 90, 240},  {145, 54, 34},   {41, 240, 110}};
     using Place = CVideoSurface::ConversionPlace;
-    for (Place place : {Place::Shader, Place::Cpu}) {
+    for (Place place : {Place::Shader, Place::Cpu, Place::Automatic}) {
+        surface->SetDisplayPath(place == Place::Automatic ? Path::Image : Path::OpenGL);
         surface->SetConversionPlace(place);
         for (YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709})
             for (bool fullRange : {false, true}) {
@@ -284,7 +383,9 @@ TEST_F(VideoSurfaceTest, ColourFollowsThePicturesMatrixAndRange) {
                                      true, colour);
                     EXPECT_TRUE(PixelIs(surface->grabFramebuffer(), 181, 145,
                                         Reference(c, colour), kColourTolerance))
-                        << (place == Place::Cpu ? "CPU, " : "shader, ")
+                        << (place == Place::Cpu      ? "CPU, "
+                            : place == Place::Shader ? "shader, "
+                                                     : "image, ")
                         << (matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601")
                         << (fullRange ? " full" : " limited") << " range, Y " << int(c.y)
                         << " U " << int(c.u) << " V " << int(c.v);
