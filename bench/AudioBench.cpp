@@ -6,8 +6,8 @@
 //   scripts/headless.sh build/bench/audio_bench [--seconds N] [--rate R] [--channels C]
 #include "codec/CAudioEncoder.h"
 #include "core/CErrorHandler.h"
-#include "core/CGateway.h"
-#include "platform/AudioOut.h"
+#include "gateway/CGateway.h"
+#include "platform/audio/AudioOut.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
 #include "tools/media/AacTone.h"

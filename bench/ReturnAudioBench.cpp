@@ -7,7 +7,7 @@
 //
 //   scripts/headless.sh build/bench/return_audio_bench [--seconds 60]
 #include "codec/CAdtsHeader.h"
-#include "platform/SdlAudio.h"
+#include "platform/audio/SdlAudio.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"
 #include "tools/media/CAacDecoder.h"

@@ -18,7 +18,7 @@
 //   scripts/headless.sh build/bench/stress_bench [--cycles 1000] [--rounds 5]
 //       [--deaf-seconds 60] [--default-arenas]
 #include "platform/AllocatorArenas.h"
-#include "platform/VideoSurface.h"
+#include "platform/video/VideoSurface.h"
 #include "return/CReturnAudio.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"

@@ -11,8 +11,8 @@
 //                                               [--size WxH]
 #include "console/TFullScreenForm.h"
 #include "console/TMainForm.h"
-#include "core/CGateway.h"
-#include "platform/VideoSurface.h"
+#include "gateway/CGateway.h"
+#include "platform/video/VideoSurface.h"
 #include "support/TestClient.h"
 #include "tools/media/CChildProcess.h"
 

@@ -6,8 +6,8 @@
 // of the 360 x 288 panel.
 #include "BenchClock.h"
 #include "CameraClip.h"
-#include "core/CGateway.h"
-#include "platform/VideoSurface.h"
+#include "gateway/CGateway.h"
+#include "platform/video/VideoSurface.h"
 #include "support/GatewayFixture.h"
 #include "support/TestClient.h"
 #include "tools/media/CH264Encoder.h"

@@ -6,8 +6,8 @@
 #include "codec/CAudioDecoder.h"
 #include "core/CCounters.h"
 #include "core/SessionContext.h"
-#include "instruments/CLevelMeter.h"
-#include "platform/AudioOut.h"
+#include "levels/CLevelMeter.h"
+#include "platform/audio/AudioOut.h"
 
 #include <atomic>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "codec/CVideoDecoder.h"
 #include "core/CCounters.h"
 #include "core/SessionContext.h"
-#include "instruments/CPictureMeter.h"
+#include "levels/CPictureMeter.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 #include "CCommandLine.h"
 
 #include "core/CAllowList.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "record/CPublisher.h"
 
 #include <cstdlib>

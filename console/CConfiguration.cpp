@@ -1,6 +1,6 @@
 #include "CConfiguration.h"
 
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 
 #include <QSettings>
 

@@ -2,9 +2,9 @@
 
 #include "CConfiguration.h"
 #include "CInstrumentsView.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "instruments/CMetricsEndpoint.h"
-#include "platform/AudioOut.h"
+#include "platform/audio/AudioOut.h"
 #include "platform/ProcessSignals.h"
 #include "platform/SocketCompat.h"
 #include "record/CFeedTap.h"

@@ -1,7 +1,7 @@
 #include "CInstrumentsView.h"
 
-#include "core/CGateway.h"
-#include "platform/VideoSurface.h"
+#include "gateway/CGateway.h"
+#include "platform/video/VideoSurface.h"
 
 #include <QAction>
 #include <QPixmap>

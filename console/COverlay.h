@@ -8,9 +8,9 @@
 // one image for each, so that the space between them costs nothing.
 #pragma once
 
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
-#include "platform/VideoSurface.h"
+#include "platform/video/VideoSurface.h"
 
 #include <QImage>
 #include <QPoint>

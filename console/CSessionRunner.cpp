@@ -1,7 +1,7 @@
 #include "CSessionRunner.h"
 
 #include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "core/SessionContext.h"
 #include "platform/SocketOptions.h"
 #include "record/CFeedTap.h"

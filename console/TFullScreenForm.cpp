@@ -1,7 +1,7 @@
 #include "ConsoleResources.h"
 #include "TFullScreenForm.h"
 
-#include "platform/VideoSurface.h"
+#include "platform/video/VideoSurface.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "CCommandLine.h"
 #include "CConfiguration.h"
 #include "CHeadlessReceiver.h"
-#include "ConsoleDialogs.h"
+#include "dialogs/ConsoleDialogs.h"
 #include "TAboutForm.h"
 #include "TFullScreenForm.h"
 #include "TMainForm.h"

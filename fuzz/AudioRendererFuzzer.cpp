@@ -11,7 +11,7 @@
 #include "codec/CAudioRenderer.h"
 #include "core/CPacketReader.h"
 #include "core/SessionContext.h"
-#include "platform/SdlAudio.h"
+#include "platform/audio/SdlAudio.h"
 
 extern "C" {
 #include <libavutil/log.h>

@@ -6,7 +6,7 @@
 // it goes.
 #pragma once
 
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 
 #include <array>
 #include <chrono>

@@ -5,9 +5,9 @@
 // reads (the window's).
 #pragma once
 
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "instruments/CAlarmPolicy.h"
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 
 #include <array>
 #include <chrono>

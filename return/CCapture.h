@@ -6,7 +6,7 @@
 
 #include "CChunkRing.h"
 #include "core/CErrorHandler.h"
-#include "platform/AudioStream.h"
+#include "platform/audio/AudioStream.h"
 #include "platform/WaveFormat.h"
 
 #include <atomic>

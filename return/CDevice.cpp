@@ -1,6 +1,6 @@
 #include "CDevice.h"
 
-#include "platform/AudioStream.h"
+#include "platform/audio/AudioStream.h"
 #include "platform/Utf16.h"
 
 std::vector<std::u16string> CDevice::Names() {

@@ -9,7 +9,7 @@
 #include "core/CFrameEncoder.h"
 #include "core/CThread.h"
 #include "core/SessionContext.h"
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 
 #include <chrono>
 #include <memory>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "support/RecordingLine.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "MonitorRecorder.h"
 
 #include "TestClient.h"
-#include "platform/AudioOut.h"
+#include "platform/audio/AudioOut.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 // stuck device drops audio instead of letting it pile up.
 #pragma once
 
-#include "platform/SdlAudio.h"
+#include "platform/audio/SdlAudio.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 // The audio output layer on the test sound server's "Studio_Out" sink, heard
 // through that sink's monitor.
-#include "platform/AudioOut.h"
+#include "platform/audio/AudioOut.h"
 #include "support/MonitorRecorder.h"
 #include "support/TestClient.h"
 #include "support/ToneMeasure.h"

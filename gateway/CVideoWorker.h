@@ -7,7 +7,7 @@
 #pragma once
 
 #include "CPictureQueue.h"
-#include "PacketHeader.h"
+#include "core/PacketHeader.h"
 #include "core/CCounters.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "CLipSyncPolicy.h"
 
-#include "platform/AudioOut.h"
+#include "platform/audio/AudioOut.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // How long pictures are held back for lip sync, with a clock moved by hand:
 // the sound is queued some way ahead of the speaker, the operator's offset
 // moves the pictures, and the hold-back stays within its limits.
-#include "core/CLipSyncPolicy.h"
-#include "platform/AudioOut.h"
+#include "gateway/CLipSyncPolicy.h"
+#include "platform/audio/AudioOut.h"
 
 #include <gtest/gtest.h>
 

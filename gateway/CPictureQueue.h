@@ -8,7 +8,7 @@
 // point), never half a picture.
 #pragma once
 
-#include "PacketHeader.h"
+#include "core/PacketHeader.h"
 #include "core/CKeyFrameQueue.h"
 
 #include <chrono>

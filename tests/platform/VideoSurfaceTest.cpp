@@ -1,7 +1,7 @@
 // The video surface in a real window (Xvfb, Mesa), read back pixel by pixel,
 // by both of its paths: OpenGL, and images finished on the CPU.
-#include "platform/VideoSurface.h"
-#include "platform/YuvToBgra.h"
+#include "platform/video/VideoSurface.h"
+#include "platform/video/YuvToBgra.h"
 #include "codec/CVideoDecoder.h"
 #include "support/VideoCheck.h"
 #include "tools/media/CH264Encoder.h"

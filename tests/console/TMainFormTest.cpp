@@ -6,8 +6,8 @@
 #include "console/CInstrumentsView.h"
 #include "console/TAboutForm.h"
 #include "console/TFullScreenForm.h"
-#include "core/CGateway.h"
-#include "platform/VideoSurface.h"
+#include "gateway/CGateway.h"
+#include "platform/video/VideoSurface.h"
 #include "support/TestClient.h"
 
 #include <QAbstractButton>

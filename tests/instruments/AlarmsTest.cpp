@@ -3,7 +3,7 @@
 // meter on pictures that libx264 coded and the video channel decoded.
 #include "codec/CVideoRenderer.h"
 #include "instruments/CAlarmPolicy.h"
-#include "instruments/CPictureMeter.h"
+#include "levels/CPictureMeter.h"
 #include "tools/media/CH264Encoder.h"
 #include "tools/media/I420Picture.h"
 

@@ -1,6 +1,6 @@
 #include "CGateway.h"
 
-#include "CErrorHandler.h"
+#include "core/CErrorHandler.h"
 #include "CLipSyncPolicy.h"
 #include "codec/CAudioEncoder.h"
 #include "platform/IpAddress.h"

@@ -1,6 +1,6 @@
 #include "CPictureQueue.h"
 
-#include "NalUnits.h"
+#include "core/NalUnits.h"
 
 #include <algorithm>
 #include <new>

@@ -2,9 +2,9 @@
 // real stream server on 127.0.0.1 drawing into a real video surface (Xvfb)
 // and playing on the test sound server, a field unit of the tests' own.
 #include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "instruments/CLinkStatistics.h"
-#include "platform/VideoSurface.h"
+#include "platform/video/VideoSurface.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "support/VideoCheck.h"

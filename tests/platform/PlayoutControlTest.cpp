@@ -2,8 +2,8 @@
 // by hand: a far clock that runs fast or slow, a network stall and burst. The
 // queue is played through the real resampler, so what it consumes is what the
 // ratio asked for only if the resampler took the ratio.
-#include "platform/PlayoutControl.h"
-#include "platform/RateResampler.h"
+#include "platform/audio/PlayoutControl.h"
+#include "platform/audio/RateResampler.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "AudioStream.h"
 #include "PlayoutControl.h"
 #include "RateResampler.h"
-#include "WaveFormat.h"
+#include "platform/WaveFormat.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The pictures' queue: its rules (holding back, bringing forward, what
 // overflow drops and how the drops are told) on a clock moved by hand, and
 // the drawing thread that follows them.
-#include "core/CPictureQueue.h"
-#include "core/CVideoWorker.h"
+#include "gateway/CPictureQueue.h"
+#include "gateway/CVideoWorker.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>

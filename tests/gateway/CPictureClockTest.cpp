@@ -2,7 +2,7 @@
 // moved by hand: a field unit interleaves sound packets and pictures by the
 // time they were made, the studio hears the sound a latency later, and after
 // a stall everything held back arrives at once.
-#include "core/CPictureClock.h"
+#include "gateway/CPictureClock.h"
 
 #include <gtest/gtest.h>
 

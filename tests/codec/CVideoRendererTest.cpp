@@ -2,9 +2,9 @@
 // alone and behind a real stream server on 127.0.0.1.
 #include "codec/CVideoRenderer.h"
 #include "core/CErrorHandler.h"
-#include "core/CGateway.h"
+#include "gateway/CGateway.h"
 #include "core/NalUnits.h"
-#include "platform/VideoSurface.h"
+#include "platform/video/VideoSurface.h"
 #include "support/OddSizedVideo.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"

@@ -2,8 +2,8 @@
 // the other. GUI thread only.
 #pragma once
 
-#include "platform/VideoSurface.h"
-#include "platform/YuvToBgra.h"
+#include "VideoSurface.h"
+#include "YuvToBgra.h"
 
 #include <QImage>
 #include <QWindow>

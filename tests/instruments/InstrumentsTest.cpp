@@ -2,7 +2,7 @@
 // known level, the metrics endpoint scraped and sent what is not a scrape,
 // and the command line that asks for it.
 #include "console/CCommandLine.h"
-#include "instruments/CLevelMeter.h"
+#include "levels/CLevelMeter.h"
 #include "instruments/CLinkStatistics.h"
 #include "instruments/CMetricsEndpoint.h"
 #include "support/GatewayFixture.h"

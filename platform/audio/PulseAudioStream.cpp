@@ -1,5 +1,5 @@
 #include "PulseAudioStream.h"
-#include "ThreadPriority.h"
+#include "platform/ThreadPriority.h"
 
 #include <pulse/pulseaudio.h>
 

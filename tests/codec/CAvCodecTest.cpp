@@ -2,7 +2,7 @@
 // missing. The failures end the process, so they run in a child process.
 #include "codec/CAvCodec.h"
 #include "codec/CAvUtil.h"
-#include "console/ConsoleDialogs.h"
+#include "dialogs/ConsoleDialogs.h"
 #include "platform/DynamicLibrary.h"
 
 #include <QAbstractButton>
