@@ -4,6 +4,7 @@
 #include "return/CNetwork.h"
 #include "codec/CAdtsHeader.h"
 #include "codec/CAudioEncoder.h"
+#include "support/LoopbackPair.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 
@@ -26,37 +27,7 @@ using testing_support::WaitUntil;
 
 namespace {
 
-// Both ends of a loopback TCP connection; the peer's receive buffer is set
-// before it connects, so that it offers that window from the handshake on.
-struct Connection {
-    SOCKET studio = INVALID_SOCKET, peer = INVALID_SOCKET;
-    explicit Connection(int peerBuffer = 0) {
-        SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 1);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-        peer = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (peerBuffer > 0)
-            setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &peerBuffer, sizeof peerBuffer);
-        connect(peer, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        studio = accept(listener, nullptr, nullptr);
-        closesocket(listener);
-    }
-    ~Connection() {
-        closesocket(studio);
-        if (peer != INVALID_SOCKET)
-            closesocket(peer);
-    }
-    int Unread() const {
-        int n = 0;
-        ioctl(peer, FIONREAD, &n);
-        return n;
-    }
-};
+using Connection = testing_support::LoopbackPair;
 
 class NetworkTest : public ::testing::Test {
 protected:

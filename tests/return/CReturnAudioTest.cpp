@@ -6,6 +6,7 @@
 #include "codec/CAudioEncoder.h"
 #include "dialogs/CapturePropertiesDialog.h"
 #include "platform/audio/AudioStream.h"
+#include "support/LoopbackPair.h"
 #include "support/RecordingLine.h"
 #include "support/TestClient.h"
 #include "tools/media/CAacDecoder.h"
@@ -106,26 +107,11 @@ protected:
         session.errorHandler = &handler;
         session.audioSource = 1;
         SetSessionAudioSourceName(session, u"Studio_Mic");
-        // The studio's end of a loopback connection, and the field unit's.
-        SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 1);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-        peer = ::socket(AF_INET, SOCK_STREAM, 0);
-        connect(peer, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        studio = accept(listener, nullptr, nullptr);
-        closesocket(listener);
         timeval patience{15, 0};
         setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     }
     void TearDown() override {
         returned.reset();
-        closesocket(studio);
-        closesocket(peer);
     }
     void Start() {
         returned = std::make_unique<CReturnAudio>(&session, studio,
@@ -144,7 +130,9 @@ protected:
     RecordingLine line;
     CErrorHandler handler{&line};
     CLevelMeter meter;
-    SOCKET studio = INVALID_SOCKET, peer = INVALID_SOCKET;
+    testing_support::LoopbackPair link; // the studio's end, and the field unit's
+    SOCKET& studio = link.studio;
+    SOCKET& peer = link.peer;
     std::unique_ptr<CReturnAudio> returned;
 };
 
@@ -180,8 +168,10 @@ TEST_F(ReturnAudioTest, TheStudioToneArrivesAsAacPackets) {
     EXPECT_LT(Amplitude(pcm, 22050, 700), tone1000 / 20);
     EXPECT_TRUE(meter.Read().open) << "what is sent back is metered";
 
+    // A packet is counted once its send has returned, which may be after the
+    // peer has read it.
+    EXPECT_TRUE(WaitUntil([&] { return returned->GetCounters().packetsSent >= 26u; }));
     CReturnAudio::Counters counters = returned->GetCounters();
-    EXPECT_GE(counters.packetsSent, 26u);
     EXPECT_GE(returned->GetStatus().buffersDelivered, counters.packetsSent);
     returned.reset();
     EXPECT_FALSE(meter.Read().open);
