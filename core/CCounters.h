@@ -21,19 +21,22 @@ class CCounters {
 public:
     using Field = T Plain::*;
 
-    void Add(Field field, T n = 1) { Slot(field).fetch_add(n, std::memory_order_relaxed); }
+    // Ordered as plain atomics are: whoever sees a count also sees what was
+    // written before it was raised (a reader waiting for a packet to be
+    // counted may then read what that packet set).
+    void Add(Field field, T n = 1) { Slot(field).fetch_add(n); }
     // For a gauge: what it reads now.
-    void Set(Field field, T value) { Slot(field).store(value, std::memory_order_relaxed); }
-    T Get(Field field) const { return Slot(field).load(std::memory_order_relaxed); }
+    void Set(Field field, T value) { Slot(field).store(value); }
+    T Get(Field field) const { return Slot(field).load(); }
 
     // Each field read once; fields bumped together may be caught between.
     Plain Snapshot() const {
         Values values;
-        for (size_t i = 0; i < kCount; ++i) values[i] = cells[i].load(std::memory_order_relaxed);
+        for (size_t i = 0; i < kCount; ++i) values[i] = cells[i].load();
         return std::bit_cast<Plain>(values);
     }
     void Reset() {
-        for (auto& slot : cells) slot.store(0, std::memory_order_relaxed);
+        for (auto& slot : cells) slot.store(0);
     }
 
     // Field by field: totals over several sets, or over connections gone.
